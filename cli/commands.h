@@ -1,0 +1,17 @@
+#pragma once
+// The subcommands of the glimmora command-line program. Each takes the
+// arguments after its own name and returns the process exit status.
+
+#include <string>
+#include <vector>
+
+namespace glimmora::cli {
+
+using Arguments = std::vector<std::string>;
+
+// Exit status for a command line that cannot be understood.
+inline constexpr int kExitUsage = 2;
+
+int RunEdidCommand(const Arguments& args);
+
+}  // namespace glimmora::cli

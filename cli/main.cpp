@@ -1,0 +1,45 @@
+// glimmora: the command-line front end. `glimmora COMMAND ARGS...`
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "cli/commands.h"
+
+namespace {
+
+struct Command {
+  std::string_view name;
+  int (*run)(const glimmora::cli::Arguments&);
+  std::string_view synopsis;
+};
+
+constexpr Command kCommands[] = {
+    {"edid", glimmora::cli::RunEdidCommand, "edid FILE...             decode EDID dumps"},
+};
+
+void PrintUsage(std::FILE* out) {
+  std::fputs("usage: glimmora COMMAND [ARGS...]\n\ncommands:\n", out);
+  for (const Command& command : kCommands)
+    std::fprintf(out, "  %.*s\n", static_cast<int>(command.synopsis.size()),
+                 command.synopsis.data());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return glimmora::cli::kExitUsage;
+  }
+  const std::string_view name = argv[1];
+  if (name == "--help" || name == "-h" || name == "help") {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const Command& command : kCommands) {
+    if (command.name == name) return command.run(glimmora::cli::Arguments(argv + 2, argv + argc));
+  }
+  std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[1]);
+  PrintUsage(stderr);
+  return glimmora::cli::kExitUsage;
+}

@@ -1,0 +1,42 @@
+# One test executable per module, GoogleTest, discovered by ctest.
+include(GoogleTest)
+
+function(glimmora_use_gtest)
+  if(TARGET GTest::gtest_main)
+    return()
+  endif()
+  if(NOT WIN32)
+    find_package(GTest QUIET)
+  endif()
+  if(NOT TARGET GTest::gtest_main)
+    # Debian ships the sources; they build with the mingw -posix compilers too.
+    set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    foreach(t gtest gtest_main gmock gmock_main)
+      if(TARGET ${t} AND NOT TARGET GTest::${t})
+        add_library(GTest::${t} ALIAS ${t})
+      endif()
+    endforeach()
+  endif()
+endfunction()
+
+# glimmora_add_test(NAME SOURCES... [LIBS libs...] [LABELS labels...])
+function(glimmora_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  glimmora_use_gtest()
+  add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    GLIMMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    GLIMMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
+  set(labels ${ARG_LABELS})
+  if(WIN32)
+    list(APPEND labels windows)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${labels}" ${ARG_PROPERTIES})
+endfunction()

@@ -1,0 +1,112 @@
+#include "inventory/edid.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+
+namespace glimmora {
+
+namespace {
+
+constexpr std::size_t kBaseBlockSize = 128;
+constexpr std::size_t kDescriptorOffsets[] = {54, 72, 90, 108};
+constexpr std::size_t kDescriptorTextLength = 14;
+constexpr std::uint8_t kTagSerialNumber = 0xFF;
+constexpr std::uint8_t kTagDisplayName = 0xFC;
+
+bool IsEdidSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+std::string TrimBytes(std::string_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsEdidSpace(text[begin])) ++begin;
+  while (end > begin && IsEdidSpace(text[end - 1])) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+// The text of one descriptor: bytes 4 to 17, the reserved byte 4 turned into a
+// blank when it is zero, cut at the first zero or line feed, then trimmed.
+std::string DescriptorText(const std::uint8_t* descriptor) {
+  std::array<char, kDescriptorTextLength + 1> text{};
+  for (std::size_t i = 0; i < kDescriptorTextLength; ++i)
+    text[i] = static_cast<char>(descriptor[4 + i]);
+  if (text[0] == '\0') text[0] = ' ';
+  for (std::size_t i = 0; i < kDescriptorTextLength; ++i) {
+    if (text[i] == '\n') text[i] = '\0';
+  }
+  return TrimBytes(std::string_view(text.data()));
+}
+
+bool LocalTime(std::time_t when, std::tm* out) {
+#ifdef _WIN32
+  return localtime_s(out, &when) == 0;
+#else
+  return localtime_r(&when, out) != nullptr;
+#endif
+}
+
+// Midnight of 1 January in local time, plus (week - 1) weeks counted in
+// seconds, read back as local year and month. Seconds, not calendar days: a
+// change of the UTC offset in between moves the local result by the difference.
+std::string ManufactureDate(int week, int year) {
+  std::tm start{};
+  start.tm_year = year - 1900;
+  start.tm_mon = 0;
+  start.tm_mday = 1;
+  start.tm_isdst = -1;
+  int resultYear = 0;
+  int resultMonth = 0;
+  const std::time_t base = std::mktime(&start);
+  if (base != static_cast<std::time_t>(-1)) {
+    const std::time_t when =
+        base + static_cast<std::time_t>(week - 1) * 7 * 86400;
+    std::tm local{};
+    if (LocalTime(when, &local)) {
+      resultYear = local.tm_year + 1900;
+      resultMonth = local.tm_mon + 1;
+    }
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%d/%d", resultYear, resultMonth);
+  return text;
+}
+
+}  // namespace
+
+EdidFields DecodeEdid(std::span<const std::uint8_t> block) {
+  // Fixed offsets up to 125 are read; a short value reads as zero-filled.
+  std::array<std::uint8_t, kBaseBlockSize> base{};
+  const std::size_t available = block.size() < kBaseBlockSize ? block.size() : kBaseBlockSize;
+  for (std::size_t i = 0; i < available; ++i) base[i] = block[i];
+
+  EdidFields fields;
+  for (std::size_t offset : kDescriptorOffsets) {
+    const std::uint8_t* descriptor = base.data() + offset;
+    if (descriptor[0] != 0 || descriptor[1] != 0 || descriptor[2] != 0) continue;
+    if (descriptor[3] == kTagSerialNumber)
+      fields.serialNumber = DescriptorText(descriptor);
+    else if (descriptor[3] == kTagDisplayName)
+      fields.model = DescriptorText(descriptor);
+  }
+
+  char text[64];
+  std::snprintf(text, sizeof text, "%d.%d", base[18], base[19]);
+  fields.edidVersion = text;
+
+  const int width = base[21];
+  const int height = base[22];
+  // The square root is taken in single precision, the division in double.
+  const float root = std::sqrt(static_cast<float>(width * width + height * height));
+  const double diagonal = static_cast<double>(root) / 2.54;
+  std::snprintf(text, sizeof text, "W:%dcm x H:%dcm (%2.1f\")", width, height, diagonal);
+  fields.monitorSize = text;
+
+  fields.mfgDate = ManufactureDate(base[16], 1990 + base[17]);
+  return fields;
+}
+
+}  // namespace glimmora

@@ -1,0 +1,98 @@
+#pragma once
+// The few registry operations the display scan needs, named after the Windows
+// functions they stand for. Result codes are Windows error codes: 0 succeeds.
+// Back ends: advapi32 on Windows, the Remote Registry protocol, offline
+// registry exports, and an in-memory tree for tests.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace glimmora {
+
+// An open key of one back end; 0 is no key. Only the back end that gave it
+// out knows what it stands for.
+using RegKey = std::uintptr_t;
+inline constexpr RegKey kNoKey = 0;
+inline constexpr RegKey kHkeyLocalMachine = 0x80000002;
+
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+// Subkey names live in a 259-character buffer: 258 characters and the zero.
+inline constexpr std::size_t kMaxKeyNameLength = 258;
+
+// The Windows error codes the back ends and the scan use.
+inline constexpr long kErrorSuccess = 0;
+inline constexpr long kErrorFileNotFound = 2;
+inline constexpr long kErrorAccessDenied = 5;
+inline constexpr long kErrorNotSupported = 50;
+inline constexpr long kErrorBadNetPath = 53;
+inline constexpr long kErrorInvalidName = 123;
+inline constexpr long kErrorMoreData = 234;
+inline constexpr long kErrorNoMoreItems = 259;
+inline constexpr long kErrorBadDatabase = 1009;  // "The configuration registry database is corrupt."
+inline constexpr long kErrorLogonFailure = 1326;
+
+// Registry value types.
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+inline constexpr std::uint32_t kRegBinary = 3;
+inline constexpr std::uint32_t kRegDword = 4;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+
+class RegistryAccess {
+ public:
+  virtual ~RegistryAccess() = default;
+
+  // Opens the HKEY_LOCAL_MACHINE (rootKey) of the named workstation.
+  virtual long RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
+                                   RegKey* result) = 0;
+  // Opens the key named by a full path below `key`, with options 0 and `samDesired`.
+  virtual long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
+                             std::uint32_t samDesired, RegKey* result) = 0;
+  // The name of the index-th subkey; kErrorNoMoreItems past the last one;
+  // kErrorMoreData when the name is longer than kMaxKeyNameLength.
+  virtual long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) = 0;
+  // A value's type and its whole data, whatever its length; strings come in
+  // the ANSI code page with their terminating zero as the registry keeps them.
+  virtual long RegQueryValueExA(RegKey key, const std::string& valueName, std::uint32_t* type,
+                                std::vector<std::uint8_t>* data) = 0;
+  virtual long RegCloseKey(RegKey key) = 0;
+
+  // The system's text for a code, on one line, in the user's language; empty
+  // when there is none.
+  virtual std::string SystemMessageText(long code) = 0;
+};
+
+// Owns one open key of one back end; closes it on destruction.
+class ScopedRegKey {
+ public:
+  ScopedRegKey() noexcept = default;
+  ScopedRegKey(RegistryAccess& access, RegKey key) noexcept : access_(&access), key_(key) {}
+  ~ScopedRegKey() { reset(); }
+  ScopedRegKey(const ScopedRegKey&) = delete;
+  ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+  ScopedRegKey(ScopedRegKey&& other) noexcept
+      : access_(other.access_), key_(std::exchange(other.key_, kNoKey)) {}
+  ScopedRegKey& operator=(ScopedRegKey&& other) noexcept {
+    if (this != &other) {
+      reset();
+      access_ = other.access_;
+      key_ = std::exchange(other.key_, kNoKey);
+    }
+    return *this;
+  }
+
+  RegKey get() const noexcept { return key_; }
+  explicit operator bool() const noexcept { return key_ != kNoKey; }
+  RegKey release() noexcept { return std::exchange(key_, kNoKey); }
+  void reset() noexcept {
+    if (key_ != kNoKey && access_ != nullptr) access_->RegCloseKey(std::exchange(key_, kNoKey));
+  }
+
+ private:
+  RegistryAccess* access_ = nullptr;
+  RegKey key_ = kNoKey;
+};
+
+}  // namespace glimmora
