@@ -25,6 +25,7 @@ inline constexpr std::size_t kMaxKeyNameLength = 258;
 inline constexpr long kErrorSuccess = 0;
 inline constexpr long kErrorFileNotFound = 2;
 inline constexpr long kErrorAccessDenied = 5;
+inline constexpr long kErrorInvalidHandle = 6;
 inline constexpr long kErrorNotSupported = 50;
 inline constexpr long kErrorBadNetPath = 53;
 inline constexpr long kErrorInvalidName = 123;
