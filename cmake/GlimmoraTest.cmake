@@ -22,9 +22,12 @@ function(glimmora_use_gtest)
   endif()
 endfunction()
 
-# glimmora_add_test(NAME SOURCES... [LIBS libs...] [LABELS labels...])
+# glimmora_add_test(NAME SOURCES... [LIBS libs...] [LABELS labels...]
+#                   [FILTER pattern] [PROPERTIES ...])
+# FILTER (a --gtest_filter pattern) leaves out of the ordinary run the tests
+# that only mean something in a run of glimmora_add_test_run below.
 function(glimmora_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(ARG "" "FILTER" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   glimmora_use_gtest()
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
@@ -35,8 +38,30 @@ function(glimmora_add_test name)
   if(WIN32)
     list(APPEND labels windows)
   endif()
-  gtest_discover_tests(${name}
+  set(filter)
+  if(ARG_FILTER)
+    set(filter TEST_FILTER ${ARG_FILTER})
+  endif()
+  gtest_discover_tests(${name} ${filter}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${labels}" ${ARG_PROPERTIES})
+endfunction()
+
+# glimmora_add_test_run(NAME RUN [FILTER pattern] [ENVIRONMENT VAR=value...])
+# Runs a test executable made by glimmora_add_test once more as the single ctest
+# test NAME.RUN, for instance under another language or time zone. (The
+# discovered tests cannot carry an environment of more than one variable.)
+function(glimmora_add_test_run name run)
+  cmake_parse_arguments(ARG "" "FILTER" "ENVIRONMENT" ${ARGN})
+  set(args)
+  if(ARG_FILTER)
+    set(args --gtest_filter=${ARG_FILTER})
+  endif()
+  add_test(NAME ${name}.${run} COMMAND ${name} ${args})
+  set(labels)
+  if(WIN32)
+    list(APPEND labels windows)
+  endif()
+  set_tests_properties(${name}.${run} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}" LABELS "${labels}")
 endfunction()

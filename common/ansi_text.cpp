@@ -5,8 +5,12 @@ namespace glimmora {
 namespace {
 // Letters compare as lower case, as the system's case-insensitive comparison
 // does: that places '_' and the other signs between Z and a before the letters.
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char UpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 }  // namespace
 
 int CompareNoCase(std::string_view a, std::string_view b) {

@@ -62,8 +62,7 @@ std::string ManufactureDate(int week, int year) {
   int resultMonth = 0;
   const std::time_t base = std::mktime(&start);
   if (base != static_cast<std::time_t>(-1)) {
-    const std::time_t when =
-        base + static_cast<std::time_t>(week - 1) * 7 * 86400;
+    const std::time_t when = base + static_cast<std::time_t>(week - 1) * 7 * 86400;
     std::tm local{};
     if (LocalTime(when, &local)) {
       resultYear = local.tm_year + 1900;

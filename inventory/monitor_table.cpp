@@ -16,7 +16,9 @@ MonitorRow RowAt(const MonitorTable& table, std::size_t index) {
           table.monitorSize.at(index), table.mfgDate.at(index),     table.edidVersion.at(index)};
 }
 
-bool IsUnknown(std::string_view cell) { return EqualNoCase(cell, kUnknown); }
+bool IsUnknown(std::string_view cell) {
+  return EqualNoCase(cell, kUnknown);
+}
 
 bool IsReportableRow(std::string_view model, std::string_view serialNumber) {
   return !(IsUnknown(serialNumber) && IsUnknown(model));

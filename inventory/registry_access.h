@@ -31,7 +31,8 @@ inline constexpr long kErrorBadNetPath = 53;
 inline constexpr long kErrorInvalidName = 123;
 inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
-inline constexpr long kErrorBadDatabase = 1009;  // "The configuration registry database is corrupt."
+// "The configuration registry database is corrupt."
+inline constexpr long kErrorBadDatabase = 1009;
 inline constexpr long kErrorLogonFailure = 1326;
 
 // Registry value types.

@@ -3,6 +3,8 @@
 
 namespace glimmora {
 
-std::string LoadText(int id) { return std::string(TableText(id, LanguageFromEnvironment())); }
+std::string LoadText(int id) {
+  return std::string(TableText(id, LanguageFromEnvironment()));
+}
 
 }  // namespace glimmora

@@ -9,9 +9,8 @@ namespace glimmora {
 std::string LoadText(int id) {
   const wchar_t* stored = nullptr;
   // With a zero buffer size LoadStringW hands out a pointer into the resource.
-  const int length =
-      LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(id),
-                  reinterpret_cast<LPWSTR>(&stored), 0);
+  const int length = LoadStringW(GetModuleHandleW(nullptr), static_cast<UINT>(id),
+                                 reinterpret_cast<LPWSTR>(&stored), 0);
   if (length <= 0 || stored == nullptr) return {};
   const int bytes =
       WideCharToMultiByte(CP_THREAD_ACP, 0, stored, length, nullptr, 0, nullptr, nullptr);

@@ -33,7 +33,7 @@ TEST(CompareNoCase, Utf8CharactersCompareWhole) {
 TEST(CharacterLength, BrokenSequencesCountOneByte) {
   EXPECT_EQ(CharacterLength("\xE3\x83\x8B"), 3u);
   EXPECT_EQ(CharacterLength("\xE3\x83"), 1u);
-  EXPECT_EQ(CharacterLength("\xE3" "A"), 1u);
+  EXPECT_EQ(CharacterLength("\xE3\x41"), 1u);  // a lead byte followed by 'A'
   EXPECT_EQ(CharacterLength(""), 1u);
 }
 #endif
