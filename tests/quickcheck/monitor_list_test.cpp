@@ -1,0 +1,183 @@
+// Which rows the monitor list admits, and how it orders them.
+#include <gtest/gtest.h>
+
+#include "common/ansi_text.h"
+#include "quickcheck/monitor_list.h"
+
+namespace glimmora {
+namespace {
+
+MonitorRow Row(std::string model, std::string serial, std::string description = "Monitor D") {
+  return {"Monitor",         std::move(description),     "Maker",  "MONITOR\\X", std::move(model),
+          std::move(serial), "W:52cm x H:32cm (24.0\")", "2008/5", "1.3"};
+}
+
+class CountingCursor : public WaitCursor {
+ public:
+  void Begin() override { ++begins; }
+  void End() override { ++ends; }
+  int begins = 0;
+  int ends = 0;
+};
+
+class MonitorListTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> Column(std::size_t column) const {
+    std::vector<std::string> texts;
+    for (std::size_t item = 0; item < view_.ItemCount(); ++item)
+      texts.push_back(view_.ItemText(item, column));
+    return texts;
+  }
+  void ExpectValuesArePositions() const {
+    for (std::size_t item = 0; item < view_.ItemCount(); ++item)
+      EXPECT_EQ(view_.ItemValue(item), static_cast<std::intptr_t>(item));
+  }
+
+  MemoryMonitorList view_;
+  MonitorSortState sort_;
+  MonitorList list_{view_, sort_};
+  CountingCursor cursor_;
+};
+
+TEST_F(MonitorListTest, RowsWithoutModelAndSerialAreLeftOut) {
+  list_.BeginCheck();
+  EXPECT_FALSE(list_.AdmitRow("DEV", Row("<UNKNOWN>", "<UNKNOWN>")));
+  EXPECT_FALSE(list_.AdmitRow("DEV", Row("<unknown>", "<Unknown>")));  // a descriptor saying so
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("<UNKNOWN>", "SN1")));
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("MODEL", "<UNKNOWN>")));
+  EXPECT_EQ(view_.ItemCount(), 2u);
+}
+
+TEST_F(MonitorListTest, EqualRowsLetterCaseAsideAreListedOnce) {
+  list_.BeginCheck();
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("Dell U2412M", "SN1")));
+  EXPECT_FALSE(list_.AdmitRow("dev", Row("DELL u2412m", "sn1")));  // same as the last one
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("Other", "SN2")));
+  EXPECT_FALSE(list_.AdmitRow("DEV", Row("dell U2412M", "SN1")));  // same as an earlier one
+  EXPECT_TRUE(list_.AdmitRow("DEV2", Row("Dell U2412M", "SN1")));  // another device identifier
+  EXPECT_EQ(Column(0), (std::vector<std::string>{"DEV", "DEV", "DEV2"}));
+}
+
+// Rows that differ only in where a comma inside a field falls are two monitors.
+TEST_F(MonitorListTest, CommaInsideAFieldDoesNotMakeRowsEqual) {
+  list_.BeginCheck();
+  MonitorRow first = Row("M", "S", "a,b");
+  first[kColumnMfg] = "c";
+  MonitorRow second = Row("M", "S", "a");
+  second[kColumnMfg] = "b,c";
+  EXPECT_TRUE(list_.AdmitRow("DEV", first));
+  EXPECT_TRUE(list_.AdmitRow("DEV", second));
+  EXPECT_EQ(Column(2), (std::vector<std::string>{"a,b", "a"}));
+  EXPECT_EQ(Column(3), (std::vector<std::string>{"c", "b,c"}));
+}
+
+TEST_F(MonitorListTest, ItemValuesAreZeroUntilTheCheckFinishes) {
+  list_.BeginCheck();
+  list_.AdmitRow("B", Row("M1", "S"));
+  list_.AdmitRow("A", Row("M2", "S"));
+  list_.AdmitRow("C", Row("M3", "S"));
+  EXPECT_EQ(view_.ItemValue(0), 0);
+  EXPECT_EQ(view_.ItemValue(2), 0);
+  EXPECT_TRUE(list_.FinishCheck());
+  EXPECT_EQ(Column(0), (std::vector<std::string>{"A", "B", "C"}));  // column 0 ascending
+  ExpectValuesArePositions();
+}
+
+TEST_F(MonitorListTest, EmptyListFinishesWithoutRowsAndKeepsTheSortState) {
+  sort_ = {4, false};
+  list_.BeginCheck();
+  list_.AdmitRow("DEV", Row("<UNKNOWN>", "<UNKNOWN>"));
+  EXPECT_FALSE(list_.FinishCheck());
+  EXPECT_EQ(sort_.column, 4u);
+  EXPECT_FALSE(sort_.ascending);
+  // A click on an empty list changes the state all the same.
+  list_.OnColumnClick(4, cursor_);
+  EXPECT_TRUE(sort_.ascending);
+  list_.OnColumnClick(7, cursor_);
+  EXPECT_EQ(sort_.column, 7u);
+  EXPECT_TRUE(sort_.ascending);
+}
+
+// Every column sorts as text without regard to case, both ways.
+TEST_F(MonitorListTest, SortsByEveryColumnBothWays) {
+  const std::vector<std::string> values = {"b", "A", "c10", "C9", "a"};
+  list_.BeginCheck();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    MonitorListRow texts;
+    // Each column holds the values in a different rotation, so no column's order
+    // follows from another's.
+    for (std::size_t column = 0; column < kMonitorListColumnCount; ++column)
+      texts[column] = values[(i + column) % values.size()] + "#" + std::to_string(i);
+    MonitorRow row;
+    std::copy(texts.begin() + 1, texts.end(), row.begin());
+    ASSERT_TRUE(list_.AdmitRow(texts[0], row));
+  }
+  ASSERT_TRUE(list_.FinishCheck());  // numbers the rows, which sorting relies on
+  const std::vector<std::string> ascending = {"A", "a", "b", "c10", "C9"};
+  for (std::size_t column = 0; column < kMonitorListColumnCount; ++column) {
+    for (bool up : {true, false}) {
+      SortMonitorList(view_, column, up);
+      std::vector<std::string> seen;
+      for (const std::string& text : Column(column)) seen.push_back(text.substr(0, text.find('#')));
+      std::vector<std::string> expected = ascending;
+      if (!up) std::reverse(expected.begin(), expected.end());
+      // "A" and "a" compare equal; their order is not fixed.
+      for (std::size_t k = 0; k < seen.size(); ++k)
+        EXPECT_TRUE(EqualNoCase(seen[k], expected[k])) << column << " " << up << " " << k;
+      ExpectValuesArePositions();
+    }
+  }
+}
+
+TEST_F(MonitorListTest, MfgDateSortsAsText) {
+  list_.BeginCheck();
+  for (const char* date : {"2008/3", "2008/10", "2007/12"}) {
+    MonitorRow row = Row(std::string("M") + date, "S");
+    row[kColumnMfgDate] = date;
+    list_.AdmitRow("DEV", row);
+  }
+  list_.FinishCheck();
+  SortMonitorList(view_, 8, true);
+  EXPECT_EQ(Column(8), (std::vector<std::string>{"2007/12", "2008/10", "2008/3"}));
+}
+
+TEST_F(MonitorListTest, HeaderClicksChooseColumnAndDirection) {
+  list_.BeginCheck();
+  list_.AdmitRow("D1", Row("Beta", "S1", "Class"));
+  list_.AdmitRow("D2", Row("alpha", "S2"));
+  list_.AdmitRow("D3", Row("Gamma", "S3"));
+  list_.FinishCheck();
+
+  list_.OnColumnClick(5, cursor_);  // another column: the direction used last (ascending)
+  EXPECT_EQ(Column(5), (std::vector<std::string>{"alpha", "Beta", "Gamma"}));
+  list_.OnColumnClick(5, cursor_);  // the same column again: reversed
+  EXPECT_EQ(Column(5), (std::vector<std::string>{"Gamma", "Beta", "alpha"}));
+  EXPECT_EQ(sort_.column, 5u);
+  EXPECT_FALSE(sort_.ascending);
+  ExpectValuesArePositions();
+
+  list_.OnColumnClick(0, cursor_);  // another column keeps descending
+  EXPECT_EQ(Column(0), (std::vector<std::string>{"D3", "D2", "D1"}));
+  EXPECT_EQ(cursor_.begins, 3);
+  EXPECT_EQ(cursor_.ends, 3);
+
+  // The next check comes out in the order chosen last.
+  list_.Clear();
+  list_.BeginCheck();
+  list_.AdmitRow("A", Row("x", "1"));
+  list_.AdmitRow("C", Row("y", "2"));
+  list_.AdmitRow("B", Row("z", "3"));
+  list_.FinishCheck();
+  EXPECT_EQ(Column(0), (std::vector<std::string>{"C", "B", "A"}));
+}
+
+TEST_F(MonitorListTest, BeginCheckForgetsTheLastAddedRow) {
+  list_.BeginCheck();
+  list_.AdmitRow("DEV", Row("M", "S"));
+  list_.Clear();
+  list_.BeginCheck();
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("M", "S")));
+}
+
+}  // namespace
+}  // namespace glimmora
