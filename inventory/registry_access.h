@@ -26,6 +26,7 @@ inline constexpr long kErrorSuccess = 0;
 inline constexpr long kErrorFileNotFound = 2;
 inline constexpr long kErrorAccessDenied = 5;
 inline constexpr long kErrorInvalidHandle = 6;
+inline constexpr long kErrorNotEnoughMemory = 8;
 inline constexpr long kErrorNotSupported = 50;
 inline constexpr long kErrorBadNetPath = 53;
 inline constexpr long kErrorInvalidName = 123;
@@ -33,6 +34,7 @@ inline constexpr long kErrorMoreData = 234;
 inline constexpr long kErrorNoMoreItems = 259;
 // "The configuration registry database is corrupt."
 inline constexpr long kErrorBadDatabase = 1009;
+inline constexpr long kErrorCantRead = 1012;
 inline constexpr long kErrorLogonFailure = 1326;
 
 // Registry value types.

@@ -1,0 +1,140 @@
+// Workstations read from export files, through the scan as a check reads them.
+#include <gtest/gtest.h>
+
+#include "inventory/registry_offline.h"
+#include "inventory/registry_scan.h"
+#include "resources/texts.h"
+#include "tests/support/scoped_env.h"
+
+namespace glimmora {
+namespace {
+
+const std::string kSamples = std::string(GLIMMORA_TEST_DATA_DIR) + "/offline";
+
+class OfflineRegistryTest : public ::testing::Test {
+ protected:
+  int Connect(const std::string& name) {
+    ids_.clear();
+    return ConnectRemoteRegistry(registry_, name, &root_, &ids_, &error_);
+  }
+  MonitorTable Scan(const std::string& deviceId) {
+    MonitorTable table;
+    EXPECT_EQ(ScanDisplayMonitors(registry_, root_, deviceId, table, &error_), 0) << error_;
+    return table;
+  }
+  void TearDown() override {
+    if (root_ != kNoKey) registry_.RegCloseKey(root_);
+    EXPECT_EQ(registry_.OpenKeyCount(), 0u);
+  }
+  std::string ErrorPrefix(const std::string& name, long code) {
+    return LoadText(kTextRegistryOpenError) + " : Key=" + name + " Code=" + std::to_string(code) +
+           " Desc=";
+  }
+
+  testing::EnglishMessages english_;
+  OfflineRegistry registry_{kSamples};
+  RegKey root_ = kNoKey;
+  std::vector<std::string> ids_;
+  std::string error_;
+};
+
+TEST_F(OfflineRegistryTest, ReadsAUnicodeExport) {
+  ASSERT_EQ(Connect("PC-UNICODE"), 0) << error_;
+  EXPECT_EQ(ids_, (std::vector<std::string>{"DEL4065", "EIZ2243", "ACR0282", "Default_Monitor"}));
+
+  MonitorTable dell = Scan("DEL4065");
+  ASSERT_EQ(dell.RowCount(), 2u);
+  EXPECT_EQ(RowAt(dell, 0),
+            (MonitorRow{"Monitor", "Dell U2412M (Digital)", "(Standard monitor types)",
+                        "MONITOR\\DEL4065", "DELL U2412M", "Y1H5T27S0ALL",
+                        "W:52cm x H:32cm (24.0\")", "2012/5", "1.3"}));
+
+  MonitorTable eizo = Scan("EIZ2243");
+  ASSERT_EQ(eizo.RowCount(), 1u);
+  EXPECT_EQ(eizo.model[0], "EV2455");  // from a 384-byte block
+#ifndef _WIN32
+  EXPECT_EQ(eizo.description[0], "EIZO 汎用 PnP モニター, 24\"");
+#endif
+
+  MonitorTable acer = Scan("ACR0282");
+  ASSERT_EQ(acer.RowCount(), 1u);
+  EXPECT_EQ(acer.description[0], "Acer \"Quoted\" C:\\Path\\");
+  EXPECT_EQ(acer.model[0], "<UNKNOWN>");
+  EXPECT_EQ(acer.serialNumber[0], "<UNKNOWN>");
+
+  MonitorTable fallback = Scan("Default_Monitor");
+  ASSERT_EQ(fallback.RowCount(), 1u);
+  EXPECT_EQ(fallback.edidVersion[0], "<UNKNOWN>");
+  EXPECT_EQ(registry_.LastDiagnostic(), "");
+}
+
+TEST_F(OfflineRegistryTest, ReadsARegedit4ExportWhateverTheCaseOfItsName) {
+  ASSERT_EQ(Connect("PC-ANSI"), 0) << error_;
+  EXPECT_EQ(ids_, std::vector<std::string>{"GSM5B09"});
+  MonitorTable lg = Scan("GSM5B09");
+  ASSERT_EQ(lg.RowCount(), 1u);
+  EXPECT_EQ(RowAt(lg, 0),
+            (MonitorRow{"Monitor", "LG FULLHD(HDMI)", "LG", "MONITOR\\GSM5B09", "LG FULLHD",
+                        "<UNKNOWN>", "W:48cm x H:27cm (21.7\")", "2019/8", "1.3"}));
+}
+
+TEST_F(OfflineRegistryTest, DisplayKeyEmptyOrMissing) {
+  EXPECT_EQ(Connect("EMPTY-DISPLAY"), 0);
+  EXPECT_TRUE(ids_.empty());
+  registry_.RegCloseKey(root_);
+  root_ = kNoKey;
+  EXPECT_EQ(Connect("NO-DISPLAY"), -1);
+  EXPECT_EQ(error_, ErrorPrefix("NO-DISPLAY", 2) + "The system cannot find the file specified.");
+}
+
+TEST_F(OfflineRegistryTest, MissingFileIsAnUnknownWorkstation) {
+  EXPECT_EQ(Connect("PC-NOWHERE"), -1);
+  EXPECT_EQ(error_, ErrorPrefix("PC-NOWHERE", 53) + "The network path was not found. (no file " +
+                        kSamples + "/PC-NOWHERE.reg)");
+}
+
+TEST_F(OfflineRegistryTest, MalformedFileNamesFileAndLine) {
+  EXPECT_EQ(Connect("BROKEN"), -1);
+  EXPECT_EQ(error_, ErrorPrefix("BROKEN", 1009) +
+                        "The configuration registry database is corrupt. (" + kSamples +
+                        "/BROKEN.reg line 7: a string without its closing quote)");
+  EXPECT_EQ(registry_.LastDiagnostic(),
+            kSamples + "/BROKEN.reg line 7: a string without its closing quote");
+  EXPECT_EQ(Connect("BROKEN4"), -1);
+  EXPECT_NE(error_.find("BROKEN4.reg line 5: a hex byte"), std::string::npos) << error_;
+  EXPECT_EQ(Connect("NOT-AN-EXPORT"), -1);
+  EXPECT_NE(error_.find("NOT-AN-EXPORT.reg line 1: not a registry export"), std::string::npos);
+  // A later success clears what the failure left.
+  EXPECT_EQ(Connect("PC-ANSI"), 0);
+  EXPECT_EQ(registry_.LastDiagnostic(), "");
+  EXPECT_EQ(registry_.SystemMessageText(1009), "The configuration registry database is corrupt.");
+}
+
+// A name must not reach a file outside the directory, or a device.
+TEST_F(OfflineRegistryTest, NamesThatCannotBeFileNamesAreRefused) {
+  for (const std::string& name : std::vector<std::string>{
+           "../offline/PC-UNICODE", "..", "offline/../PC-UNICODE", "/etc/passwd", "a\\PC-UNICODE",
+           "C:PC-UNICODE", "PC\x01", "PC\x7F", "PC*", "PC?", "<PC>", "PC|1", "\"PC\"", "CON", "nul",
+           "com1", "LPT9.x", std::string(252, 'x')}) {
+    EXPECT_EQ(Connect(name), -1) << name;
+    EXPECT_EQ(error_.substr(0, ErrorPrefix(name, 123).size()), ErrorPrefix(name, 123)) << name;
+  }
+  EXPECT_TRUE(IsExportFileName("PC-01.example.com"));
+  EXPECT_TRUE(IsExportFileName("192.168.1.20"));
+  EXPECT_TRUE(IsExportFileName("CONSOLE"));
+  EXPECT_TRUE(IsExportFileName(std::string(251, 'x')));
+#ifndef _WIN32
+  EXPECT_EQ(Connect("PC\xff"), -1);  // not UTF-8
+  EXPECT_NE(error_.find("Code=123"), std::string::npos);
+#endif
+}
+
+TEST_F(OfflineRegistryTest, MissingDirectory) {
+  OfflineRegistry nowhere(kSamples + "/no-such-directory");
+  RegKey root = kNoKey;
+  EXPECT_EQ(nowhere.RegConnectRegistryA("PC-UNICODE", kHkeyLocalMachine, &root), kErrorBadNetPath);
+  EXPECT_NE(nowhere.LastDiagnostic().find("no-such-directory"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace glimmora
