@@ -3,6 +3,7 @@
 
 #include "inventory/registry_offline.h"
 #include "inventory/registry_scan.h"
+#include "inventory/system_messages.h"
 #include "resources/texts.h"
 #include "tests/support/scoped_env.h"
 
@@ -10,6 +11,15 @@ namespace glimmora {
 namespace {
 
 const std::string kSamples = std::string(GLIMMORA_TEST_DATA_DIR) + "/offline";
+
+// The file's path as messages show it.
+std::string SamplePath(const std::string& file) {
+#ifdef _WIN32
+  return kSamples + "\\" + file;
+#else
+  return kSamples + "/" + file;
+#endif
+}
 
 class OfflineRegistryTest : public ::testing::Test {
  protected:
@@ -84,22 +94,22 @@ TEST_F(OfflineRegistryTest, DisplayKeyEmptyOrMissing) {
   registry_.RegCloseKey(root_);
   root_ = kNoKey;
   EXPECT_EQ(Connect("NO-DISPLAY"), -1);
-  EXPECT_EQ(error_, ErrorPrefix("NO-DISPLAY", 2) + "The system cannot find the file specified.");
+  EXPECT_EQ(error_, ErrorPrefix("NO-DISPLAY", 2) + LocalSystemMessageText(2));
 }
 
 TEST_F(OfflineRegistryTest, MissingFileIsAnUnknownWorkstation) {
   EXPECT_EQ(Connect("PC-NOWHERE"), -1);
-  EXPECT_EQ(error_, ErrorPrefix("PC-NOWHERE", 53) + "The network path was not found. (no file " +
-                        kSamples + "/PC-NOWHERE.reg)");
+  EXPECT_EQ(error_, ErrorPrefix("PC-NOWHERE", 53) + LocalSystemMessageText(53) + " (no file " +
+                        SamplePath("PC-NOWHERE.reg") + ")");
 }
 
 TEST_F(OfflineRegistryTest, MalformedFileNamesFileAndLine) {
   EXPECT_EQ(Connect("BROKEN"), -1);
-  EXPECT_EQ(error_, ErrorPrefix("BROKEN", 1009) +
-                        "The configuration registry database is corrupt. (" + kSamples +
-                        "/BROKEN.reg line 7: a string without its closing quote)");
-  EXPECT_EQ(registry_.LastDiagnostic(),
-            kSamples + "/BROKEN.reg line 7: a string without its closing quote");
+  const std::string diagnostic =
+      SamplePath("BROKEN.reg") + " line 7: a string without its closing quote";
+  EXPECT_EQ(error_,
+            ErrorPrefix("BROKEN", 1009) + LocalSystemMessageText(1009) + " (" + diagnostic + ")");
+  EXPECT_EQ(registry_.LastDiagnostic(), diagnostic);
   EXPECT_EQ(Connect("BROKEN4"), -1);
   EXPECT_NE(error_.find("BROKEN4.reg line 5: a hex byte"), std::string::npos) << error_;
   EXPECT_EQ(Connect("NOT-AN-EXPORT"), -1);
@@ -107,7 +117,7 @@ TEST_F(OfflineRegistryTest, MalformedFileNamesFileAndLine) {
   // A later success clears what the failure left.
   EXPECT_EQ(Connect("PC-ANSI"), 0);
   EXPECT_EQ(registry_.LastDiagnostic(), "");
-  EXPECT_EQ(registry_.SystemMessageText(1009), "The configuration registry database is corrupt.");
+  EXPECT_EQ(registry_.SystemMessageText(1009), LocalSystemMessageText(1009));
 }
 
 // A name must not reach a file outside the directory, or a device.

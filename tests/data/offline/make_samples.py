@@ -167,6 +167,21 @@ def main():
                                "  ff,fff,00", ""])
     write_ansi("NOT-AN-EXPORT.reg", ["This is not a registry export.", ""])
 
+    # Keys the Windows back end's tests import into Wine's own registry.
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    lines += instance("GLMTEST1", "1&100&0&UID1",
+                      monitor_values("Glimmora Test", "G" * 300, "MONITOR\\GLMTEST1"),
+                      edid("GLM ONE", "GLM-0001", 60, 34, 20, 2020, 256))
+    lines += instance("GLMTEST1", "1&100&0&UID2",
+                      monitor_values("Glimmora Test", "Glimmora Two", "MONITOR\\GLMTEST1"),
+                      edid("GLM TWO", "GLM-0002", 60, 34, 20, 2021, 512))
+    lines += instance("GLMTEST2", "1&200&0&UID1",
+                      monitor_values("Glimmora Test", "No parameters", "MONITOR\\GLMTEST2"),
+                      parameters=False)
+    text = "\r\n".join(lines) + "\r\n"
+    with open(os.path.join(HERE, "..", "wine", "glimmora-test-display.reg"), "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+
 
 if __name__ == "__main__":
     main()
