@@ -13,5 +13,6 @@ using Arguments = std::vector<std::string>;
 inline constexpr int kExitUsage = 2;
 
 int RunEdidCommand(const Arguments& args);
+int RunPingCommand(const Arguments& args);
 
 }  // namespace glimmora::cli

@@ -15,6 +15,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"edid", glimmora::cli::RunEdidCommand, "edid FILE...             decode EDID dumps"},
+    {"ping", glimmora::cli::RunPingCommand, "ping WORKSTATION         ICMP echo to a workstation"},
 };
 
 void PrintUsage(std::FILE* out) {

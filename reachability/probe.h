@@ -19,6 +19,23 @@ int LoadIcmpLibrary();
 
 // Resolves the name, probes its first IPv4 address and fills resultText with the
 // line to show. Above 0: unreachable; 0 or below: the caller goes on.
+// Safe to call from several threads at once.
 int PingHost(const std::string& workstation, std::string& resultText);
+
+// Keeps the system's socket library started while it lives (Windows Sockets 2.0
+// on Windows, nothing elsewhere). Name resolution needs it; every thread or
+// front end that probes without the program's start-up holds one.
+class SocketLibraryUse {
+ public:
+  SocketLibraryUse();
+  ~SocketLibraryUse();
+  SocketLibraryUse(const SocketLibraryUse&) = delete;
+  SocketLibraryUse& operator=(const SocketLibraryUse&) = delete;
+
+  bool started() const { return started_; }
+
+ private:
+  bool started_ = false;
+};
 
 }  // namespace glimmora

@@ -1,0 +1,55 @@
+// glimmora ping WORKSTATION: one probe, as the check of a workstation runs it.
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "reachability/probe.h"
+#include "resources/texts.h"
+
+namespace glimmora::cli {
+
+namespace {
+
+// 2 already means "no reply" here, so a bad command line takes the sysexits code.
+constexpr int kExitPingUsage = 64;
+
+constexpr char kPingUsage[] =
+    "usage: glimmora ping WORKSTATION\n"
+    "Sends up to three ICMP echo requests to the workstation's first IPv4 address.\n"
+    "Exit status: 0 reply, 1 name not found, 2 no reply, 3 probe unavailable or\n"
+    "out of memory, 64 usage error.\n";
+
+int ExitStatusFor(int pingResult) {
+  switch (pingResult) {
+    case PingReply:
+      return 0;
+    case PingHostNotFound:
+      return 1;
+    case PingTimedOut:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+}  // namespace
+
+int RunPingCommand(const Arguments& args) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kPingUsage, stdout);
+    return 0;
+  }
+  if (args.size() != 1 || args[0].empty()) {
+    std::fputs(kPingUsage, stderr);
+    return kExitPingUsage;
+  }
+  const SocketLibraryUse sockets;
+  // As at start-up: a missing echo service is reported once, and the probe
+  // then says so in its own words.
+  if (LoadIcmpLibrary() != 0) std::fprintf(stderr, "%s\n", LoadText(kTextIcmpLoadError).c_str());
+  std::string resultText;
+  const int result = PingHost(args[0], resultText);
+  std::printf("%s\n", resultText.c_str());
+  return ExitStatusFor(result);
+}
+
+}  // namespace glimmora::cli

@@ -1,0 +1,255 @@
+// Echo through an ICMP socket: the datagram kind when the user's group may open
+// one, else a raw socket. Each probe opens its own socket, so probes on many
+// threads at once never see each other's state.
+#include <arpa/inet.h>
+#include <linux/icmp.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "common/unique_handle.h"
+#include "reachability/probe.h"
+#include "reachability/probe_socket.h"
+
+namespace glimmora {
+
+namespace {
+
+struct SocketTraits {
+  using Handle = int;
+  static Handle Invalid() noexcept { return -1; }
+  static void Close(Handle h) noexcept { ::close(h); }
+};
+using UniqueSocket = UniqueHandle<SocketTraits>;
+
+constexpr std::size_t kIcmpHeaderSize = 8;
+constexpr std::size_t kMinIpHeaderSize = 20;
+constexpr std::size_t kMaxIpHeaderSize = 60;
+// Room for an ICMP error message beyond the echoed payload.
+constexpr std::size_t kIcmpErrorAllowance = 8;
+
+std::uint32_t MonotonicMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                                    static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+UniqueSocket OpenEchoSocket(EchoSocketKind kind) {
+  if (kind == EchoSocketKind::kNone) return UniqueSocket();
+  const int type = kind == EchoSocketKind::kDatagram ? SOCK_DGRAM : SOCK_RAW;
+  UniqueSocket socket(::socket(AF_INET, type | SOCK_CLOEXEC, IPPROTO_ICMP));
+  if (!socket) return socket;
+  if (kind == EchoSocketKind::kDatagram) {
+    // The reply's TTL comes as ancillary data; a datagram socket hides the IP header.
+    const int on = 1;
+    if (setsockopt(socket.get(), IPPROTO_IP, IP_RECVTTL, &on, sizeof on) != 0) return {};
+  } else {
+    // Only echo replies are of interest; the kernel drops the rest early.
+    icmp_filter filter{};
+    filter.data = ~(1u << ICMP_ECHOREPLY);
+    setsockopt(socket.get(), SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
+  }
+  return socket;
+}
+
+std::uint16_t InternetChecksum(std::span<const std::uint8_t> bytes) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) sum += (bytes[i] << 8) | bytes[i + 1];
+  if (bytes.size() % 2 != 0) sum += bytes.back() << 8;
+  while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+  return static_cast<std::uint16_t>(~sum);
+}
+
+// Identifiers of concurrent probes in this process differ; the process id in
+// the start keeps them apart from other processes' probes on a raw socket.
+std::uint16_t NextIdentifier() {
+  static std::atomic<std::uint16_t> next{static_cast<std::uint16_t>(getpid())};
+  return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+class SocketEchoChannel final : public EchoChannel {
+ public:
+  SocketEchoChannel(EchoSocketKind kind, UniqueSocket socket)
+      : kind_(kind), socket_(std::move(socket)), identifier_(NextIdentifier()) {}
+
+  bool SendEcho(const Ipv4Address& destination, std::span<const std::uint8_t> payload,
+                std::span<std::uint8_t> replyBuffer, std::uint32_t timeoutMs,
+                EchoReply& reply) override {
+    if (!socket_) return false;
+    const std::uint16_t sequence = ++sequence_;
+
+    std::vector<std::uint8_t> request(kIcmpHeaderSize + payload.size(), 0);
+    request[0] = ICMP_ECHO;
+    request[4] = static_cast<std::uint8_t>(identifier_ >> 8);
+    request[5] = static_cast<std::uint8_t>(identifier_);
+    request[6] = static_cast<std::uint8_t>(sequence >> 8);
+    request[7] = static_cast<std::uint8_t>(sequence);
+    std::memcpy(request.data() + kIcmpHeaderSize, payload.data(), payload.size());
+    const std::uint16_t checksum = InternetChecksum(request);
+    request[2] = static_cast<std::uint8_t>(checksum >> 8);
+    request[3] = static_cast<std::uint8_t>(checksum);
+
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    std::memcpy(&to.sin_addr, destination.data(), destination.size());
+
+    const std::uint32_t start = MonotonicMilliseconds();
+    if (sendto(socket_.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to) != static_cast<ssize_t>(request.size())) {
+      return false;
+    }
+    // Anything that is not the reply to this request is passed over, and the
+    // wait goes on for what is left of the timeout.
+    for (;;) {
+      const std::uint32_t waited = MonotonicMilliseconds() - start;
+      if (waited >= timeoutMs) return false;
+      pollfd ready{socket_.get(), POLLIN, 0};
+      const int polled = poll(&ready, 1, static_cast<int>(timeoutMs - waited));
+      if (polled < 0 && errno == EINTR) continue;
+      if (polled <= 0) return false;
+      if (ReceiveReply(destination, sequence, replyBuffer, reply)) return true;
+    }
+  }
+
+ private:
+  // Reads one message; true when it is the reply to our request `sequence`.
+  bool ReceiveReply(const Ipv4Address& destination, std::uint16_t sequence,
+                    std::span<std::uint8_t> buffer, EchoReply& reply) {
+    sockaddr_in from{};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec data{buffer.data(), buffer.size()};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = recvmsg(socket_.get(), &message, MSG_DONTWAIT);
+    if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return false;
+    if (std::memcmp(&from.sin_addr, destination.data(), destination.size()) != 0) return false;
+
+    std::span<const std::uint8_t> icmp(buffer.data(), static_cast<std::size_t>(received));
+    int timeToLive = -1;
+    if (kind_ == EchoSocketKind::kRaw) {
+      // A raw socket hands over the IP header too.
+      if (icmp.size() < kMinIpHeaderSize || (icmp[0] >> 4) != 4) return false;
+      const std::size_t headerSize = static_cast<std::size_t>(icmp[0] & 0x0f) * 4;
+      if (headerSize < kMinIpHeaderSize || icmp.size() < headerSize) return false;
+      timeToLive = icmp[8];
+      icmp = icmp.subspan(headerSize);
+    } else {
+      for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) {
+          std::memcpy(&timeToLive, CMSG_DATA(c), sizeof timeToLive);
+        }
+      }
+    }
+    if (icmp.size() < kIcmpHeaderSize || icmp[0] != ICMP_ECHOREPLY || icmp[1] != 0) return false;
+    // On a datagram socket the kernel chose the identifier and delivers only
+    // replies that carry it.
+    const std::uint16_t identifier = static_cast<std::uint16_t>((icmp[4] << 8) | icmp[5]);
+    if (kind_ == EchoSocketKind::kRaw && identifier != identifier_) return false;
+    if (static_cast<std::uint16_t>((icmp[6] << 8) | icmp[7]) != sequence) return false;
+
+    reply.dataSize = static_cast<int>(icmp.size() - kIcmpHeaderSize);
+    reply.timeToLive = timeToLive < 0 ? 0 : timeToLive;
+    return true;
+  }
+
+  EchoSocketKind kind_;
+  UniqueSocket socket_;
+  std::uint16_t identifier_;
+  std::uint16_t sequence_ = 0;
+};
+
+class SocketEchoPlatform final : public EchoPlatform {
+ public:
+  explicit SocketEchoPlatform(EchoSocketKind kind) : kind_(kind) {}
+
+  bool Available() const override { return kind_ != EchoSocketKind::kNone; }
+
+  std::vector<Ipv4Address> ResolveIpv4(const std::string& name) override {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    // One entry per address, not one per socket type.
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    std::vector<Ipv4Address> addresses;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
+    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+      if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
+      Ipv4Address address;
+      std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr,
+                  address.size());
+      addresses.push_back(address);
+    }
+    freeaddrinfo(found);
+    return addresses;
+  }
+
+  std::unique_ptr<EchoChannel> OpenChannel() override {
+    return std::make_unique<SocketEchoChannel>(kind_, OpenEchoSocket(kind_));
+  }
+
+  std::size_t ReplyBufferSize(std::size_t payloadSize) const override {
+    return kMaxIpHeaderSize + kIcmpHeaderSize + payloadSize + kIcmpErrorAllowance;
+  }
+
+  std::uint32_t TickCount() override { return MonotonicMilliseconds(); }
+
+  EchoSocketKind kind() const { return kind_; }
+  void set_kind(EchoSocketKind kind) { kind_ = kind; }
+
+ private:
+  EchoSocketKind kind_;
+};
+
+// The process-wide platform; LoadIcmpLibrary sets its kind before any other
+// thread exists, and it is only read after that.
+SocketEchoPlatform& ProcessPlatform() {
+  static SocketEchoPlatform platform(EchoSocketKind::kNone);
+  return platform;
+}
+
+}  // namespace
+
+int LoadIcmpLibrary() {
+  for (EchoSocketKind kind : {EchoSocketKind::kDatagram, EchoSocketKind::kRaw}) {
+    if (CanOpenEchoSocket(kind)) {
+      ProcessPlatform().set_kind(kind);
+      return 0;
+    }
+  }
+  ProcessPlatform().set_kind(EchoSocketKind::kNone);
+  return -1;
+}
+
+EchoSocketKind LoadedEchoSocketKind() {
+  return ProcessPlatform().kind();
+}
+
+bool CanOpenEchoSocket(EchoSocketKind kind) {
+  return static_cast<bool>(OpenEchoSocket(kind));
+}
+
+std::unique_ptr<EchoPlatform> MakeSocketEchoPlatform(EchoSocketKind kind) {
+  return std::make_unique<SocketEchoPlatform>(kind);
+}
+
+EchoPlatform& SystemEchoPlatform() {
+  return ProcessPlatform();
+}
+
+SocketLibraryUse::SocketLibraryUse() : started_(true) {}
+SocketLibraryUse::~SocketLibraryUse() = default;
+
+}  // namespace glimmora
