@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/scoped_env.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -114,39 +115,15 @@ CliResult RunCli(const std::vector<std::string>& args) {
   return run;
 }
 
-// Sets or removes one environment variable for the life of the object; the
-// program started meanwhile inherits it.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    Set(value);
-  }
-  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void Set(const char* value) {
-#ifdef _WIN32
-    SetEnvironmentVariableA(name_, value);
-#else
-    if (value)
-      setenv(name_, value, 1);
-    else
-      unsetenv(name_);
-#endif
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
+// Variables set here are inherited by the program the test starts.
+using glimmora::testing::ScopedEnv;
 
 // English labels whatever the environment of the test run (on Windows the
 // language of the test run itself decides).
 class CliEdid : public ::testing::Test {
  protected:
-  ScopedEnv all_{"LC_ALL", nullptr};
-  ScopedEnv messages_{"LC_MESSAGES", nullptr};
+  ScopedEnv all_{"LC_ALL"};
+  ScopedEnv messages_{"LC_MESSAGES"};
   ScopedEnv lang_{"LANG", "en_US.UTF-8"};
 };
 

@@ -14,7 +14,7 @@
 
 #include "inventory/edid.h"
 #include "inventory/edid_dump.h"
-#include "tests/inventory/time_zone.h"
+#include "tests/support/time_zone.h"
 
 namespace glimmora {
 namespace {

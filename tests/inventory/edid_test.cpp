@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/inventory/time_zone.h"
+#include "tests/support/time_zone.h"
 
 #ifdef _WIN32
 #include <windows.h>
