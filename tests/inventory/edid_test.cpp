@@ -97,7 +97,7 @@ void ExpectSouthernHemisphereDates() {
   // Summer time on 1 January, none in July: 26 weeks of seconds after
   // midnight, 1 January 2008 (a leap year), is 30 June 23:00.
   EXPECT_EQ(DateOf(27, 18), "2008/6");
-  // In 2009 the same week ends on 1 July 23:00.
+  // In 2009, not a leap year, the same week lands on 1 July 23:00.
   EXPECT_EQ(DateOf(27, 19), "2009/7");
   EXPECT_EQ(DateOf(1, 18), "2008/1");
 }
@@ -109,8 +109,8 @@ TEST(EdidTimeZone, SouthernHemisphereSummerTime) {
 }
 #endif
 // The Windows C runtime's TZ variable knows only US daylight-saving dates and
-// cannot describe a southern zone; there the case runs in the "sydney" run
-// below, in which the system's own zone is Sydney.
+// cannot describe a southern zone; there the case runs as the test below,
+// with Sydney as the system's own zone.
 
 // Runs only in the "sydney" run (see CMakeLists.txt), whose environment makes
 // Australia/Sydney the zone of the whole process: on Windows the system zone,
