@@ -34,10 +34,6 @@ function(glimmora_add_test name)
   target_compile_definitions(${name} PRIVATE
     GLIMMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     GLIMMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")
-  set(labels ${ARG_LABELS})
-  if(WIN32)
-    list(APPEND labels windows)
-  endif()
   set(filter)
   if(ARG_FILTER)
     set(filter TEST_FILTER ${ARG_FILTER})
@@ -45,23 +41,40 @@ function(glimmora_add_test name)
   gtest_discover_tests(${name} ${filter}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}" ${ARG_PROPERTIES})
+    PROPERTIES ${ARG_PROPERTIES})
+  # Labels are set once the tests are known: gtest_discover_tests would hand
+  # a list of them on as separate words.
+  set(labels ${ARG_LABELS})
+  if(WIN32)
+    list(APPEND labels windows)
+  endif()
+  if(labels)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${script}
+      "foreach(test IN LISTS ${name}_TESTS)\n"
+      "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"${labels}\")\n"
+      "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
+  endif()
 endfunction()
 
-# glimmora_add_test_run(NAME RUN [FILTER pattern] [ENVIRONMENT VAR=value...])
+# glimmora_add_test_run(NAME RUN [FILTER pattern] [ENVIRONMENT VAR=value...] [LABELS ...])
 # Runs a test executable made by glimmora_add_test once more as the single ctest
 # test NAME.RUN, for instance under another language or time zone. (The
 # discovered tests cannot carry an environment of more than one variable.)
 function(glimmora_add_test_run name run)
-  cmake_parse_arguments(ARG "" "FILTER" "ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(ARG "" "FILTER" "ENVIRONMENT;LABELS" ${ARGN})
   set(args)
   if(ARG_FILTER)
     set(args --gtest_filter=${ARG_FILTER})
   endif()
   add_test(NAME ${name}.${run} COMMAND ${name} ${args})
-  set(labels)
+  set_tests_properties(${name}.${run} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
+  set(labels ${ARG_LABELS})
   if(WIN32)
     list(APPEND labels windows)
   endif()
-  set_tests_properties(${name}.${run} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}" LABELS "${labels}")
+  if(labels)
+    set_tests_properties(${name}.${run} PROPERTIES LABELS "${labels}")
+  endif()
 endfunction()

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace glimmora {
 namespace {
 
@@ -35,6 +41,39 @@ TEST(CharacterLength, BrokenSequencesCountOneByte) {
   EXPECT_EQ(CharacterLength("\xE3\x83"), 1u);
   EXPECT_EQ(CharacterLength("\xE3\x41"), 1u);  // a lead byte followed by 'A'
   EXPECT_EQ(CharacterLength(""), 1u);
+}
+#endif
+
+#ifdef _WIN32
+// Text in Shift-JIS, as a Japanese Windows keeps it: the thread's ANSI code
+// page follows the thread's locale.
+class ShiftJisText : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = GetThreadLocale();
+    SetThreadLocale(MAKELCID(MAKELANGID(LANG_JAPANESE, SUBLANG_JAPANESE_JAPAN), SORT_DEFAULT));
+    CPINFOEXW info{};
+    ASSERT_TRUE(GetCPInfoExW(CP_THREAD_ACP, 0, &info));
+    ASSERT_EQ(info.CodePage, 932u);
+  }
+  void TearDown() override { SetThreadLocale(previous_); }
+
+ private:
+  LCID previous_ = 0;
+};
+
+TEST_F(ShiftJisText, DoubleByteCharactersCompareWhole) {
+  // U+30A2 is 83 41 and U+30C2 is 83 61: their second bytes are 'A' and 'a',
+  // which must not fold.
+  EXPECT_EQ(CharacterLength("\x83\x41"), 2u);
+  EXPECT_NE(CompareNoCase("\x83\x41", "\x83\x61"), 0);
+  EXPECT_LT(CompareNoCase("\x83\x41", "\x83\x61"), 0);
+  // ASCII after a double-byte character (U+30BD, 83 5C) still folds.
+  const std::string so = "\x83\x5C";
+  EXPECT_EQ(CompareNoCase(so + "Ab", so + "aB"), 0);
+  EXPECT_NE(CompareNoCase("\x83\x5C", "\x83\x5D"), 0);
+  EXPECT_EQ(ToUpperAnsi("\x83\x61z"), "\x83\x61Z");
+  EXPECT_EQ(TrimWhiteSpace(" \x83\x41 "), "\x83\x41");
 }
 #endif
 

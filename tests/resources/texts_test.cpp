@@ -1,10 +1,10 @@
 #include <cstdlib>
-#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "resources/texts.h"
+#include "tests/support/scoped_env.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -92,31 +92,7 @@ TEST(TextTable, BlanksAtTheEndsAreKept) {
             std::string_view::npos);
 }
 
-// Sets or removes one environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    Set(value);
-  }
-  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  void Set(const char* value) {
-#ifdef _WIN32
-    _putenv_s(name_, value ? value : "");  // an empty value removes it
-#else
-    if (value)
-      setenv(name_, value, 1);
-    else
-      unsetenv(name_);
-#endif
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ScopedEnv;
 
 TEST(LanguageChoice, LocaleNamesBeginningWithJaMeanJapanese) {
   EXPECT_EQ(LanguageFromLocaleName("ja_JP.UTF-8"), Language::kJapanese);
@@ -136,7 +112,7 @@ TEST(LanguageChoice, FirstSetAndNonEmptyVariableDecides) {
     EXPECT_EQ(LanguageFromEnvironment(), Language::kEnglish);
   }
   {
-    ScopedEnv all("LC_ALL", nullptr);
+    ScopedEnv all("LC_ALL");
     ScopedEnv messages("LC_MESSAGES", "ja_JP.UTF-8");
     ScopedEnv lang("LANG", "C");
     EXPECT_EQ(LanguageFromEnvironment(), Language::kJapanese);
@@ -150,9 +126,9 @@ TEST(LanguageChoice, FirstSetAndNonEmptyVariableDecides) {
   }
 #endif
   {
-    ScopedEnv all("LC_ALL", nullptr);
-    ScopedEnv messages("LC_MESSAGES", nullptr);
-    ScopedEnv lang("LANG", nullptr);
+    ScopedEnv all("LC_ALL");
+    ScopedEnv messages("LC_MESSAGES");
+    ScopedEnv lang("LANG");
     EXPECT_EQ(LanguageFromEnvironment(), Language::kEnglish);
   }
 }

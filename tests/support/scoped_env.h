@@ -13,6 +13,11 @@ class ScopedEnv {
     if (const char* old = std::getenv(name_.c_str())) old_ = old;
     Set(value.c_str());
   }
+  // Removes the variable for the life of the object.
+  explicit ScopedEnv(std::string name) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    Set(nullptr);
+  }
   ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
   ScopedEnv(const ScopedEnv&) = delete;
   ScopedEnv& operator=(const ScopedEnv&) = delete;

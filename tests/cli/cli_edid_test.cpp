@@ -1,0 +1,243 @@
+// `glimmora edid FILE...` as a user runs it: output layout, exit status,
+// messages for files that cannot be read.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/scoped_env.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
+namespace {
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string data = text.str();
+#ifdef _WIN32
+  // Standard output is in text mode there.
+  std::string::size_type pos = 0;
+  while ((pos = data.find("\r\n", pos)) != std::string::npos) data.erase(pos, 1);
+#endif
+  return data;
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary);
+  out << data;
+}
+
+// Named after the running test: ctest runs the tests of this file side by side.
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "glimmora_" +
+         ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+}
+
+// Runs the program with `args`, standard output and error going to files.
+CliResult RunCli(const std::vector<std::string>& args) {
+  const std::string outPath = TempPath("cli_out.txt");
+  const std::string errPath = TempPath("cli_err.txt");
+  CliResult run;
+#ifdef _WIN32
+  std::string commandLine = "\"" GLIMMORA_CLI_PATH "\"";
+  for (const std::string& arg : args) commandLine += " \"" + arg + "\"";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, nullptr, &startup, &process);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) {
+    ADD_FAILURE() << "cannot start " << commandLine;
+    return run;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  run.status = static_cast<int>(code);
+#else
+  std::vector<std::string> argv{GLIMMORA_CLI_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << GLIMMORA_CLI_PATH;
+    return run;
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+  run.out = ReadFile(outPath);
+  run.err = ReadFile(errPath);
+  return run;
+}
+
+// Variables set here are inherited by the program the test starts.
+using glimmora::testing::ScopedEnv;
+
+// English labels whatever the environment of the test run (on Windows the
+// language of the test run itself decides).
+class CliEdid : public ::testing::Test {
+ protected:
+  ScopedEnv all_{"LC_ALL"};
+  ScopedEnv messages_{"LC_MESSAGES"};
+  ScopedEnv lang_{"LANG", "en_US.UTF-8"};
+};
+
+const std::string kDell = GLIMMORA_TEST_DATA_DIR "/edid-corpus/0064FE7854DE.txt";
+const std::string kDellFields =
+    "Model: DELL S3222HN\n"
+    "Serial Number: 2NQHQD3\n"
+    "Monitor Size: W:70cm x H:39cm (31.5\")\n"
+    "MFG Date: 2022/6\n"
+    "EDID Version: 1.3\n";
+// The same monitor's base block as it was read from the registry.
+const char kDellHex[] =
+    "00ffffffffffff0010ac1dd156543931\n1720010380462778ea66d5ac4f47a727\n"
+    "115054a54b00714f8180a9c0d1c00101\n010101010101023a801871382d40582c\n"
+    "4500ba892100001e000000ff00324e51\n485144330a2020202020000000fc0044\n"
+    "454c4c205333323232484e0a000000fd\n00304b1e5312000a202020202020018d\n";
+
+std::string HexToBytes(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size();) {
+    if (hex[i] == '\n') {
+      ++i;
+      continue;
+    }
+    bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    i += 2;
+  }
+  return bytes;
+}
+
+TEST_F(CliEdid, OneFileGivesFiveLines) {
+  const CliResult run = RunCli({"edid", kDell});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kDellFields);
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(CliEdid, HexTextAndRawBytesDecodeAlike) {
+  const std::string hexFile = TempPath("dell_hex.txt");
+  const std::string rawFile = TempPath("dell.bin");
+  WriteFile(hexFile, kDellHex);
+  WriteFile(rawFile, HexToBytes(kDellHex));
+  EXPECT_EQ(RunCli({"edid", hexFile}).out, kDellFields);
+  EXPECT_EQ(RunCli({"edid", rawFile}).out, kDellFields);
+}
+
+TEST_F(CliEdid, SeveralFilesAreGroupedUnderTheirNames) {
+  const std::string rawFile = TempPath("dell.bin");
+  WriteFile(rawFile, HexToBytes(kDellHex));
+  const CliResult run = RunCli({"edid", kDell, rawFile});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, kDell + ":\n" + kDellFields + "\n" + rawFile + ":\n" + kDellFields);
+}
+
+TEST_F(CliEdid, UnreadableFileIsReportedAndTheOthersStillDecoded) {
+  const std::string missing = TempPath("no_such_dump.txt");
+  std::remove(missing.c_str());
+  const CliResult run = RunCli({"edid", kDell, missing, kDell});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, kDell + ":\n" + kDellFields + "\n" + kDell + ":\n" + kDellFields);
+  EXPECT_EQ(run.err, "glimmora: " + missing + ": No such file or directory\n");
+}
+
+TEST_F(CliEdid, DirectoryIsReportedNotDecoded) {
+  const CliResult run = RunCli({"edid", GLIMMORA_TEST_DATA_DIR});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("glimmora: " GLIMMORA_TEST_DATA_DIR ": "), std::string::npos) << run.err;
+}
+
+TEST_F(CliEdid, MalformedHexIsReported) {
+  const std::string file = TempPath("bad_hex.txt");
+  WriteFile(file, "EDID (hex):\n00ffffffffffff0010ac1dd15654393\n");
+  const CliResult run = RunCli({"edid", file});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find(file), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("odd number of hex digits"), std::string::npos) << run.err;
+}
+
+TEST_F(CliEdid, EmptyModelStaysEmpty) {
+  std::string block(128, '\0');
+  block.replace(54, 18, std::string("\0\0\0\xFF\0SN-7\n        ", 18));
+  const std::string file = TempPath("serial_only.bin");
+  WriteFile(file, block);
+  const CliResult run = RunCli({"edid", file});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.substr(0, run.out.find("Monitor Size")), "Model: \nSerial Number: SN-7\n");
+}
+
+TEST_F(CliEdid, UsageErrors) {
+  const CliResult noFile = RunCli({"edid"});
+  EXPECT_EQ(noFile.status, 2);
+  EXPECT_NE(noFile.err.find("usage: glimmora edid FILE..."), std::string::npos);
+  EXPECT_EQ(noFile.out, "");
+  EXPECT_EQ(RunCli({}).status, 2);
+  const CliResult unknown = RunCli({"frobnicate"});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
+}
+
+// Runs only in the "japanese" run (see CMakeLists.txt): a Windows program
+// takes its language from the environment it was started in, not from
+// variables set later.
+TEST(CliEdidJapanese, LabelsInTheUsersLanguage) {
+  const CliResult run = RunCli({"edid", kDell});
+  EXPECT_EQ(run.status, 0);
+#ifdef _WIN32
+  const std::string model = "\x83\x82\x83\x66\x83\x8B";  // in Shift-JIS
+#else
+  const std::string model = "モデル";
+#endif
+  EXPECT_EQ(run.out.substr(0, model.size() + 2), model + ": ");
+  EXPECT_NE(run.out.find(": 2022/6\n"), std::string::npos);
+}
+
+}  // namespace
