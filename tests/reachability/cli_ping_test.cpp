@@ -33,9 +33,9 @@ CliRun RunPing(const std::string& arguments, const std::string& prefix = "") {
   const int fd = mkstemp(errPath);
   close(fd);
   CliRun run;
-  run.status =
-      RunShell(prefix + "env LC_ALL=C LANG=C " GLIMMORA_CLI " ping " + arguments + " 2>" + errPath,
-               &run.out);
+  run.status = RunShell(
+      prefix + "env LC_ALL=C LANG=C " GLIMMORA_CLI_PATH " ping " + arguments + " 2>" + errPath,
+      &run.out);
   std::ifstream err(errPath, std::ios::binary);
   run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
   std::remove(errPath);

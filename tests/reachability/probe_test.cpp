@@ -2,7 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <deque>
 #include <optional>
 #include <string>
@@ -11,6 +10,7 @@
 #include "reachability/echo_platform.h"
 #include "reachability/probe.h"
 #include "resources/texts.h"
+#include "tests/support/scoped_env.h"
 
 namespace glimmora {
 namespace {
@@ -227,21 +227,10 @@ TEST_F(ProbeTest, NoMemoryForTheReplyBuffer) {
 // Off Windows the language comes from the locale variables.
 class JapaneseProbeTest : public ProbeTest {
  protected:
-  void SetUp() override {
-    if (const char* value = std::getenv("LC_ALL")) saved_ = value;
-    setenv("LC_ALL", "ja_JP.UTF-8", 1);
-  }
-  void TearDown() override {
-    if (saved_) {
-      setenv("LC_ALL", saved_->c_str(), 1);
-    } else {
-      unsetenv("LC_ALL");
-    }
-  }
   static std::string Japanese(int id) { return std::string(TableText(id, Language::kJapanese)); }
 
  private:
-  std::optional<std::string> saved_;
+  testing::ScopedEnv all_{"LC_ALL", "ja_JP.UTF-8"};
 };
 
 TEST_F(JapaneseProbeTest, EveryResultTextComesFromTheJapaneseTable) {
