@@ -16,6 +16,9 @@ struct Command {
 constexpr Command kCommands[] = {
     {"edid", glimmora::cli::RunEdidCommand, "edid FILE...             decode EDID dumps"},
     {"ping", glimmora::cli::RunPingCommand, "ping WORKSTATION         ICMP echo to a workstation"},
+    {"check", glimmora::cli::RunCheckCommand,
+     "check [--offline DIR] [--sort N] [--descending] [--format table|csv] WORKSTATION\n"
+     "                           list a workstation's monitors as Quick Check does"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -1,0 +1,258 @@
+// glimmora check: the Quick Check of one workstation, with the rows the list
+// would show written to standard output as a table or as CSV.
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "batch/csv_line.h"
+#include "cli/commands.h"
+#include "cli/display_width.h"
+#include "common/ansi_text.h"
+#include "inventory/registry_network.h"
+#include "inventory/registry_offline.h"
+#include "quickcheck/check_sequence.h"
+#include "quickcheck/icmp_probe.h"
+#include "quickcheck/monitor_list.h"
+#include "reachability/probe.h"
+#include "resources/texts.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace glimmora::cli {
+
+namespace {
+
+constexpr int kExitListed = 0;
+constexpr int kExitNoMonitors = 1;
+constexpr int kExitNotOpened = 2;  // unreachable, or the registry could not be opened
+constexpr int kExitCheckUsage = 64;
+constexpr int kExitOutputError = 74;
+
+constexpr const char* kUsage =
+    "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv] "
+    "WORKSTATION\n"
+    "  --offline DIR   read the registry of WORKSTATION from DIR/WORKSTATION.reg (a registry\n"
+    "                  export) instead of over the network; no probe is sent\n"
+    "  --sort N        sort by column N (0 Monitor ID ... 9 EDID Version), default 0\n"
+    "  --descending    sort in descending order\n"
+    "  --format F      table (default) or csv\n"
+    "exit status: 0 monitors listed, 1 no monitor information, 2 unreachable or registry\n"
+    "not opened, 64 usage error or empty name\n";
+
+enum class OutputFormat { kTable, kCsv };
+
+struct CheckOptions {
+  std::optional<std::string> offlineDirectory;
+  std::size_t sortColumn = 0;
+  bool descending = false;
+  OutputFormat format = OutputFormat::kTable;
+  std::optional<std::string> workstation;
+};
+
+int UsageError(const std::string& problem) {
+  std::fprintf(stderr, "glimmora check: %s\n%s", problem.c_str(), kUsage);
+  return kExitCheckUsage;
+}
+
+// 0 when the options were understood, else the exit status to end with.
+int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inlineValue;
+    if (!optionsEnded && arg.rfind("--", 0) == 0 && arg.size() > 2) {
+      const std::size_t equals = arg.find('=');
+      if (equals != std::string::npos) {
+        inlineValue = arg.substr(equals + 1);
+        arg.resize(equals);
+      }
+    }
+    auto value = [&](std::string* out) {
+      if (inlineValue) {
+        *out = *inlineValue;
+        return true;
+      }
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (options->workstation) return UsageError("more than one workstation name");
+      options->workstation = args[i];
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      *helpOnly = true;
+      return 0;
+    } else if (arg == "--offline") {
+      std::string directory;
+      if (!value(&directory) || directory.empty()) return UsageError("--offline needs a directory");
+      options->offlineDirectory = directory;
+    } else if (arg == "--sort") {
+      std::string column;
+      if (!value(&column) || column.size() != 1 || column[0] < '0' || column[0] > '9')
+        return UsageError("--sort needs a column number from 0 to 9");
+      options->sortColumn = static_cast<std::size_t>(column[0] - '0');
+    } else if (arg == "--descending" && !inlineValue) {
+      options->descending = true;
+    } else if (arg == "--format") {
+      std::string format;
+      if (!value(&format)) return UsageError("--format needs table or csv");
+      if (format == "table")
+        options->format = OutputFormat::kTable;
+      else if (format == "csv")
+        options->format = OutputFormat::kCsv;
+      else
+        return UsageError("unknown format '" + format + "' (table or csv)");
+    } else {
+      return UsageError("unknown option '" + args[i] + "'");
+    }
+  }
+  if (!options->workstation) return UsageError("no workstation name");
+  return 0;
+}
+
+// What the page would show in a message box goes to standard error as it is.
+class StderrMessages : public MessageBoxes {
+ public:
+  void Show(const std::string& text, MessageIcon) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+};
+
+class NoWaitCursor : public WaitCursor {
+ public:
+  void Begin() override {}
+  void End() override {}
+};
+
+std::vector<std::string> HeaderTexts() {
+  std::vector<std::string> headers;
+  for (const MonitorListColumn& column : kMonitorListColumns)
+    headers.push_back(LoadText(column.header));
+  return headers;
+}
+
+std::vector<std::vector<std::string>> ListedRows(const MemoryMonitorList& list) {
+  std::vector<std::vector<std::string>> rows;
+  for (std::size_t item = 0; item < list.ItemCount(); ++item) {
+    const MonitorListRow& row = list.Row(item);
+    rows.emplace_back(row.begin(), row.end());
+  }
+  return rows;
+}
+
+// Columns padded to their widest cell, two blanks apart; the last is not padded.
+std::string TableText(const std::vector<std::string>& headers,
+                      const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::vector<std::string>> lines;
+  lines.push_back(headers);
+  for (const auto& row : rows) {
+    std::vector<std::string> printable;
+    for (const std::string& cell : row) printable.push_back(PrintableText(cell));
+    lines.push_back(std::move(printable));
+  }
+  std::vector<std::size_t> widths(headers.size(), 0);
+  for (const auto& line : lines) {
+    for (std::size_t column = 0; column < line.size(); ++column)
+      widths[column] = std::max(widths[column], DisplayWidth(line[column]));
+  }
+  std::string text;
+  auto appendLine = [&](const std::vector<std::string>& cells) {
+    std::string line;
+    for (std::size_t column = 0; column < cells.size(); ++column) {
+      line += cells[column];
+      if (column + 1 < cells.size())
+        line.append(widths[column] - DisplayWidth(cells[column]) + 2, ' ');
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    text += line + "\n";
+  };
+  appendLine(lines.front());
+  std::vector<std::string> rules;
+  for (std::size_t width : widths) rules.push_back(std::string(width, '-'));
+  appendLine(rules);
+  for (std::size_t i = 1; i < lines.size(); ++i) appendLine(lines[i]);
+  return text;
+}
+
+std::string CsvText(const std::vector<std::string>& headers,
+                    const std::vector<std::vector<std::string>>& rows) {
+  std::string text = CsvLine(headers);
+  for (const auto& row : rows) text += CsvLine(row);
+  return text;
+}
+
+// Writes everything or says why not: a listing cut short must not pass for a whole one.
+bool WriteStandardOutput(const std::string& text, bool binary) {
+#ifdef _WIN32
+  // CSV lines end in CR LF already; text mode would double the CR.
+  if (binary) _setmode(_fileno(stdout), _O_BINARY);
+#else
+  (void)binary;
+#endif
+  const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+  return std::fflush(stdout) == 0 && written && !std::ferror(stdout);
+}
+
+}  // namespace
+
+int RunCheckCommand(const Arguments& args) {
+  CheckOptions options;
+  bool helpOnly = false;
+  if (const int status = ParseOptions(args, &options, &helpOnly); status != 0) return status;
+  if (helpOnly) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+
+  std::unique_ptr<RegistryAccess> registry;
+  std::optional<IcmpProbe> probe;
+  std::optional<SocketLibraryUse> sockets;  // name resolution needs it on Windows
+  if (options.offlineDirectory) {
+    registry = std::make_unique<OfflineRegistry>(*options.offlineDirectory);
+  } else {
+    // Start-up work of the window program: the echo service is loaded once,
+    // and a failure is reported and the check goes on without it.
+    sockets.emplace();
+    if (!TrimWhiteSpace(*options.workstation).empty() && LoadIcmpLibrary() != 0)
+      std::fprintf(stderr, "%s\n", LoadText(kTextIcmpLoadError).c_str());
+    registry = CreateNetworkRegistry();
+    probe.emplace();
+  }
+
+  MemoryMonitorList view;
+  MonitorSortState sortState{options.sortColumn, !options.descending};
+  MonitorList list(view, sortState);
+  StderrMessages messages;
+  NoWaitCursor waitCursor;
+  const QuickCheckOutcome outcome = RunQuickCheck(
+      *options.workstation, {probe ? &*probe : nullptr, *registry, list, messages, waitCursor});
+
+  switch (outcome) {
+    case QuickCheckOutcome::kNameEmpty:
+      return kExitCheckUsage;
+    case QuickCheckOutcome::kUnreachable:
+    case QuickCheckOutcome::kRegistryError:
+      return kExitNotOpened;
+    case QuickCheckOutcome::kNoMonitors:
+      return kExitNoMonitors;
+    case QuickCheckOutcome::kMonitorsListed:
+      break;
+  }
+  const std::vector<std::string> headers = HeaderTexts();
+  const auto rows = ListedRows(view);
+  const bool csv = options.format == OutputFormat::kCsv;
+  if (!WriteStandardOutput(csv ? CsvText(headers, rows) : TableText(headers, rows), csv)) {
+    std::fputs("glimmora check: could not write the rows to standard output\n", stderr);
+    return kExitOutputError;
+  }
+  return kExitListed;
+}
+
+}  // namespace glimmora::cli

@@ -1,0 +1,141 @@
+// glimmora check end to end: the program run on the sample exports, its output
+// compared with the expected files in tests/data/cli.
+#include <gtest/gtest.h>
+
+#include "tests/support/run_process.h"
+#include "tests/support/scoped_env.h"
+
+namespace glimmora {
+namespace {
+
+using testing::NativePath;
+using testing::ProcessResult;
+using testing::ReadWholeFile;
+
+const std::string kSamples = NativePath(std::string(GLIMMORA_TEST_DATA_DIR) + "/offline");
+const std::string kExpected = std::string(GLIMMORA_TEST_DATA_DIR) + "/cli/";
+
+class CheckCommandTest : public ::testing::Test {
+ protected:
+  ProcessResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), "check");
+    // Named after the running test: ctest runs the tests side by side.
+    const std::string scratch = ::testing::TempDir() + "glimmora_check_" +
+                                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    return testing::RunProcess(GLIMMORA_CLI_PATH, args, scratch);
+  }
+  ProcessResult Offline(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--offline", kSamples});
+    return Run(std::move(args));
+  }
+
+  testing::ScopedEnv english_{"LC_ALL", "C"};
+};
+
+// Text mode on Windows ends the table's lines in CR LF.
+std::string WithoutCarriageReturns(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+TEST_F(CheckCommandTest, TableAndCsvOfARegedit4Export) {
+  ProcessResult result = Offline({"pc-ansi"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(WithoutCarriageReturns(result.out), ReadWholeFile(kExpected + "pc-ansi.table.txt"));
+  EXPECT_EQ(result.err, "");
+  result = Offline({"--format", "csv", "PC-ANSI"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, ReadWholeFile(kExpected + "pc-ansi.csv"));  // CR LF, byte for byte
+}
+
+#ifndef _WIN32
+// The program's text is UTF-8 here; on Windows it would be the ANSI code page.
+TEST_F(CheckCommandTest, TableAndCsvOfAUnicodeExport) {
+  ProcessResult result = Offline({"PC-UNICODE"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, ReadWholeFile(kExpected + "pc-unicode.table.txt"));
+  result = Offline({"--format=csv", "PC-UNICODE"});
+  EXPECT_EQ(result.out, ReadWholeFile(kExpected + "pc-unicode.csv"));
+  result = Offline({"--sort", "5", "--descending", "--format", "csv", "pc-unicode"});
+  EXPECT_EQ(result.out, ReadWholeFile(kExpected + "pc-unicode.model-descending.csv"));
+}
+
+TEST_F(CheckCommandTest, JapaneseHeadersAlignByTheirWidth) {
+  testing::ScopedEnv japanese("LC_ALL", "ja_JP.UTF-8");
+  const ProcessResult result = Offline({"PC-UNICODE"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, ReadWholeFile(kExpected + "pc-unicode.ja.table.txt"));
+}
+#endif
+
+TEST_F(CheckCommandTest, UnicodeExportListsItsMonitorsOnce) {
+  const ProcessResult result = Offline({"--format", "csv", "  PC-UNICODE  "});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  // Header, the Dell (two instances, one row) and the EIZO.
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 3);
+  EXPECT_NE(result.out.find("\r\nDEL4065,Monitor,Dell U2412M (Digital),(Standard monitor types),"
+                            "MONITOR\\DEL4065,DELL U2412M,Y1H5T27S0ALL,W:52cm x H:32cm (24.0\"),"
+                            "2012/5,1.3\r\nEIZ2243,"),
+            std::string::npos)
+      << result.out;
+}
+
+TEST_F(CheckCommandTest, FailuresGoToStandardErrorWithTheirExitStatus) {
+  ProcessResult result = Offline({"EMPTY-DISPLAY"});
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(WithoutCarriageReturns(result.err), "EMPTY-DISPLAY has No monitor information.\n");
+
+  result = Offline({"BROKEN"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.rfind("Registry Open Error : Key=BROKEN Code=1009 Desc=", 0), 0u)
+      << result.err;
+  EXPECT_NE(result.err.find("BROKEN.reg line 7: a string without its closing quote)"),
+            std::string::npos);
+
+  result = Offline({"NOWHERE"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.err.rfind("Registry Open Error : Key=NOWHERE Code=53 Desc=", 0), 0u);
+
+  result = Offline({"../offline/PC-UNICODE"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.err.rfind("Registry Open Error : Key=../offline/PC-UNICODE Code=123 Desc=", 0),
+            0u);
+
+  result = Offline({" \t "});
+  EXPECT_EQ(result.exitCode, 64);
+  EXPECT_EQ(WithoutCarriageReturns(result.err), "Workstation name is not specified.\n");
+}
+
+TEST_F(CheckCommandTest, UsageErrors) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"PC1", "PC2"},
+                                             {"--sort", "10", "PC1"},
+                                             {"--sort"},
+                                             {"--format", "xml", "PC1"},
+                                             {"--offline"},
+                                             {"--frobnicate", "PC1"}}) {
+    const ProcessResult result = Run(args);
+    EXPECT_EQ(result.exitCode, 64) << ::testing::PrintToString(args);
+    EXPECT_NE(result.err.find("usage: glimmora check"), std::string::npos);
+    EXPECT_EQ(result.out, "");
+  }
+  const ProcessResult help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("usage: glimmora check"), std::string::npos);
+}
+
+// Without --offline the workstation is probed (loopback only) and its registry
+// opened over the network, which fails here: no such registry on Linux yet,
+// and Wine opens no registry but its own machine's.
+TEST_F(CheckCommandTest, NetworkCheckOfLoopbackCannotOpenTheRegistry) {
+  const ProcessResult result = Run({"127.0.0.1"});
+  EXPECT_EQ(result.exitCode, 2) << result.err;
+  EXPECT_NE(result.err.find("Registry Open Error : Key=127.0.0.1 Code="), std::string::npos)
+      << result.err;
+}
+
+}  // namespace
+}  // namespace glimmora
