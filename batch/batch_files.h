@@ -1,0 +1,98 @@
+#pragma once
+// The two files of a batch: the input names one workstation a line, the result
+// is comma-separated with a header line, then monitor, failure and no-monitor
+// lines. Both are read and written byte for byte the same on every platform:
+// the input with the line rules of a Windows text file, the result with CR LF
+// line ends.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/unique_handle.h"
+#include "inventory/monitor_table.h"
+
+namespace glimmora {
+
+struct StdioFileTraits {
+  using Handle = std::FILE*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle file) noexcept { std::fclose(file); }
+};
+using UniqueFile = UniqueHandle<StdioFileTraits>;
+
+// Every result line ends so, as a text-mode file writes "\n" on Windows.
+inline constexpr std::string_view kLineEnd = "\r\n";
+
+// A workstation list read one byte at a time, with the rules of a text-mode
+// stream on Windows: CR LF reads as LF, any other CR stays, and Ctrl-Z (0x1A)
+// ends the input as if the file ended there.
+class InputFile {
+ public:
+  explicit InputFile(UniqueFile file) noexcept : file_(std::move(file)) {}
+
+  // False at the end of the input (the end indicator is then set).
+  bool ReadByte(char* byte);
+  // The end indicator: set once a read has met the end, or a CR has looked
+  // ahead and found the end behind it.
+  bool AtEnd() const { return atEnd_; }
+
+ private:
+  int NextRawByte();
+
+  UniqueFile file_;
+  bool atEnd_ = false;
+};
+
+// Where result lines go. The real file is OutputFile; tests put a stream in
+// between that accepts fewer bytes, to make a write fail where they want it.
+class OutputStream {
+ public:
+  virtual ~OutputStream() = default;
+  // Hands the bytes over; gives how many were accepted.
+  virtual std::size_t Write(std::string_view bytes) = 0;
+  // Writes out whatever is still buffered and closes; false when bytes that
+  // were accepted could not reach the file.
+  virtual bool Close() = 0;
+};
+
+class OutputFile : public OutputStream {
+ public:
+  explicit OutputFile(UniqueFile file) noexcept : file_(std::move(file)) {}
+  std::size_t Write(std::string_view bytes) override;
+  bool Close() override;
+
+ private:
+  UniqueFile file_;
+};
+
+// Null when the file cannot be opened for reading.
+std::unique_ptr<InputFile> OpenInputFile(const std::string& path);
+// Creates or truncates the file; null when that is not possible.
+std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path);
+
+// One line without its LF; empty at the end of the input. The caller tests
+// AtEnd() after each line, so a last line without a line end is still read.
+std::string ReadInputLine(InputFile& input);
+
+// The workstation a line names, upper case; empty when the line is to be
+// ignored (blank, or not starting with an ASCII letter or digit). The name ends
+// before the first space, comma or tab.
+std::string ExtractWorkstationName(std::string_view line);
+
+// The result lines, line end included. A field that holds a comma, CR or LF,
+// or that begins with a double quote, is quoted; every other field is written
+// as it is.
+std::string FormatHeaderLine();
+std::string FormatMonitorLine(std::string_view workstation, std::string_view monitorId,
+                              const MonitorRow& row);
+std::string FormatFailureLine(std::string_view workstation, std::string_view note);
+std::string FormatNoMonitorLine(std::string_view workstation);
+
+// 0 when every byte of the line was accepted in one write, -1 otherwise; the
+// bytes accepted stay in the file.
+int WriteOutputLine(OutputStream& output, std::string_view line);
+int WriteHeaderLine(OutputStream& output);
+
+}  // namespace glimmora

@@ -1,0 +1,538 @@
+#include "batch/batch_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "inventory/registry_memory.h"
+#include "resources/texts.h"
+#include "tests/batch/batch_test_support.h"
+#include "tests/support/edid_builder.h"
+
+namespace glimmora {
+namespace {
+
+using testing::ParseCsvLine;
+using testing::ReadBytes;
+using testing::SplitResultLines;
+using testing::TempDir;
+using testing::WriteBytes;
+
+// A 60 x 34 cm monitor made in week 10 of 2020 (March in every time zone).
+std::vector<std::uint8_t> MakeEdid(const std::string& model, const std::string& serial) {
+  testing::EdidSpec spec;
+  spec.model = model;
+  spec.serial = serial;
+  spec.widthCm = 60;
+  spec.heightCm = 34;
+  spec.week = 10;
+  spec.year = 2020;
+  return testing::MakeEdid(spec);
+}
+
+constexpr const char* kGenericDescription =
+    "@monitor.inf,%pnpmonitor.devicedesc%;Generic PnP Monitor";
+constexpr const char* kGenericMfg = "@monitor.inf,%generic%;(Standard monitor types)";
+
+void AddMonitor(MemoryWorkstation& ws, const std::string& deviceId, const std::string& instance,
+                const std::string& model, const std::string& serial,
+                const std::string& description = kGenericDescription) {
+  ws.AddMonitor(deviceId, instance, kGenericMfg, description, "Monitor", "MONITOR\\" + deviceId,
+                MakeEdid(model, serial));
+}
+
+// The probe's answers by workstation; every other name replies.
+class FakeProbe {
+ public:
+  void Answer(const std::string& name, int result, const std::string& text) {
+    answers_[name] = {result, text};
+  }
+  ProbeFunction Function() {
+    return [this](const std::string& name, std::string& text) {
+      calls.push_back(name);
+      if (onProbe) onProbe(name);
+      const auto it = answers_.find(name);
+      if (it == answers_.end()) {
+        text = "Reply from 127.0.0.1";
+        return 0;
+      }
+      text = it->second.second;
+      return it->second.first;
+    };
+  }
+  std::vector<std::string> calls;
+  std::function<void(const std::string&)> onProbe;
+
+ private:
+  std::map<std::string, std::pair<int, std::string>> answers_;
+};
+
+// Accepts `limit` bytes in all, then nothing.
+class LimitedOutput : public OutputStream {
+ public:
+  LimitedOutput(std::unique_ptr<OutputStream> file, std::size_t limit)
+      : file_(std::move(file)), limit_(limit) {}
+  std::size_t Write(std::string_view bytes) override {
+    const std::size_t accepted = bytes.size() < limit_ ? bytes.size() : limit_;
+    limit_ -= accepted;
+    return file_->Write(bytes.substr(0, accepted));
+  }
+  bool Close() override { return file_->Close(); }
+
+ private:
+  std::unique_ptr<OutputStream> file_;
+  std::size_t limit_;
+};
+
+// Passes everything to the memory registry and calls a hook when a key is
+// opened, so a test can ask for a stop in the middle of a scan.
+class HookedRegistry : public RegistryAccess {
+ public:
+  explicit HookedRegistry(RegistryAccess& inner) : inner_(inner) {}
+  long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
+    return inner_.RegConnectRegistryA(machine, root, result);
+  }
+  long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
+                     std::uint32_t sam, RegKey* result) override {
+    if (onOpen) onOpen(subKey);
+    return inner_.RegOpenKeyExA(key, subKey, options, sam, result);
+  }
+  long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override {
+    return inner_.RegEnumKeyExA(key, index, name);
+  }
+  long RegQueryValueExA(RegKey key, const std::string& value, std::uint32_t* type,
+                        std::vector<std::uint8_t>* data) override {
+    return inner_.RegQueryValueExA(key, value, type, data);
+  }
+  long RegCloseKey(RegKey key) override { return inner_.RegCloseKey(key); }
+  std::string SystemMessageText(long code) override { return inner_.SystemMessageText(code); }
+
+  std::function<void(const std::string&)> onOpen;
+
+ private:
+  RegistryAccess& inner_;
+};
+
+class BatchWorkerTest : public ::testing::Test {
+ protected:
+  BatchWorkerTest() {
+    services_.probe = probe_.Function();
+    services_.registry = &registry_;
+    services_.finishPause = std::chrono::milliseconds(0);
+  }
+
+  void Run(std::string_view inputBytes) {
+    WriteBytes(inputPath_, inputBytes);
+    RunBatch(state_, services_, inputPath_, outputPath_);
+  }
+
+  // The result lines after the header, without their CR LF.
+  std::vector<std::string> ResultLines() {
+    const std::string bytes = ReadBytes(outputPath_);
+    const std::string header = FormatHeaderLine();
+    EXPECT_EQ(bytes.substr(0, header.size()), header);
+    std::vector<std::string> lines = SplitResultLines(bytes);
+    if (!lines.empty()) lines.erase(lines.begin());
+    return lines;
+  }
+
+  void ExpectFinished() {
+    EXPECT_EQ(state_.failed, 0);
+    EXPECT_EQ(state_.failureStyle, 0u);
+    EXPECT_EQ(state_.failureText, "");
+    EXPECT_EQ(state_.CurrentWorkstation(), "");
+    EXPECT_EQ(registry_.OpenKeyCount(), 0u);
+  }
+
+  void ExpectFailure(int textId) {
+    EXPECT_EQ(state_.failed, -1);
+    EXPECT_EQ(state_.failureStyle, kFailureStyleError);
+    EXPECT_EQ(state_.failureText, LoadText(textId));
+    EXPECT_EQ(state_.CurrentWorkstation(), "");
+    EXPECT_EQ(registry_.OpenKeyCount(), 0u);
+  }
+
+  TempDir dir_;
+  std::string inputPath_ = dir_.File("workstations.txt");
+  std::string outputPath_ = dir_.File("inventory.csv");
+  MemoryRegistry registry_;
+  FakeProbe probe_;
+  BatchState state_;
+  BatchServices services_;
+};
+
+TEST_F(BatchWorkerTest, WritesOneLinePerReportableMonitor) {
+  MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
+  AddMonitor(pc01, "DELD11D", "5&1&0&UID4352", "DELL S3222HN", "2NQHQD3");
+  AddMonitor(pc01, "GSM5A49", "5&2&0&UID4353", "24MB35", "");  // model only
+  AddMonitor(pc01, "SHP4353", "5&3&0&UID4354", "", "SN-7");    // serial only
+  AddMonitor(pc01, "BOE0964", "5&4&0&UID4355", "", "");        // neither: dropped
+
+  Run("pc01\n");
+
+  ExpectFinished();
+  const std::vector<std::string> lines = ResultLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "PC01,DELD11D,Monitor,\"@monitor.inf,%pnpmonitor.devicedesc%;Generic PnP Monitor\","
+            "\"@monitor.inf,%generic%;(Standard monitor types)\",MONITOR\\DELD11D,DELL S3222HN,"
+            "2NQHQD3,W:60cm x H:34cm (27.2\"),2020/3,1.3");
+  const std::vector<std::string> modelOnly = ParseCsvLine(lines[1]);
+  ASSERT_EQ(modelOnly.size(), 11u);
+  EXPECT_EQ(modelOnly[6], "24MB35");
+  EXPECT_EQ(modelOnly[7], "<UNKNOWN>");
+  const std::vector<std::string> serialOnly = ParseCsvLine(lines[2]);
+  ASSERT_EQ(serialOnly.size(), 11u);
+  EXPECT_EQ(serialOnly[6], "<UNKNOWN>");
+  EXPECT_EQ(serialOnly[7], "SN-7");
+}
+
+TEST_F(BatchWorkerTest, UnreachableAndUnopenableWorkstationsGetAFailureLine) {
+  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
+  probe_.Answer("PC01", 2, "(Error: Request timed out 10.0.0.1)");
+  probe_.Answer("PC02", 1, "(Error: Could not find host PC02, or so)");
+  registry_.AddWorkstation("PC03");
+  registry_.FailConnect("PC03", 5);
+
+  Run("pc01\npc02\npc03\nPC04\n");
+
+  ExpectFinished();
+  const std::vector<std::string> lines = ResultLines();
+  ASSERT_EQ(lines.size(), 4u);
+  // Unreachable: the probe's text, and the registry is left alone.
+  EXPECT_EQ(lines[0], "PC01,,,,,,,,,,,(Error: Request timed out 10.0.0.1)");
+  EXPECT_EQ(lines[1], "PC02,,,,,,,,,,,\"(Error: Could not find host PC02, or so)\"");
+  for (std::size_t i = 2; i < 4; ++i) {
+    const std::vector<std::string> fields = ParseCsvLine(lines[i]);
+    ASSERT_EQ(fields.size(), 12u) << lines[i];
+    const std::string name = i == 2 ? "PC03" : "PC04";
+    EXPECT_EQ(fields[0], name);
+    for (std::size_t f = 1; f < 11; ++f) EXPECT_EQ(fields[f], "");
+    const std::string code = i == 2 ? "5" : "53";
+    EXPECT_EQ(fields[11].rfind("Registry Open Error : Key=" + name + " Code=" + code + " Desc=", 0),
+              0u)
+        << fields[11];
+  }
+}
+
+TEST_F(BatchWorkerTest, WorkstationsWithoutReportableMonitorsGetTheNoMonitorLine) {
+  registry_.AddWorkstation("EMPTY").AddKey("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY");
+  AddMonitor(registry_.AddWorkstation("PANEL"), "BOE0964", "5&1&0&UID4352", "", "");
+  MemoryWorkstation& ghost = registry_.AddWorkstation("GHOST");
+  ghost.AddKey("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\Default_Monitor\\1&8713bca&0&UID0");
+
+  Run("empty\npanel\nghost\n");
+
+  ExpectFinished();
+  const std::vector<std::string> lines = ResultLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0] + "\r\n", FormatNoMonitorLine("EMPTY"));
+  EXPECT_EQ(lines[1] + "\r\n", FormatNoMonitorLine("PANEL"));
+  EXPECT_EQ(lines[2] + "\r\n", FormatNoMonitorLine("GHOST"));
+}
+
+TEST_F(BatchWorkerTest, DuplicatesAreJudgedOnWholeLinesWithinOneWorkstation) {
+  MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
+  AddMonitor(pc01, "DELD11D", "5&1&0&UID4352", "DELL S3222HN", "2NQHQD3", "Generic Monitor");
+  // The same row in other letter case: dropped, the first is kept.
+  AddMonitor(pc01, "DELD11D", "5&1&0&UID4353", "Dell S3222hn", "2nqhqd3", "GENERIC MONITOR");
+  // The same row under another identifier: written.
+  AddMonitor(pc01, "DELD11E", "5&1&0&UID4354", "DELL S3222HN", "2NQHQD3", "Generic Monitor");
+  pc01.SetString("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\DELD11E\\5&1&0&UID4354", "HardwareID",
+                 "MONITOR\\DELD11D");
+  MemoryWorkstation& pc02 = registry_.AddWorkstation("PC02");
+  AddMonitor(pc02, "DELD11D", "5&1&0&UID4352", "DELL S3222HN", "2NQHQD3", "Generic Monitor");
+
+  Run("pc01\npc02\nPC01\n");
+
+  ExpectFinished();
+  const std::vector<std::string> lines = ResultLines();
+  ASSERT_EQ(lines.size(), 5u);
+  const std::string first =
+      ",DELD11D,Monitor,Generic Monitor,\"@monitor.inf,%generic%;(Standard monitor types)\","
+      "MONITOR\\DELD11D,DELL S3222HN,2NQHQD3,W:60cm x H:34cm (27.2\"),2020/3,1.3";
+  std::string second = first;
+  second.replace(second.find("DELD11D"), 7, "DELD11E");
+  EXPECT_EQ(lines[0], "PC01" + first);
+  EXPECT_EQ(lines[1], "PC01" + second);
+  // Another workstation, and the same one named again, are written again.
+  EXPECT_EQ(lines[2], "PC02" + first);
+  EXPECT_EQ(lines[3], "PC01" + first);
+  EXPECT_EQ(lines[4], "PC01" + second);
+}
+
+TEST_F(BatchWorkerTest, EveryNameIsTriedThroughTheRegistryWhenThereIsNoProbe) {
+  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
+  probe_.Answer("PC01", -1, "(Error: Could not load ICMP.DLL for PING.)");
+
+  Run("pc01\n");
+  ExpectFinished();
+  ASSERT_EQ(ResultLines().size(), 1u);
+  EXPECT_EQ(ParseCsvLine(ResultLines()[0]).size(), 11u);
+
+  services_.probe = nullptr;
+  Run("pc01\n");
+  ExpectFinished();
+  ASSERT_EQ(ResultLines().size(), 1u);
+}
+
+TEST_F(BatchWorkerTest, InputLinesFollowTheFileRules) {
+  for (const char* name : {"PC01", "PC02", "PC03", "PC04", "PC05"})
+    AddMonitor(registry_.AddWorkstation(name), "DELD11D", "5&1&0&UID4352", "DELL", name);
+
+  Run("# comment\r\n\r\n  pc01, desk 1\r\n\"PC02\"\r\n\\\\PC02\r\n;PC02\r\n"
+      "pc03\tthird\r\n   \r\npc04\r\x1Apc05\r\n");
+
+  ExpectFinished();
+  std::vector<std::string> names;
+  for (const std::string& line : ResultLines()) names.push_back(ParseCsvLine(line)[0]);
+  EXPECT_EQ(names, (std::vector<std::string>{"PC01", "PC03", "PC04"}));
+  EXPECT_EQ(probe_.calls, (std::vector<std::string>{"PC01", "PC03", "PC04"}));
+  EXPECT_EQ(state_.linesRead.load(), 9u);
+}
+
+TEST_F(BatchWorkerTest, AnInputWithoutNamesGivesTheHeaderAlone) {
+  Run("# nothing to do\n\n");
+  ExpectFinished();
+  EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
+}
+
+TEST_F(BatchWorkerTest, AStopBeforeTheFirstLineLeavesTheHeaderAlone) {
+  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
+  state_.RequestStop();
+  Run("pc01\n");
+  ExpectFinished();
+  EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
+  EXPECT_TRUE(probe_.calls.empty());
+}
+
+TEST_F(BatchWorkerTest, AStopDuringAScanKeepsTheFinishedWorkstationsOnly) {
+  for (const char* name : {"PC01", "PC02", "PC03"}) {
+    MemoryWorkstation& ws = registry_.AddWorkstation(name);
+    AddMonitor(ws, "DELD11D", "5&1&0&UID4352", "DELL", std::string(name) + "-A");
+    AddMonitor(ws, "DELD11D", "5&1&0&UID4353", "DELL", std::string(name) + "-B");
+    AddMonitor(ws, "GSM5A49", "5&2&0&UID4354", "LG", std::string(name) + "-C");
+  }
+  HookedRegistry hooked(registry_);
+  services_.registry = &hooked;
+  std::string current;
+  probe_.onProbe = [&](const std::string& name) { current = name; };
+  // The stop arrives while PC02's first identifier has been scanned and its
+  // rows are being taken out.
+  hooked.onOpen = [&](const std::string& key) {
+    if (current == "PC02" && key.find("GSM5A49") == std::string::npos &&
+        key.find("UID4353\\Device Parameters") != std::string::npos)
+      state_.RequestStop();
+  };
+
+  Run("pc01\npc02\npc03\n");
+
+  ExpectFinished();  // a stop is no failure; every key is closed again
+  const std::vector<std::string> lines = ResultLines();
+  ASSERT_EQ(lines.size(), 3u);
+  for (const std::string& line : lines) EXPECT_EQ(line.substr(0, 5), "PC01,");
+  EXPECT_EQ(probe_.calls, (std::vector<std::string>{"PC01", "PC02"}));
+}
+
+TEST_F(BatchWorkerTest, AStopBetweenIdentifiersClosesTheRemoteKey) {
+  MemoryWorkstation& ws = registry_.AddWorkstation("PC01");
+  AddMonitor(ws, "DELD11D", "5&1&0&UID4352", "DELL", "A");
+  AddMonitor(ws, "GSM5A49", "5&2&0&UID4353", "LG", "B");
+  HookedRegistry hooked(registry_);
+  services_.registry = &hooked;
+  hooked.onOpen = [&](const std::string& key) {
+    if (key.find("UID4352\\Device Parameters") != std::string::npos) state_.RequestStop();
+  };
+  Run("pc01\n");
+  ExpectFinished();
+  EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
+}
+
+TEST_F(BatchWorkerTest, AMissingInputLeavesAnExistingOutputUntouched) {
+  WriteBytes(outputPath_, "last week's inventory\r\n");
+  RunBatch(state_, services_, dir_.File("missing.txt"), outputPath_);
+  ExpectFailure(kTextInputOpenError);
+  EXPECT_EQ(state_.failurePath, dir_.File("missing.txt"));
+  EXPECT_EQ(ReadBytes(outputPath_), "last week's inventory\r\n");
+}
+
+TEST_F(BatchWorkerTest, TheInputIsNeverOpenedAsTheOutput) {
+  const std::string list = "pc01\npc02\n";
+  WriteBytes(inputPath_, list);
+  const std::string sameFile = dir_.File("./workstations.txt");
+  RunBatch(state_, services_, inputPath_, sameFile);
+  ExpectFailure(kTextOutputOpenError);
+  EXPECT_EQ(state_.failurePath, sameFile);
+  EXPECT_EQ(ReadBytes(inputPath_), list);
+}
+
+TEST_F(BatchWorkerTest, AMissingOutputDirectoryIsAnOpenError) {
+  WriteBytes(inputPath_, "pc01\n");
+  RunBatch(state_, services_, inputPath_, dir_.File("no-such-directory/inventory.csv"));
+  ExpectFailure(kTextOutputOpenError);
+  EXPECT_TRUE(probe_.calls.empty());
+}
+
+TEST_F(BatchWorkerTest, AShortHeaderWriteEndsTheBatch) {
+  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
+  services_.openOutputFile = [](const std::string& path) -> std::unique_ptr<OutputStream> {
+    return std::make_unique<LimitedOutput>(OpenOutputFile(path), 7);
+  };
+  Run("pc01\n");
+  ExpectFailure(kTextOutputWriteError);
+  EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine().substr(0, 7));
+  EXPECT_TRUE(probe_.calls.empty());
+}
+
+TEST_F(BatchWorkerTest, AShortWriteInTheMiddleEndsTheBatchAndKeepsEarlierLines) {
+  for (const char* name : {"PC01", "PC02", "PC03"}) {
+    MemoryWorkstation& ws = registry_.AddWorkstation(name);
+    AddMonitor(ws, "DELD11D", "5&1&0&UID4352", "DELL", std::string(name) + "-A");
+    AddMonitor(ws, "GSM5A49", "5&2&0&UID4353", "LG", std::string(name) + "-B");
+  }
+  // Room for the header, PC01's two lines and PC02's first line and a half.
+  MonitorRow row = {"Monitor",
+                    kGenericDescription,
+                    kGenericMfg,
+                    "MONITOR\\DELD11D",
+                    "DELL",
+                    "PC01-A",
+                    "W:60cm x H:34cm (27.2\")",
+                    "2020/3",
+                    "1.3"};
+  const std::size_t lineSize = FormatMonitorLine("PC01", "DELD11D", row).size();
+  const std::size_t limit = FormatHeaderLine().size() + 3 * lineSize - 20;
+  services_.openOutputFile = [&](const std::string& path) -> std::unique_ptr<OutputStream> {
+    return std::make_unique<LimitedOutput>(OpenOutputFile(path), limit);
+  };
+
+  Run("pc01\npc02\npc03\n");
+
+  ExpectFailure(kTextOutputWriteError);
+  const std::string bytes = ReadBytes(outputPath_);
+  EXPECT_EQ(bytes.size(), limit);
+  EXPECT_NE(bytes.find("PC01,DELD11D"), std::string::npos);
+  EXPECT_NE(bytes.find("PC01,GSM5A49"), std::string::npos);
+  EXPECT_EQ(bytes.find("PC02,GSM5A49"), std::string::npos);
+  EXPECT_EQ(probe_.calls, (std::vector<std::string>{"PC01", "PC02"}));
+}
+
+#ifdef __linux__
+TEST_F(BatchWorkerTest, AFullDiskIsReportedAsAWriteError) {
+  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
+  WriteBytes(inputPath_, "pc01\n");
+  RunBatch(state_, services_, inputPath_, "/dev/full");
+  ExpectFailure(kTextOutputWriteError);
+}
+#endif
+
+TEST_F(BatchWorkerTest, EachBatchStartsWithAClearReport) {
+  RunBatch(state_, services_, dir_.File("missing.txt"), outputPath_);
+  ExpectFailure(kTextInputOpenError);
+  Run("");
+  ExpectFinished();
+}
+
+TEST_F(BatchWorkerTest, TheCurrentWorkstationFollowsTheWork) {
+  registry_.AddWorkstation("PC01");
+  registry_.AddWorkstation("PC02");
+  std::vector<std::string> seen;
+  probe_.onProbe = [&](const std::string&) { seen.push_back(state_.CurrentWorkstation()); };
+  Run("pc01\n#pc09\npc02\n");
+  EXPECT_EQ(seen, (std::vector<std::string>{"PC01", "PC02"}));
+  EXPECT_EQ(state_.CurrentWorkstation(), "");
+}
+
+// The thread body: the platform start, the batch, the pause, the notification.
+class BatchThreadTest : public BatchWorkerTest {
+ protected:
+  void StartAndWait() {
+    state_.inputPath = inputPath_;
+    state_.outputPath = outputPath_;
+    services_.notifyFinished = [this] {
+      std::lock_guard<std::mutex> guard(lock_);
+      notifications_ += 1;
+      workstationAtNotify_ = state_.CurrentWorkstation();
+      finished_.notify_all();
+    };
+    std::thread worker(BatchThreadProc, std::ref(state_), std::cref(services_));
+    {
+      std::unique_lock<std::mutex> guard(lock_);
+      ASSERT_TRUE(finished_.wait_for(guard, std::chrono::seconds(30),
+                                     [this] { return notifications_ > 0; }));
+    }
+    worker.join();
+  }
+
+  std::mutex lock_;
+  std::condition_variable finished_;
+  int notifications_ = 0;
+  std::string workstationAtNotify_ = "unset";
+};
+
+TEST_F(BatchThreadTest, RunsTheBatchAndNotifiesOnce) {
+  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
+  WriteBytes(inputPath_, "pc01\n");
+  int starts = 0;
+  int ends = 0;
+  services_.startThread = [&](std::string*) { return ++starts, 0; };
+  services_.endThread = [&] { ++ends; };
+  services_.finishPause = std::chrono::milliseconds(20);
+  const auto begin = std::chrono::steady_clock::now();
+
+  StartAndWait();
+
+  EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(20));
+  EXPECT_EQ(notifications_, 1);
+  EXPECT_EQ(workstationAtNotify_, "");
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(ends, 1);
+  ExpectFinished();
+  EXPECT_EQ(ResultLines().size(), 1u);
+}
+
+TEST_F(BatchThreadTest, AThreadThatCannotStartReportsAFailure) {
+  WriteBytes(inputPath_, "pc01\n");
+  // An earlier batch finished well; its report must not stand for this one.
+  state_.failed = 0;
+  int ends = 0;
+  services_.startThread = [](std::string* text) {
+    *text = "WSAStartup : Code=10091 Desc=The network subsystem is unavailable.";
+    return 10091;
+  };
+  services_.endThread = [&] { ++ends; };
+
+  StartAndWait();
+
+  EXPECT_EQ(state_.failed, -1);
+  EXPECT_EQ(state_.failureStyle, kFailureStyleError);
+  EXPECT_EQ(state_.failureText,
+            "WSAStartup : Code=10091 Desc=The network subsystem is unavailable.");
+  EXPECT_EQ(ends, 1);
+  EXPECT_EQ(notifications_, 1);
+  EXPECT_FALSE(std::filesystem::exists(outputPath_));
+  EXPECT_TRUE(probe_.calls.empty());
+}
+
+TEST(PlatformBatchServices, StartsAndEndsTheWorkerThread) {
+  BatchServices services = PlatformBatchServices();
+  ASSERT_TRUE(services.startThread);
+  ASSERT_TRUE(services.endThread);
+  std::string text;
+  int result = -1;
+  std::thread worker([&] {
+    result = services.startThread(&text);
+    services.endThread();
+  });
+  worker.join();
+  EXPECT_EQ(result, 0) << text;
+  EXPECT_EQ(services.finishPause, std::chrono::milliseconds(1000));
+}
+
+}  // namespace
+}  // namespace glimmora
