@@ -1,6 +1,7 @@
 #include "batch/batch_files.h"
 
 #include <initializer_list>
+#include <vector>
 
 #include "batch/csv_line.h"
 #include "common/ansi_text.h"
@@ -26,10 +27,9 @@ bool IsAsciiLetterOrDigit(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
+// The fields, quoted where they would be misread, joined by commas, with CR LF.
 std::string ResultLine(std::initializer_list<std::string_view> fields) {
-  std::string line = CsvLine(fields);
-  line += kLineEnd;
-  return line;
+  return CsvLine(std::vector<std::string>(fields.begin(), fields.end()));
 }
 
 }  // namespace
@@ -38,6 +38,7 @@ int InputFile::NextRawByte() {
   const int c = std::getc(file_.get());
   if (c == EOF || c == kCtrlZ) {
     atEnd_ = true;
+    readFailed_ = c == EOF && std::ferror(file_.get()) != 0;
     return EOF;
   }
   return c;
@@ -76,6 +77,15 @@ std::unique_ptr<InputFile> OpenInputFile(const std::string& path) {
   // Binary: the text rules are applied by InputFile itself, the same everywhere.
   UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) return nullptr;
+  // Some systems open a directory for reading; its first read fails. Finding
+  // that out now keeps the output file untouched, as for a missing input.
+  const int first = std::getc(file.get());
+  if (first == EOF) {
+    if (std::ferror(file.get()) != 0) return nullptr;
+    std::clearerr(file.get());
+  } else {
+    std::ungetc(first, file.get());
+  }
   return std::make_unique<InputFile>(std::move(file));
 }
 

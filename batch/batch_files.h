@@ -22,9 +22,6 @@ struct StdioFileTraits {
 };
 using UniqueFile = UniqueHandle<StdioFileTraits>;
 
-// Every result line ends so, as a text-mode file writes "\n" on Windows.
-inline constexpr std::string_view kLineEnd = "\r\n";
-
 // A workstation list read one byte at a time, with the rules of a text-mode
 // stream on Windows: CR LF reads as LF, any other CR stays, and Ctrl-Z (0x1A)
 // ends the input as if the file ended there.
@@ -37,12 +34,15 @@ class InputFile {
   // The end indicator: set once a read has met the end, or a CR has looked
   // ahead and found the end behind it.
   bool AtEnd() const { return atEnd_; }
+  // Whether the end was a read error rather than the end of the file.
+  bool ReadFailed() const { return readFailed_; }
 
  private:
   int NextRawByte();
 
   UniqueFile file_;
   bool atEnd_ = false;
+  bool readFailed_ = false;
 };
 
 // Where result lines go. The real file is OutputFile; tests put a stream in
@@ -67,7 +67,8 @@ class OutputFile : public OutputStream {
   UniqueFile file_;
 };
 
-// Null when the file cannot be opened for reading.
+// Null when the file cannot be opened for reading, or its first byte cannot be
+// read (a directory, a file the system refuses to read).
 std::unique_ptr<InputFile> OpenInputFile(const std::string& path);
 // Creates or truncates the file; null when that is not possible.
 std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path);

@@ -137,11 +137,16 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
   }
 
   state.SetCurrentWorkstation({});
+  // An input that broke off part-way must not pass for a finished batch.
+  const bool inputFailed = input->ReadFailed();
   input.reset();
   // Bytes still buffered can fail to reach the disk only now (a full disk);
   // a result file cut short must not be reported as finished.
   const bool closed = output->Close();
-  if (writeFailed || !closed) ReportFailure(state, LoadText(kTextOutputWriteError), outputPath);
+  if (writeFailed || !closed)
+    ReportFailure(state, LoadText(kTextOutputWriteError), outputPath);
+  else if (inputFailed)
+    ReportFailure(state, LoadText(kTextInputOpenError), inputPath);
 }
 
 void BatchThreadProc(BatchState& state, const BatchServices& services) {

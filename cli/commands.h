@@ -15,5 +15,6 @@ inline constexpr int kExitUsage = 2;
 int RunEdidCommand(const Arguments& args);
 int RunPingCommand(const Arguments& args);
 int RunCheckCommand(const Arguments& args);
+int RunBatchCommand(const Arguments& args);
 
 }  // namespace glimmora::cli

@@ -19,6 +19,9 @@ constexpr Command kCommands[] = {
     {"check", glimmora::cli::RunCheckCommand,
      "check [--offline DIR] [--sort N] [--descending] [--format table|csv] WORKSTATION\n"
      "                           list a workstation's monitors as Quick Check does"},
+    {"batch", glimmora::cli::RunBatchCommand,
+     "batch [--offline DIR] INPUT OUTPUT\n"
+     "                           inventory of every workstation listed in INPUT, as CSV"},
 };
 
 void PrintUsage(std::FILE* out) {

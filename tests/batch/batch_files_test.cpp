@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 
 namespace glimmora {
@@ -222,6 +223,29 @@ TEST(OutputFile, OpenFailures) {
   EXPECT_EQ(OpenOutputFile(dir.File("no-such-directory/out.csv")), nullptr);
   EXPECT_EQ(OpenOutputFile(dir.path().string()), nullptr);  // a directory
   EXPECT_EQ(OpenInputFile(dir.File("missing.txt")), nullptr);
+}
+
+#ifdef __linux__
+TEST(InputFile, AReadErrorIsNoEndOfFile) {
+  TempDir dir;
+  // Linux opens a directory for reading; every read of it fails.
+  EXPECT_EQ(OpenInputFile(dir.path().string()), nullptr);
+  InputFile input(UniqueFile(std::fopen(dir.path().string().c_str(), "rb")));
+  EXPECT_EQ(ReadInputLine(input), "");
+  EXPECT_TRUE(input.AtEnd());
+  EXPECT_TRUE(input.ReadFailed());
+}
+#endif
+
+TEST(InputFile, AnEmptyFileOpensAndEnds) {
+  TempDir dir;
+  WriteBytes(dir.File("empty.txt"), "");
+  std::unique_ptr<InputFile> input = OpenInputFile(dir.File("empty.txt"));
+  ASSERT_NE(input, nullptr);
+  EXPECT_FALSE(input->AtEnd());
+  EXPECT_EQ(ReadInputLine(*input), "");
+  EXPECT_TRUE(input->AtEnd());
+  EXPECT_FALSE(input->ReadFailed());
 }
 
 TEST(OutputFile, AShortWriteFailsTheLineAndKeepsWhatWasAccepted) {

@@ -361,6 +361,13 @@ TEST_F(BatchWorkerTest, AMissingInputLeavesAnExistingOutputUntouched) {
   EXPECT_EQ(ReadBytes(outputPath_), "last week's inventory\r\n");
 }
 
+TEST_F(BatchWorkerTest, ADirectoryAsInputLeavesTheOutputUntouched) {
+  WriteBytes(outputPath_, "last week's inventory\r\n");
+  RunBatch(state_, services_, dir_.path().string(), outputPath_);
+  ExpectFailure(kTextInputOpenError);
+  EXPECT_EQ(ReadBytes(outputPath_), "last week's inventory\r\n");
+}
+
 TEST_F(BatchWorkerTest, TheInputIsNeverOpenedAsTheOutput) {
   const std::string list = "pc01\npc02\n";
   WriteBytes(inputPath_, list);

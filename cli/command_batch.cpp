@@ -1,0 +1,197 @@
+// glimmora batch [--offline DIR] INPUT OUTPUT: the Batch Process page without
+// the window. The worker runs on its own thread; this one shows the progress
+// once a second and turns the first Ctrl-C into a stop request.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "batch/batch_worker.h"
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "common/ansi_text.h"
+#include "inventory/registry_network.h"
+#include "inventory/registry_offline.h"
+#include "reachability/probe.h"
+#include "resources/texts.h"
+
+namespace glimmora::cli {
+
+namespace {
+
+constexpr int kExitStopped = 130;
+constexpr auto kProgressPeriod = std::chrono::seconds(1);
+
+void PrintUsage(std::FILE* out) {
+  std::fputs(
+      "usage: glimmora batch [--offline DIR] INPUT OUTPUT\n"
+      "Examines every workstation named in INPUT (one a line) and writes its monitors\n"
+      "to OUTPUT, comma-separated. --offline DIR reads DIR/NAME.reg, exports of\n"
+      "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY, instead of the network.\n",
+      out);
+}
+
+std::string Elapsed(std::chrono::steady_clock::duration duration) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+  char text[32];
+  if (seconds >= 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+  return text;
+}
+
+// Progress on stderr: on a terminal one line rewritten in place, elsewhere a
+// line each time the workstation under examination changes.
+class ProgressDisplay {
+ public:
+  explicit ProgressDisplay(const BatchState& state)
+      : state_(state), terminal_(IsTerminal(stderr)), start_(std::chrono::steady_clock::now()) {}
+
+  void Show() {
+    const std::string workstation = state_.CurrentWorkstation();
+    if (!terminal_) {
+      if (!workstation.empty() && workstation != lastWorkstation_)
+        std::fprintf(stderr, "%s%s\n", LoadText(kTextChecking).c_str(), workstation.c_str());
+      lastWorkstation_ = workstation;
+      return;
+    }
+    char count[48];
+    std::snprintf(count, sizeof count, "%llu",
+                  static_cast<unsigned long long>(state_.linesRead.load()));
+    std::string line = std::string(count) + "  " + LoadText(kTextChecking) +
+                       (workstation.empty() ? " " : workstation) + "  " +
+                       Elapsed(std::chrono::steady_clock::now() - start_);
+    const std::size_t width = line.size();
+    // Blanks over what is left of a longer previous line.
+    if (width < lastWidth_) line.append(lastWidth_ - width, ' ');
+    lastWidth_ = width;
+    std::fprintf(stderr, "\r%s", line.c_str());
+    std::fflush(stderr);
+  }
+
+  void Finish() {
+    if (terminal_ && lastWidth_ > 0) std::fputs("\n", stderr);
+  }
+
+ private:
+  const BatchState& state_;
+  const bool terminal_;
+  const std::chrono::steady_clock::time_point start_;
+  std::string lastWorkstation_;
+  std::size_t lastWidth_ = 0;
+};
+
+}  // namespace
+
+int RunBatchCommand(const Arguments& args) {
+  std::string offlineDir;
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      PrintUsage(stdout);
+      return 0;
+    }
+    if (args[i] == "--offline" && i + 1 < args.size()) {
+      offlineDir = args[++i];
+    } else if (args[i].rfind("--", 0) == 0) {
+      std::fprintf(stderr, "glimmora batch: unknown option '%s'\n", args[i].c_str());
+      PrintUsage(stderr);
+      return kExitUsage;
+    } else {
+      files.push_back(args[i]);
+    }
+  }
+  if (files.size() != 2) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+
+  BatchState state;
+  // As the page takes them from its edits: blanks at either end removed.
+  state.inputPath = TrimWhiteSpace(files[0]);
+  state.outputPath = TrimWhiteSpace(files[1]);
+  if (state.inputPath.empty()) {
+    std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextInputNameNotSpecified).c_str());
+    return kExitUsage;
+  }
+  if (state.outputPath.empty()) {
+    std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextOutputNameNotSpecified).c_str());
+    return kExitUsage;
+  }
+
+  std::unique_ptr<RegistryAccess> registry;
+  if (offlineDir.empty()) {
+    registry = CreateNetworkRegistry();
+  } else {
+    // Otherwise every workstation would get a line saying its export is missing.
+    std::error_code error;
+    if (!std::filesystem::is_directory(offlineDir, error)) {
+      std::fprintf(stderr, "glimmora batch: %s: not a directory\n", offlineDir.c_str());
+      return kExitUsage;
+    }
+    registry = std::make_unique<OfflineRegistry>(offlineDir);
+  }
+
+  BatchServices services = PlatformBatchServices();
+  services.registry = registry.get();
+  if (offlineDir.empty()) {
+    // Without the echo service every workstation is still tried through its registry.
+    if (LoadIcmpLibrary() != 0)
+      std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextIcmpLoadError).c_str());
+    services.probe = [](const std::string& name, std::string& text) {
+      return PingHost(name, text);
+    };
+  }
+  // The page pauses so its timer shows the emptied name; here the last
+  // progress line is drawn right after the end.
+  services.finishPause = std::chrono::milliseconds(0);
+  std::mutex finishLock;
+  std::condition_variable finishSignal;
+  bool finished = false;
+  services.notifyFinished = [&] {
+    std::lock_guard<std::mutex> guard(finishLock);
+    finished = true;
+    finishSignal.notify_all();
+  };
+
+  InstallStopRequests(&state.stopRequested);
+  ProgressDisplay progress(state);
+  std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
+  {
+    std::unique_lock<std::mutex> guard(finishLock);
+    while (!finishSignal.wait_for(guard, kProgressPeriod, [&] { return finished; })) {
+      guard.unlock();
+      progress.Show();
+      guard.lock();
+    }
+  }
+  worker.join();
+  RestoreStopRequests();
+  progress.Show();
+  progress.Finish();
+
+  // The report the page shows, in its order of precedence.
+  if (state.StopRequested()) {
+    std::fprintf(stderr, "%s\n", LoadText(kTextBatchAborted).c_str());
+    return kExitStopped;
+  }
+  if (state.failed != 0) {
+    if (!state.failurePath.empty())
+      std::fprintf(stderr, "glimmora batch: %s: %s\n", state.failurePath.c_str(),
+                   state.failureText.c_str());
+    else
+      std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
+  return 0;
+}
+
+}  // namespace glimmora::cli
