@@ -76,16 +76,24 @@ long ReadExportFile(const std::string& directory, const std::string& workstation
   const std::string wanted = workstation + ".reg";
   const std::string shownDirectory = directory.empty() ? "." : directory;
 
-  UniqueDir dir(::opendir(shownDirectory.c_str()));
-  if (!dir) {
+  // An exact match wins. It is looked for first and directly: a batch over
+  // thousands of workstations would otherwise read the whole directory for
+  // each one.
+  std::string found;
+  struct stat exact {};
+  if (::stat(JoinPath(shownDirectory, wanted).c_str(), &exact) == 0) found = wanted;
+
+  UniqueDir dir(found.empty() ? ::opendir(shownDirectory.c_str()) : nullptr);
+  if (found.empty() && !dir) {
     const int error = errno;
     *reason = shownDirectory + ": " + std::strerror(error);
     return CodeForErrno(error);
   }
-  // An exact match wins; otherwise the first match in byte order, so that the
-  // choice does not depend on the order the directory lists its files in.
-  std::string found;
-  while (const dirent* entry = ::readdir(dir.get())) {
+  // Otherwise the first match in byte order, so that the choice does not
+  // depend on the order the directory lists its files in.
+  while (dir) {
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) break;
     const std::string_view name = entry->d_name;
     if (!EqualNoCase(name, wanted)) continue;
     if (name == wanted) {
