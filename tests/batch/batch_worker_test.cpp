@@ -322,11 +322,11 @@ TEST_F(BatchWorkerTest, AStopDuringAScanKeepsTheFinishedWorkstationsOnly) {
   services_.registry = &hooked;
   std::string current;
   probe_.onProbe = [&](const std::string& name) { current = name; };
-  // The stop arrives while PC02's first identifier has been scanned and its
-  // rows are being taken out.
+  // The stop arrives during the scan of PC02's last identifier: only the
+  // test between its rows can see it.
   hooked.onOpen = [&](const std::string& key) {
-    if (current == "PC02" && key.find("GSM5A49") == std::string::npos &&
-        key.find("UID4353\\Device Parameters") != std::string::npos)
+    if (current == "PC02" &&
+        key.find("GSM5A49\\5&2&0&UID4354\\Device Parameters") != std::string::npos)
       state_.RequestStop();
   };
 
