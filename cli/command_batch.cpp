@@ -62,12 +62,23 @@ class ProgressDisplay {
       lastWorkstation_ = workstation;
       return;
     }
-    char count[48];
-    std::snprintf(count, sizeof count, "%llu",
-                  static_cast<unsigned long long>(state_.linesRead.load()));
-    std::string line = std::string(count) + "  " + LoadText(kTextChecking) +
-                       (workstation.empty() ? " " : workstation) + "  " +
-                       Elapsed(std::chrono::steady_clock::now() - start_);
+    Draw(workstation.empty() ? std::string() : "  " + LoadText(kTextChecking) + workstation);
+  }
+
+  // The last count and time stay on the terminal, without a workstation.
+  void Finish() {
+    if (!terminal_) return;
+    Draw({});
+    std::fputs("\n", stderr);
+  }
+
+ private:
+  void Draw(const std::string& checking) {
+    char head[64];
+    std::snprintf(head, sizeof head, "[%llu] %s",
+                  static_cast<unsigned long long>(state_.linesRead.load()),
+                  Elapsed(std::chrono::steady_clock::now() - start_).c_str());
+    std::string line = head + checking;
     const std::size_t width = line.size();
     // Blanks over what is left of a longer previous line.
     if (width < lastWidth_) line.append(lastWidth_ - width, ' ');
@@ -76,11 +87,6 @@ class ProgressDisplay {
     std::fflush(stderr);
   }
 
-  void Finish() {
-    if (terminal_ && lastWidth_ > 0) std::fputs("\n", stderr);
-  }
-
- private:
   const BatchState& state_;
   const bool terminal_;
   const std::chrono::steady_clock::time_point start_;
@@ -174,7 +180,6 @@ int RunBatchCommand(const Arguments& args) {
   }
   worker.join();
   RestoreStopRequests();
-  progress.Show();
   progress.Finish();
 
   // The report the page shows, in its order of precedence.
