@@ -1,0 +1,58 @@
+#pragma once
+/* The winreg named pipe of one workstation, opened and driven through Samba's
+ * public client libraries. Written in C because Samba's headers do not compile
+ * as C++; registry_rpc.cpp is the only user. Results are NTSTATUS values
+ * (0 succeeds). */
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct glimmora_rpc_pipe;
+
+struct glimmora_rpc_params {
+  const char* host;
+  const char* pipe_name; /* "winreg" */
+  /* Kerberos from the ticket cache (ccache; NULL: the default one) when
+   * use_kerberos is set; otherwise NTLM with these three. */
+  int use_kerberos;
+  const char* ccache;
+  const char* username;
+  const char* domain;
+  const char* password;
+  /* Absolute deadline of the whole connect, CLOCK_MONOTONIC milliseconds. */
+  int64_t deadline_ms;
+  /* Bound on each call once connected, in seconds. */
+  unsigned request_timeout_s;
+};
+
+/* Opens \pipe\winreg on the host and binds the winreg interface. On success
+ * *pipe belongs to the caller (glimmora_rpc_close). *timed_out is set when the
+ * deadline ended the attempt. */
+uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
+                           struct glimmora_rpc_pipe** pipe, int* timed_out);
+
+/* One call: request stub in, response stub handed to sink (valid only during
+ * the callback). *big_endian is set when the answer's integers are big-endian. */
+typedef void (*glimmora_rpc_sink)(void* context, const uint8_t* data, size_t length);
+uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const uint8_t* request,
+                           size_t request_length, glimmora_rpc_sink sink, void* sink_context,
+                           int* big_endian);
+
+void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe);
+
+/* The Windows error code Samba maps an NTSTATUS to. */
+uint32_t glimmora_rpc_ntstatus_to_win32(uint32_t status);
+/* Samba's name of an NTSTATUS, for diagnostics. */
+const char* glimmora_rpc_ntstatus_name(uint32_t status);
+
+/* Whether the ticket cache (NULL: the default one) holds a usable ticket;
+ * when not, why[] says so. */
+int glimmora_rpc_have_kerberos_ticket(const char* ccache, char* why, size_t why_size);
+
+#ifdef __cplusplus
+}
+#endif
