@@ -1,0 +1,273 @@
+#include "cli/credentials.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace glimmora::cli {
+namespace {
+
+// Long option spellings with their short forms.
+struct OptionName {
+  std::string_view shortName;
+  std::string_view longName;
+};
+constexpr OptionName kUserOption{"-U", "--user"};
+constexpr OptionName kFileOption{"-A", "--authentication-file"};
+constexpr OptionName kKerberosOption{"-k", "--kerberos"};
+
+// The value of `arg` if it is the option with its value attached ("-Uvalue",
+// "--user=value").
+std::optional<std::string> AttachedValue(std::string_view arg, const OptionName& option) {
+  if (arg.size() > option.shortName.size() &&
+      arg.substr(0, option.shortName.size()) == option.shortName) {
+    return std::string(arg.substr(option.shortName.size()));
+  }
+  const std::string longEq = std::string(option.longName) + "=";
+  if (arg.size() >= longEq.size() && arg.substr(0, longEq.size()) == longEq) {
+    return std::string(arg.substr(longEq.size()));
+  }
+  return std::nullopt;
+}
+
+bool IsOption(std::string_view arg, const OptionName& option) {
+  return arg == option.shortName || arg == option.longName;
+}
+
+std::string Trim(std::string_view text) {
+  const char* blanks = " \t\r\n";
+  const std::size_t first = text.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  const std::size_t last = text.find_last_not_of(blanks);
+  return std::string(text.substr(first, last - first + 1));
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// "DOMAIN\USER" or "DOMAIN/USER" into its parts; a plain name keeps the domain.
+void SplitDomainUser(const std::string& text, std::string* domain, std::string* user) {
+  const std::size_t separator = text.find_first_of("\\/");
+  if (separator == std::string::npos) {
+    *user = text;
+    return;
+  }
+  *domain = text.substr(0, separator);
+  *user = text.substr(separator + 1);
+}
+
+std::string FirstLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+bool ReadAuthenticationFile(const std::string& path, const CredentialSources& sources,
+                            Credentials* credentials, bool* havePassword,
+                            std::vector<std::string>* warnings, std::string* error) {
+  std::string text;
+  bool readableByOthers = false;
+  std::string why;
+  if (!sources.readFile || !sources.readFile(path, &text, &readableByOthers, &why)) {
+    *error = "cannot read the credentials file " + path + ": " + why;
+    return false;
+  }
+  if (readableByOthers) {
+    warnings->push_back("warning: the credentials file " + path +
+                        " may be read by its group or by others; chmod 600 it");
+  }
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = Trim(std::string_view(text).substr(start, end - start));
+    start = end + 1;
+    const std::size_t equals = line.find('=');
+    if (line.empty() || line[0] == '#' || line[0] == ';' || equals == std::string::npos) continue;
+    const std::string key = Lower(Trim(std::string_view(line).substr(0, equals)));
+    const std::string value = Trim(std::string_view(line).substr(equals + 1));
+    if (key == "username") {
+      SplitDomainUser(value, &credentials->domain, &credentials->username);
+    } else if (key == "password") {
+      credentials->password = value;
+      *havePassword = true;
+    } else if (key == "domain") {
+      credentials->domain = value;
+    }
+  }
+  if (credentials->username.empty()) {
+    *error = "the credentials file " + path + " names no user (a line \"username = NAME\")";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const char* const kCredentialOptionsHelp =
+    "  -U, --user [DOMAIN\\]USER[%PASSWORD]  log on as USER (PASSWD, PASSWD_FILE or a prompt\n"
+    "                                      give the password when it is left out)\n"
+    "  -A, --authentication-file FILE      lines \"username = \", \"password = \", \"domain = \"\n"
+    "  -k, --kerberos                      use the Kerberos tickets of KRB5CCNAME's cache\n"
+    "  (none of them: the current user's Kerberos ticket, if there is one)\n";
+
+bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* options,
+                           std::string* error) {
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args->size(); ++i) {
+    const std::string& arg = (*args)[i];
+    if (arg == "--") {
+      rest.insert(rest.end(), args->begin() + static_cast<std::ptrdiff_t>(i), args->end());
+      break;
+    }
+    std::string* target = nullptr;
+    const OptionName* option = nullptr;
+    if (IsOption(arg, kKerberosOption)) {
+      options->kerberos = true;
+      continue;
+    }
+    if (IsOption(arg, kUserOption) || AttachedValue(arg, kUserOption)) {
+      options->user.emplace();
+      target = &*options->user;
+      option = &kUserOption;
+    } else if (IsOption(arg, kFileOption) || AttachedValue(arg, kFileOption)) {
+      target = &options->authenticationFile;
+      option = &kFileOption;
+    }
+    if (target == nullptr) {
+      rest.push_back(arg);
+      continue;
+    }
+    if (std::optional<std::string> value = AttachedValue(arg, *option)) {
+      *target = std::move(*value);
+    } else if (i + 1 < args->size()) {
+      *target = (*args)[++i];
+    } else {
+      *error = "option " + arg + " needs a value";
+      return false;
+    }
+  }
+  *args = std::move(rest);
+  return true;
+}
+
+void HidePasswordsInArgv(int argc, char** argv) {
+  const auto blank = [](char* value) {
+    char* percent = value != nullptr ? std::strchr(value, '%') : nullptr;
+    if (percent != nullptr) std::memset(percent + 1, 0, std::strlen(percent + 1));
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--") break;
+    if (IsOption(arg, kUserOption)) {
+      if (i + 1 < argc) blank(argv[++i]);
+    } else if (AttachedValue(arg, kUserOption)) {
+      blank(argv[i]);
+    } else if (IsOption(arg, kFileOption)) {
+      ++i;  // a file name, never a password; it may hold a '%'
+    }
+  }
+}
+
+bool ResolveCredentials(const CredentialOptions& options, const CredentialSources& sources,
+                        Credentials* credentials, std::vector<std::string>* warnings,
+                        std::string* error) {
+  *credentials = Credentials{};
+  const auto environment = [&](const char* name) -> std::string {
+    if (!sources.environment) return {};
+    return sources.environment(name).value_or(std::string());
+  };
+  const auto haveTicket = [&](const std::string& ccache, std::string* why) {
+    return sources.haveKerberosTicket && sources.haveKerberosTicket(ccache, why);
+  };
+
+  if (options.kerberos) {
+    credentials->kerberos = true;
+    credentials->ccache = environment("KRB5CCNAME");
+    std::string why;
+    if (!haveTicket(credentials->ccache, &why)) {
+      *error = "-k: no Kerberos ticket to use" + (why.empty() ? "" : " (" + why + ")") +
+               "; get one with kinit";
+      return false;
+    }
+    return true;
+  }
+
+  bool havePassword = false;
+  if (!options.authenticationFile.empty() &&
+      !ReadAuthenticationFile(options.authenticationFile, sources, credentials, &havePassword,
+                              warnings, error)) {
+    return false;
+  }
+  if (options.user) {
+    std::string account = *options.user;
+    const std::size_t percent = account.find('%');
+    if (percent != std::string::npos) {
+      credentials->password = account.substr(percent + 1);
+      havePassword = true;
+      account.resize(percent);
+    }
+    credentials->username.clear();
+    SplitDomainUser(account, &credentials->domain, &credentials->username);
+    if (credentials->username.empty()) {
+      *error = "-U: no user name in \"" + account + "\"";
+      return false;
+    }
+  }
+
+  if (credentials->username.empty()) {
+    // Nothing given: the current user's ticket, as the Windows program runs
+    // with its user's logon.
+    credentials->kerberos = true;
+    credentials->ccache = environment("KRB5CCNAME");
+    std::string why;
+    if (haveTicket(credentials->ccache, &why)) return true;
+    *error =
+        "no credentials: give -U [DOMAIN\\]USER[%PASSWORD], -A FILE, or -k with a Kerberos "
+        "ticket (none found" +
+        (why.empty() ? std::string() : ": " + why) + ")";
+    return false;
+  }
+  if (havePassword) return true;
+
+  if (std::optional<std::string> password =
+          sources.environment ? sources.environment("PASSWD") : std::nullopt) {
+    credentials->password = *password;
+    return true;
+  }
+  const std::string passwordFile = environment("PASSWD_FILE");
+  if (!passwordFile.empty()) {
+    std::string text;
+    bool readableByOthers = false;
+    std::string why;
+    if (!sources.readFile || !sources.readFile(passwordFile, &text, &readableByOthers, &why)) {
+      *error = "cannot read PASSWD_FILE " + passwordFile + ": " + why;
+      return false;
+    }
+    if (readableByOthers) {
+      warnings->push_back("warning: the password file " + passwordFile +
+                          " may be read by its group or by others; chmod 600 it");
+    }
+    credentials->password = FirstLine(text);
+    return true;
+  }
+  const std::string account = credentials->domain.empty()
+                                  ? credentials->username
+                                  : credentials->domain + "\\" + credentials->username;
+  if (sources.promptPassword) {
+    if (std::optional<std::string> typed =
+            sources.promptPassword("Password for " + account + ": ")) {
+      credentials->password = *typed;
+      return true;
+    }
+  }
+  *error = "no password for " + account +
+           " and no terminal to ask on: give it with -U USER%PASSWORD, -A FILE, PASSWD or "
+           "PASSWD_FILE";
+  return false;
+}
+
+}  // namespace glimmora::cli

@@ -1,0 +1,68 @@
+#pragma once
+// Credentials for reaching a workstation's registry, taken the way Linux
+// administration tools take them:
+//   -U, --user [DOMAIN\]USER[%PASSWORD]
+//   -A, --authentication-file FILE    lines "username = ", "password = ", "domain = "
+//   -k, --kerberos                    the tickets of KRB5CCNAME's cache
+//   PASSWD, PASSWD_FILE               the password when -U gives none
+// With none of them, the current user's Kerberos ticket if there is one.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace glimmora::cli {
+
+struct CredentialOptions {
+  std::optional<std::string> user;  // -U as given
+  std::string authenticationFile;   // -A
+  bool kerberos = false;            // -k
+};
+
+// Takes the credential options and their values out of `args`, leaving the
+// rest in order. False, with *error, when an option lacks its value.
+bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* options,
+                           std::string* error);
+
+// Overwrites in place the PASSWORD of every -U USER%PASSWORD (each spelling)
+// in the process's own arguments, so that the process list does not show it.
+// Call it once the arguments have been copied.
+void HidePasswordsInArgv(int argc, char** argv);
+
+struct Credentials {
+  bool kerberos = false;
+  std::string ccache;  // Kerberos: the cache to use; empty for the default
+  std::string username;
+  std::string domain;
+  std::string password;
+};
+
+// What resolving the credentials reads from the system; tests supply their own.
+struct CredentialSources {
+  std::function<std::optional<std::string>(const char* name)> environment;
+  // The whole text of a file and whether its group or others may read it.
+  std::function<bool(const std::string& path, std::string* text, bool* readableByOthers,
+                     std::string* error)>
+      readFile;
+  // A password typed at the terminal without echo; nullopt when there is no
+  // terminal or the user gave none.
+  std::function<std::optional<std::string>(const std::string& prompt)> promptPassword;
+  // Whether a Kerberos cache (empty: the default one) holds a ticket.
+  std::function<bool(const std::string& ccache, std::string* why)> haveKerberosTicket;
+};
+
+// The process's environment, files and terminal (no Kerberos check: the
+// caller sets haveKerberosTicket from the back end that can tell).
+CredentialSources SystemCredentialSources();
+
+// Decides who to log on as. Warnings (a credentials file others may read) are
+// for the user's eyes; false means no usable credentials, *error says why.
+bool ResolveCredentials(const CredentialOptions& options, const CredentialSources& sources,
+                        Credentials* credentials, std::vector<std::string>* warnings,
+                        std::string* error);
+
+// The lines `glimmora ... --help` shows for these options.
+extern const char* const kCredentialOptionsHelp;
+
+}  // namespace glimmora::cli

@@ -1,0 +1,90 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/credentials.h"
+#include "common/unique_handle.h"
+
+namespace glimmora::cli {
+namespace {
+
+struct FdTraits {
+  using Handle = int;
+  static Handle Invalid() noexcept { return -1; }
+  static void Close(Handle fd) noexcept { ::close(fd); }
+};
+using UniqueFd = UniqueHandle<FdTraits>;
+
+bool ReadWholeFile(const std::string& path, std::string* text, bool* readableByOthers,
+                   std::string* error) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  *readableByOthers = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+  text->clear();
+  char buffer[4096];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = std::strerror(errno);
+      return false;
+    }
+    if (got == 0) return true;
+    text->append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Asks on the controlling terminal with echo off; nullopt without one.
+std::optional<std::string> PromptWithoutEcho(const std::string& prompt) {
+  UniqueFd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!tty) return std::nullopt;
+  termios saved{};
+  if (::tcgetattr(tty.get(), &saved) != 0) return std::nullopt;
+  termios quiet = saved;
+  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+  quiet.c_lflag |= ECHONL;
+  if (::write(tty.get(), prompt.data(), prompt.size()) < 0) return std::nullopt;
+  if (::tcsetattr(tty.get(), TCSAFLUSH, &quiet) != 0) return std::nullopt;
+  std::string line;
+  bool ended = false;
+  char c;
+  for (;;) {
+    const ssize_t got = ::read(tty.get(), &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    line.push_back(c);
+  }
+  ::tcsetattr(tty.get(), TCSAFLUSH, &saved);
+  if (!ended && line.empty()) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+CredentialSources SystemCredentialSources() {
+  CredentialSources sources;
+  sources.environment = [](const char* name) -> std::optional<std::string> {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+  };
+  sources.readFile = ReadWholeFile;
+  sources.promptPassword = PromptWithoutEcho;
+  return sources;
+}
+
+}  // namespace glimmora::cli
