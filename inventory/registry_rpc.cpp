@@ -141,18 +141,11 @@ void AppendResponse(void* context, const std::uint8_t* data, std::size_t length)
   static_cast<winreg::Bytes*>(context)->assign(data, data + length);
 }
 
-// Samba's client library keeps process-wide state that it sets up lazily
-// (module registration, the character-set handle, the event back ends). Each
-// connection below then has its own talloc tree and event context and is used
-// by one thread at a time, which the library supports; setting up a
-// connection is serialised because it reads that shared state while creating
-// its configuration and credentials.
-std::mutex gConnectSetupMutex;
-
 }  // namespace
 
 struct RpcRegistryAccess::Connection {
   UniquePipe pipe;
+  unsigned requestTimeoutS = 30;
   std::mutex callMutex;  // one call at a time on the pipe's event context
   bool closed = false;   // guarded by callMutex
 
@@ -162,8 +155,9 @@ struct RpcRegistryAccess::Connection {
     if (closed) return kErrorInvalidHandle;
     int bigEndian = 0;
     response->clear();
-    const std::uint32_t status = glimmora_rpc_call(
-        pipe.get(), opnum, request.data(), request.size(), AppendResponse, response, &bigEndian);
+    const std::uint32_t status =
+        glimmora_rpc_call(pipe.get(), opnum, request.data(), request.size(), requestTimeoutS,
+                          AppendResponse, response, &bigEndian);
     if (status == kStatusIoTimeout) return kErrorTimeout;
     if (status != 0) return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
     // Our parsers read little-endian; servers answer little-endian callers so.
@@ -180,7 +174,6 @@ struct RpcRegistryAccess::Connection {
 
 bool KerberosTicketAvailable(const std::string& ccache, std::string* why) {
   char reason[256] = "";
-  std::lock_guard lock(gConnectSetupMutex);
   const bool ok = glimmora_rpc_have_kerberos_ticket(ccache.empty() ? nullptr : ccache.c_str(),
                                                     reason, sizeof reason) != 0;
   if (!ok && why != nullptr) *why = reason;
@@ -248,11 +241,7 @@ long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegK
 
   glimmora_rpc_pipe* opened = nullptr;
   int timedOut = 0;
-  std::uint32_t status;
-  {
-    std::lock_guard lock(gConnectSetupMutex);
-    status = glimmora_rpc_open(&params, &opened, &timedOut);
-  }
+  const std::uint32_t status = glimmora_rpc_open(&params, &opened, &timedOut);
   if (status != 0) {
     switch (status) {
       case kStatusObjectNameNotFound:  // no \pipe\winreg: the service is not running
@@ -271,6 +260,7 @@ long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegK
   }
   auto connection = std::make_shared<Connection>();
   connection->pipe.reset(opened);
+  connection->requestTimeoutS = params.request_timeout_s;
 
   winreg::Bytes response;
   long code = connection->Call(winreg::kOpOpenLocalMachine,

@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <stdbool.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <talloc.h>
 #include <tevent.h>
@@ -30,12 +29,23 @@ struct glimmora_composite_head {
   int state;
 };
 
+/* The library is not safe for concurrent use, even with one event context per
+ * connection: its synchronous wrappers and much internal code push frames on
+ * talloc_stackframe(), one process-wide stack unless Samba's private thread
+ * hooks are installed, and two threads interleaving frames abort the process.
+ * So every entry into the library holds this lock, and waiting for the
+ * network is cut into short slices that release it in between: connections
+ * on other threads go on while one waits for a slow peer. */
+static pthread_mutex_t library_lock = PTHREAD_MUTEX_INITIALIZER;
+enum { kSliceMs = 5 };
+
 struct glimmora_rpc_pipe {
   TALLOC_CTX* mem; /* the pipe, its connection, configuration and credentials */
   /* Apart from mem and freed after it: freeing the pipe still queues the
    * SMB close on the event context. */
   struct tevent_context* ev;
   struct dcerpc_pipe* pipe;
+  bool broken; /* a call was abandoned: answers can no longer be matched */
 };
 
 static int64_t now_ms(void) {
@@ -44,12 +54,48 @@ static int64_t now_ms(void) {
   return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
-static void on_deadline(struct tevent_context* ev, struct tevent_timer* timer, struct timeval now,
-                        void* private_data) {
+static void on_slice_end(struct tevent_context* ev, struct tevent_timer* timer, struct timeval now,
+                         void* private_data) {
   (void)ev;
   (void)timer;
   (void)now;
-  *(bool*)private_data = true;
+  (void)private_data;
+}
+
+/* Runs the event loop until done(arg) or the deadline, the lock held only
+ * while the loop runs. Called without the lock; true when done. */
+static bool run_until(struct tevent_context* ev, bool (*done)(const void*), const void* arg,
+                      int64_t deadline_ms) {
+  for (;;) {
+    pthread_mutex_lock(&library_lock);
+    bool finished = done(arg);
+    const int64_t now = now_ms();
+    if (!finished && now < deadline_ms) {
+      int64_t slice = deadline_ms - now;
+      if (slice > kSliceMs) slice = kSliceMs;
+      /* The timer lives under its own context: whether it fired (and tevent
+       * freed it) or not, freeing the context is right. */
+      TALLOC_CTX* slice_owner = talloc_new(NULL);
+      if (slice_owner != NULL &&
+          tevent_add_timer(ev, slice_owner, tevent_timeval_current_ofs(0, (uint32_t)slice * 1000),
+                           on_slice_end, NULL) != NULL) {
+        tevent_loop_once(ev);
+      }
+      talloc_free(slice_owner);
+      finished = done(arg);
+    }
+    pthread_mutex_unlock(&library_lock);
+    if (finished) return true;
+    if (now_ms() >= deadline_ms) return false;
+  }
+}
+
+static bool connect_done(const void* connect) {
+  return ((const struct glimmora_composite_head*)connect)->state >= kCompositeDone;
+}
+
+static bool request_done(const void* req) {
+  return !tevent_req_is_in_progress((struct tevent_req*)req);
 }
 
 /* The host and pipe go into a binding string: characters that carry meaning
@@ -67,14 +113,15 @@ static bool host_is_plain(const char* host) {
 }
 
 /* Process-wide state the library sets up lazily: security mechanisms, the
- * event back ends, the character-set handle. Done once, before any thread
- * makes a connection. */
+ * event back ends, the character-set handle. */
 static pthread_once_t library_once = PTHREAD_ONCE_INIT;
 static void library_init(void) {
+  pthread_mutex_lock(&library_lock);
   dcerpc_init();
   struct tevent_context* ev = tevent_context_init(NULL);
   talloc_free(ev);
   (void)strlen_m("x");
+  pthread_mutex_unlock(&library_lock);
 }
 
 static struct loadparm_context* client_config(TALLOC_CTX* mem) {
@@ -87,18 +134,20 @@ static struct loadparm_context* client_config(TALLOC_CTX* mem) {
   lpcfg_set_cmdline(lp, "name resolve order", "host");
   /* Port 445 only, as probed: no NetBIOS session service fallback. */
   lpcfg_set_cmdline(lp, "smb ports", "445");
-  lpcfg_set_cmdline(lp, "log level", getenv("DBGLVL") ? getenv("DBGLVL") : "0");
+  lpcfg_set_cmdline(lp, "log level", "0");
   return lp;
 }
 
-uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
-                           struct glimmora_rpc_pipe** pipe, int* timed_out) {
-  *pipe = NULL;
-  *timed_out = 0;
-  if (!host_is_plain(params->host) || !host_is_plain(params->pipe_name))
-    return NT_STATUS_V(NT_STATUS_INVALID_PARAMETER);
+static void close_locked(struct glimmora_rpc_pipe* pipe) {
+  if (pipe == NULL) return;
+  talloc_free(pipe->mem);
+  talloc_free(pipe->ev);
+  talloc_free(pipe);
+}
 
-  pthread_once(&library_once, library_init);
+/* Everything up to the connect request, under the lock. */
+static uint32_t start_connect(const struct glimmora_rpc_params* params,
+                              struct glimmora_rpc_pipe** out, struct composite_context** connect) {
   struct glimmora_rpc_pipe* result = talloc_zero(NULL, struct glimmora_rpc_pipe);
   if (result == NULL) return NT_STATUS_V(NT_STATUS_NO_MEMORY);
   result->ev = tevent_context_init(NULL);
@@ -109,7 +158,7 @@ uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
   char* binding =
       mem ? talloc_asprintf(mem, "ncacn_np:%s[\\pipe\\%s]", params->host, params->pipe_name) : NULL;
   if (result->ev == NULL || lp == NULL || creds == NULL || binding == NULL) {
-    glimmora_rpc_close(result);
+    close_locked(result);
     return NT_STATUS_V(NT_STATUS_NO_MEMORY);
   }
 
@@ -118,7 +167,7 @@ uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
     const char* error = NULL;
     cli_credentials_set_kerberos_state(creds, CRED_USE_KERBEROS_REQUIRED, CRED_SPECIFIED);
     if (cli_credentials_set_ccache(creds, lp, params->ccache, CRED_SPECIFIED, &error) != 0) {
-      glimmora_rpc_close(result);
+      close_locked(result);
       return NT_STATUS_V(NT_STATUS_NO_LOGON_SERVERS);
     }
   } else {
@@ -127,65 +176,96 @@ uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
     cli_credentials_set_domain(creds, params->domain ? params->domain : "", CRED_SPECIFIED);
     cli_credentials_set_password(creds, params->password ? params->password : "", CRED_SPECIFIED);
   }
-
-  struct composite_context* connect =
-      dcerpc_pipe_connect_send(mem, binding, &ndr_table_winreg, creds, result->ev, lp);
-  if (connect == NULL) {
-    glimmora_rpc_close(result);
+  *connect = dcerpc_pipe_connect_send(mem, binding, &ndr_table_winreg, creds, result->ev, lp);
+  if (*connect == NULL) {
+    close_locked(result);
     return NT_STATUS_V(NT_STATUS_NO_MEMORY);
   }
-  bool expired = false;
-  int64_t left = params->deadline_ms - now_ms();
-  if (left < 0) left = 0;
-  struct tevent_timer* timer = tevent_add_timer(
-      result->ev, mem, tevent_timeval_current_ofs(left / 1000, (left % 1000) * 1000), on_deadline,
-      &expired);
-  while (((const struct glimmora_composite_head*)connect)->state < kCompositeDone && !expired &&
-         timer != NULL) {
-    if (tevent_loop_once(result->ev) != 0) break;
-  }
-  if (((const struct glimmora_composite_head*)connect)->state < kCompositeDone) {
-    *timed_out = expired;
-    talloc_free(connect);
-    glimmora_rpc_close(result);
-    return NT_STATUS_V(NT_STATUS_IO_TIMEOUT);
-  }
-  talloc_free(timer);
-  NTSTATUS status = dcerpc_pipe_connect_recv(connect, mem, &result->pipe);
-  if (!NT_STATUS_IS_OK(status)) {
-    glimmora_rpc_close(result);
-    return NT_STATUS_V(status);
-  }
-  dcerpc_binding_handle_set_timeout(result->pipe->binding_handle, params->request_timeout_s);
-  *pipe = result;
+  *out = result;
   return 0;
 }
 
-uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const uint8_t* request,
-                           size_t request_length, glimmora_rpc_sink sink, void* sink_context,
-                           int* big_endian) {
-  *big_endian = 0;
-  TALLOC_CTX* call = talloc_new(pipe->mem);
-  if (call == NULL) return NT_STATUS_V(NT_STATUS_NO_MEMORY);
-  uint8_t* response = NULL;
-  size_t response_length = 0;
-  uint32_t flags = 0;
-  NTSTATUS status =
-      dcerpc_binding_handle_raw_call(pipe->pipe->binding_handle, NULL, opnum, 0, request,
-                                     request_length, call, &response, &response_length, &flags);
-  if (NT_STATUS_IS_OK(status)) {
-    *big_endian = (flags & LIBNDR_FLAG_BIGENDIAN) != 0;
-    sink(sink_context, response, response_length);
+uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
+                           struct glimmora_rpc_pipe** pipe, int* timed_out) {
+  *pipe = NULL;
+  *timed_out = 0;
+  if (!host_is_plain(params->host) || !host_is_plain(params->pipe_name)) {
+    return NT_STATUS_V(NT_STATUS_INVALID_PARAMETER);
   }
+  pthread_once(&library_once, library_init);
+
+  struct glimmora_rpc_pipe* result = NULL;
+  struct composite_context* connect = NULL;
+  pthread_mutex_lock(&library_lock);
+  uint32_t status = start_connect(params, &result, &connect);
+  pthread_mutex_unlock(&library_lock);
+  if (status != 0) return status;
+
+  const bool finished = run_until(result->ev, connect_done, connect, params->deadline_ms);
+  pthread_mutex_lock(&library_lock);
+  if (!finished) {
+    *timed_out = 1;
+    talloc_free(connect);
+    close_locked(result);
+    pthread_mutex_unlock(&library_lock);
+    return NT_STATUS_V(NT_STATUS_IO_TIMEOUT);
+  }
+  NTSTATUS connected = dcerpc_pipe_connect_recv(connect, result->mem, &result->pipe);
+  if (NT_STATUS_IS_OK(connected)) {
+    dcerpc_binding_handle_set_timeout(result->pipe->binding_handle, params->request_timeout_s);
+    *pipe = result;
+  } else {
+    close_locked(result);
+  }
+  pthread_mutex_unlock(&library_lock);
+  return NT_STATUS_V(connected);
+}
+
+uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const uint8_t* request,
+                           size_t request_length, unsigned timeout_s, glimmora_rpc_sink sink,
+                           void* sink_context, int* big_endian) {
+  *big_endian = 0;
+  if (pipe->broken) return NT_STATUS_V(NT_STATUS_CONNECTION_DISCONNECTED);
+  pthread_mutex_lock(&library_lock);
+  TALLOC_CTX* call = talloc_new(pipe->mem);
+  struct tevent_req* req =
+      call == NULL ? NULL
+                   : dcerpc_binding_handle_raw_call_send(call, pipe->ev, pipe->pipe->binding_handle,
+                                                         NULL, opnum, 0, request, request_length);
+  pthread_mutex_unlock(&library_lock);
+  if (req == NULL) {
+    pthread_mutex_lock(&library_lock);
+    talloc_free(call);
+    pthread_mutex_unlock(&library_lock);
+    return NT_STATUS_V(NT_STATUS_NO_MEMORY);
+  }
+  /* The binding handle times the request out itself; this bound only guards
+   * against a library that would not. */
+  const bool finished =
+      run_until(pipe->ev, request_done, req, now_ms() + (int64_t)(timeout_s + 2) * 1000);
+  pthread_mutex_lock(&library_lock);
+  NTSTATUS status = NT_STATUS_IO_TIMEOUT;
+  if (finished) {
+    uint8_t* response = NULL;
+    size_t response_length = 0;
+    uint32_t flags = 0;
+    status = dcerpc_binding_handle_raw_call_recv(req, call, &response, &response_length, &flags);
+    if (NT_STATUS_IS_OK(status)) {
+      *big_endian = (flags & LIBNDR_FLAG_BIGENDIAN) != 0;
+      sink(sink_context, response, response_length);
+    }
+  }
+  if (NT_STATUS_EQUAL(status, NT_STATUS_IO_TIMEOUT)) pipe->broken = true;
   talloc_free(call);
+  pthread_mutex_unlock(&library_lock);
   return NT_STATUS_V(status);
 }
 
 void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe) {
   if (pipe == NULL) return;
-  talloc_free(pipe->mem);
-  talloc_free(pipe->ev);
-  talloc_free(pipe);
+  pthread_mutex_lock(&library_lock);
+  close_locked(pipe);
+  pthread_mutex_unlock(&library_lock);
 }
 
 uint32_t glimmora_rpc_ntstatus_to_win32(uint32_t status) {
@@ -198,10 +278,10 @@ const char* glimmora_rpc_ntstatus_name(uint32_t status) {
 
 int glimmora_rpc_have_kerberos_ticket(const char* ccache, char* why, size_t why_size) {
   pthread_once(&library_once, library_init);
+  pthread_mutex_lock(&library_lock);
   TALLOC_CTX* mem = talloc_new(NULL);
-  if (mem == NULL) return 0;
-  struct loadparm_context* lp = client_config(mem);
-  struct cli_credentials* creds = cli_credentials_init(mem);
+  struct loadparm_context* lp = mem ? client_config(mem) : NULL;
+  struct cli_credentials* creds = mem ? cli_credentials_init(mem) : NULL;
   int ok = 0;
   if (lp != NULL && creds != NULL) {
     const char* error = NULL;
@@ -210,5 +290,6 @@ int glimmora_rpc_have_kerberos_ticket(const char* ccache, char* why, size_t why_
     if (!ok && why_size > 0) snprintf(why, why_size, "%s", error ? error : "no ticket cache");
   }
   talloc_free(mem);
+  pthread_mutex_unlock(&library_lock);
   return ok;
 }

@@ -1,7 +1,8 @@
 #pragma once
 /* The winreg named pipe of one workstation, opened and driven through Samba's
- * public client libraries. Written in C because Samba's headers do not compile
- * as C++; registry_rpc.cpp is the only user. Results are NTSTATUS values
+ * public client libraries. Safe to call from several threads (see the library
+ * lock in the .c file). Written in C because Samba's headers do not compile as
+ * C++; registry_rpc.cpp is the only user. Results are NTSTATUS values
  * (0 succeeds). */
 
 #include <stddef.h>
@@ -36,11 +37,13 @@ uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
                            struct glimmora_rpc_pipe** pipe, int* timed_out);
 
 /* One call: request stub in, response stub handed to sink (valid only during
- * the callback). *big_endian is set when the answer's integers are big-endian. */
+ * the callback). *big_endian is set when the answer's integers are big-endian.
+ * After a call that timed out the pipe only answers "disconnected". One call
+ * at a time per pipe; calls on different pipes may run on different threads. */
 typedef void (*glimmora_rpc_sink)(void* context, const uint8_t* data, size_t length);
 uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const uint8_t* request,
-                           size_t request_length, glimmora_rpc_sink sink, void* sink_context,
-                           int* big_endian);
+                           size_t request_length, unsigned timeout_s, glimmora_rpc_sink sink,
+                           void* sink_context, int* big_endian);
 
 void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe);
 

@@ -10,6 +10,7 @@ namespace {
 // Any non-zero value marks a present pointer; this one is easy to spot in dumps.
 constexpr std::uint32_t kReferentName = 0x00020000;
 constexpr std::uint32_t kReferentClass = 0x00020004;
+constexpr std::uint32_t kReferentClassName = 0x0002001c;
 constexpr std::uint32_t kReferentTime = 0x00020008;
 constexpr std::uint32_t kReferentType = 0x0002000c;
 constexpr std::uint32_t kReferentData = 0x00020010;
@@ -228,7 +229,7 @@ Bytes EncodeEnumKey(const KeyHandle& key, std::uint32_t index) {
   // The class buffer and the write time are asked for as well: some servers
   // refuse an enumeration that offers neither.
   w.U32(kReferentClass);
-  WriteEmptyStringBuffer(w, kReferentName, kEnumNameBufferBytes);
+  WriteEmptyStringBuffer(w, kReferentClassName, kEnumNameBufferBytes);
   w.U32(kReferentTime);
   w.U32(0);  // last-write time, low and high halves: 4-byte aligned
   w.U32(0);

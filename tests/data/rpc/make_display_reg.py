@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes display.reg: the display-device entries the loopback test server serves.
+"""Writes display.reg (display-device entries) and values.reg (values of each
+type) for the loopback test server.
 
 Synthetic data made for these tests (no real monitor's EDID). Run it again after
 changing the table below; the test expectations name these values.
@@ -69,6 +70,30 @@ DEVICES = [
 ]
 
 
+def values_reg():
+    """Values of every type the back end converts, and ones longer than its first buffer."""
+    big = bytes((i * 7 + 3) & 255 for i in range(5000))
+    long_text = 'モニター' * 150  # 600 characters: 1200 bytes in UTF-16
+    lines = ['Windows Registry Editor Version 5.00', '',
+             '[HKEY_LOCAL_MACHINE\\SOFTWARE\\GlimmoraTest]',
+             '"Big"=hex:%s' % hex_list(big),
+             '"Expand"=hex(2):%s' % hex_list('%SystemRoot%\\x\0'.encode('utf-16-le')),
+             '"Number"=dword:12345678',
+             '"Empty"=""',
+             # Samba's importer drops long quoted strings; hex(1) is the same REG_SZ.
+             '"LongText"=hex(1):%s' % hex_list((long_text + '\0').encode('utf-16-le')),
+             '']
+    return lines
+
+
+def write_reg(name, lines):
+    text = '\r\n'.join(lines) + '\r\n'
+    here = os.path.dirname(os.path.abspath(__file__))
+    # UTF-16LE with a byte-order mark, as the Registry Editor exports.
+    with open(os.path.join(here, name), 'wb') as f:
+        f.write(b'\xff\xfe' + text.encode('utf-16-le'))
+
+
 def main():
     lines = ['Windows Registry Editor Version 5.00', '']
     lines += ['[%s]' % ROOT, '']
@@ -84,11 +109,8 @@ def main():
             if block is not None:
                 lines += ['[%s\\Device Parameters]' % key,
                           '"EDID"=hex:%s' % hex_list(block), '']
-    text = '\r\n'.join(lines) + '\r\n'
-    here = os.path.dirname(os.path.abspath(__file__))
-    # UTF-16LE with a byte-order mark, as the Registry Editor exports.
-    with open(os.path.join(here, 'display.reg'), 'wb') as f:
-        f.write(b'\xff\xfe' + text.encode('utf-16-le'))
+    write_reg('display.reg', lines)
+    write_reg('values.reg', values_reg())
 
 
 if __name__ == '__main__':

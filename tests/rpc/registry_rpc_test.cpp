@@ -1,0 +1,356 @@
+// The Remote Registry back end against a real Samba server on 127.0.0.1
+// (scripts/samba-test-server, started once per ctest run by a fixture).
+#include "inventory/registry_rpc.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "cli/credentials.h"
+
+namespace glimmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+const char* const kServer = "127.0.0.1";
+const std::string kDisplay = "SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\";
+
+std::string ServerDir() {
+  const char* dir = std::getenv("GLIMMORA_SAMBA_DIR");
+  return dir != nullptr ? dir : "";
+}
+
+// The credentials of a -A file the server script wrote, read as the CLI reads them.
+RpcCredentials FromAuthFile(const std::string& name) {
+  cli::CredentialOptions options;
+  options.authenticationFile = ServerDir() + "/" + name;
+  cli::Credentials c;
+  std::vector<std::string> warnings;
+  std::string error;
+  EXPECT_TRUE(
+      cli::ResolveCredentials(options, cli::SystemCredentialSources(), &c, &warnings, &error))
+      << error;
+  EXPECT_TRUE(warnings.empty());  // the script makes them 0600
+  RpcCredentials out;
+  out.username = c.username;
+  out.domain = c.domain;
+  out.password = c.password;
+  return out;
+}
+
+RpcOptions TestOptions() {
+  RpcOptions options;
+  options.connectTimeout = 5s;
+  options.requestTimeout = 10s;
+  options.systemMessages = [](long code) { return "base text of " + std::to_string(code); };
+  return options;
+}
+
+std::string Text(const std::vector<std::uint8_t>& data) {
+  return std::string(data.begin(), data.end());
+}
+
+class RegistryRpcTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(ServerDir().empty()) << "GLIMMORA_SAMBA_DIR is not set: run through ctest";
+  }
+};
+
+// Subkey names of a key, in the server's order.
+std::vector<std::string> Subkeys(RegistryAccess& registry, RegKey root, const std::string& path,
+                                 long* openCode = nullptr) {
+  RegKey key = kNoKey;
+  const long code = registry.RegOpenKeyExA(root, path, 0, kKeyRead, &key);
+  if (openCode != nullptr) *openCode = code;
+  std::vector<std::string> names;
+  if (code != 0) return names;
+  ScopedRegKey owned(registry, key);
+  std::string name;
+  long enumCode = 0;
+  for (std::uint32_t i = 0; (enumCode = registry.RegEnumKeyExA(key, i, &name)) == 0; ++i) {
+    names.push_back(name);
+  }
+  EXPECT_EQ(enumCode, kErrorNoMoreItems);
+  return names;
+}
+
+struct Value {
+  long code = -1;
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+};
+
+Value Query(RegistryAccess& registry, RegKey root, const std::string& path,
+            const std::string& name) {
+  Value value;
+  RegKey key = kNoKey;
+  value.code = registry.RegOpenKeyExA(root, path, 0, kKeyRead, &key);
+  if (value.code != 0) return value;
+  ScopedRegKey owned(registry, key);
+  value.code = registry.RegQueryValueExA(key, name, &value.type, &value.data);
+  return value;
+}
+
+// Everything the display scan reads, as one comparable text.
+std::string DumpDisplayTree(RegistryAccess& registry, RegKey root) {
+  std::string dump;
+  std::vector<std::string> devices = Subkeys(registry, root, kDisplay);
+  std::sort(devices.begin(), devices.end());  // the server's order is not the point
+  for (const std::string& device : devices) {
+    std::vector<std::string> instances = Subkeys(registry, root, kDisplay + device);
+    std::sort(instances.begin(), instances.end());
+    for (const std::string& instance : instances) {
+      const std::string path = kDisplay + device + "\\" + instance;
+      dump += path + "\n";
+      for (const char* name : {"Mfg", "DeviceDesc", "Class", "HardwareID"}) {
+        const Value v = Query(registry, root, path, name);
+        dump += std::string(name) + "=" + std::to_string(v.code) + ":" + Text(v.data) + "\n";
+      }
+      const Value edid = Query(registry, root, path + "\\Device Parameters", "EDID");
+      dump += "EDID=" + std::to_string(edid.code) + ":" + Text(edid.data) + "\n";
+    }
+  }
+  return dump;
+}
+
+TEST_F(RegistryRpcTest, ReadsTheDisplayEntries) {
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), TestOptions());
+  RegKey root = kNoKey;
+  ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), 0);
+  ScopedRegKey ownedRoot(registry, root);
+
+  const std::vector<std::string> devices = Subkeys(registry, root, kDisplay);
+  EXPECT_EQ(std::set<std::string>(devices.begin(), devices.end()),
+            (std::set<std::string>{"GLM1234", "GLM5678", "GLM9ABC"}));
+
+  const std::string first = kDisplay + "GLM1234\\1&1a2b3c&0&UID4352";
+  const std::string second = kDisplay + "GLM1234\\1&1a2b3c&0&UID4353";
+  Value v = Query(registry, root, first, "Mfg");
+  EXPECT_EQ(v.code, 0);
+  EXPECT_EQ(v.type, kRegSz);
+  EXPECT_EQ(Text(v.data), std::string("(Standard monitor types)\0", 25));
+  v = Query(registry, root, second, "DeviceDesc");
+  EXPECT_EQ(Text(v.data), std::string("汎用 PnP モニター") + '\0');
+  v = Query(registry, root, first, "HardwareID");
+  EXPECT_EQ(v.type, kRegMultiSz);
+  EXPECT_EQ(Text(v.data), std::string("MONITOR\\GLM1234\0MONITOR\\Generic\0\0", 33));
+
+  // EDID blocks of 128, 256 and 384 bytes come whole, as the registry keeps them.
+  const struct {
+    std::string path;
+    std::size_t size;
+    const char* model;
+  } edids[] = {{first, 128, "GLM Vista 24"},
+               {second, 256, "GLM Wide 27"},
+               {kDisplay + "GLM5678\\5&7f00aa&0&UID256", 384, "GLM Big 32"}};
+  for (const auto& e : edids) {
+    v = Query(registry, root, e.path + "\\Device Parameters", "EDID");
+    ASSERT_EQ(v.code, 0) << e.path;
+    EXPECT_EQ(v.type, kRegBinary);
+    ASSERT_EQ(v.data.size(), e.size);
+    EXPECT_EQ(Text(std::vector<std::uint8_t>(v.data.begin() + 59,
+                                             v.data.begin() + 59 + std::strlen(e.model))),
+              e.model);
+    for (std::size_t block = 0; block < e.size; block += 128) {
+      unsigned sum = 0;
+      for (std::size_t i = block; i < block + 128; ++i) sum += v.data[i];
+      EXPECT_EQ(sum % 256, 0u) << "block " << block / 128 << " of " << e.path;
+    }
+  }
+  // An instance without "Device Parameters".
+  RegKey missing = kNoKey;
+  EXPECT_EQ(registry.RegOpenKeyExA(root, kDisplay + "GLM5678\\5&7f00aa&0&UID257\\Device Parameters",
+                                   0, kKeyRead, &missing),
+            kErrorFileNotFound);
+  EXPECT_EQ(missing, kNoKey);
+}
+
+TEST_F(RegistryRpcTest, ValuesOfEveryTypeAndLongerThanTheFirstBuffer) {
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), TestOptions());
+  RegKey root = kNoKey;
+  ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), 0);
+  ScopedRegKey ownedRoot(registry, root);
+  const std::string key = "SOFTWARE\\GlimmoraTest";
+
+  Value v = Query(registry, root, key, "Big");  // 5000 bytes: asked for twice
+  ASSERT_EQ(v.code, 0);
+  EXPECT_EQ(v.type, kRegBinary);
+  ASSERT_EQ(v.data.size(), 5000u);
+  for (std::size_t i = 0; i < v.data.size(); ++i) ASSERT_EQ(v.data[i], (i * 7 + 3) & 255) << i;
+
+  v = Query(registry, root, key, "LongText");  // 1202 bytes of UTF-16
+  ASSERT_EQ(v.code, 0);
+  std::string expected;
+  for (int i = 0; i < 150; ++i) expected += "モニター";
+  EXPECT_EQ(Text(v.data), expected + '\0');
+
+  v = Query(registry, root, key, "Expand");
+  EXPECT_EQ(v.type, kRegExpandSz);
+  EXPECT_EQ(Text(v.data), std::string("%SystemRoot%\\x\0", 15));
+  v = Query(registry, root, key, "Number");
+  EXPECT_EQ(v.type, kRegDword);
+  EXPECT_EQ(v.data, (std::vector<std::uint8_t>{0x78, 0x56, 0x34, 0x12}));
+  v = Query(registry, root, key, "Empty");
+  EXPECT_EQ(v.code, 0);
+  EXPECT_EQ(Text(v.data), std::string(1, '\0'));
+  EXPECT_EQ(Query(registry, root, key, "NoSuchValue").code, kErrorFileNotFound);
+  EXPECT_EQ(Query(registry, root, "SOFTWARE\\NoSuchKey", "Big").code, kErrorFileNotFound);
+}
+
+TEST_F(RegistryRpcTest, KeysBelongToTheirConnection) {
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), TestOptions());
+  RegKey root = kNoKey;
+  ASSERT_EQ(registry.RegConnectRegistryA("\\\\127.0.0.1", kHkeyLocalMachine, &root), 0);
+  RegKey other = kNoKey;
+  ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &other), 0);
+  EXPECT_NE(root, other);
+  RegKey display = kNoKey;
+  ASSERT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &display), 0);
+  RegKey otherDisplay = kNoKey;
+  ASSERT_EQ(registry.RegOpenKeyExA(other, kDisplay, 0, kKeyRead, &otherDisplay), 0);
+
+  // Closing a root closes its connection and every key opened through it ...
+  EXPECT_EQ(registry.RegCloseKey(root), 0);
+  std::string name;
+  EXPECT_EQ(registry.RegEnumKeyExA(display, 0, &name), kErrorInvalidHandle);
+  EXPECT_EQ(registry.RegCloseKey(display), kErrorInvalidHandle);
+  EXPECT_EQ(registry.RegCloseKey(root), kErrorInvalidHandle);
+  // ... and nothing of another connection.
+  EXPECT_EQ(registry.RegEnumKeyExA(otherDisplay, 0, &name), 0);
+  EXPECT_EQ(registry.RegCloseKey(otherDisplay), 0);
+  EXPECT_EQ(registry.RegCloseKey(other), 0);
+
+  EXPECT_EQ(registry.RegOpenKeyExA(12345, kDisplay, 0, kKeyRead, &display), kErrorInvalidHandle);
+  RegKey result = kNoKey;
+  EXPECT_EQ(registry.RegConnectRegistryA(kServer, 0x80000001, &result), kErrorNotSupported);
+  EXPECT_EQ(result, kNoKey);
+}
+
+TEST_F(RegistryRpcTest, WrongPasswordIsLogonFailure) {
+  RpcCredentials credentials = FromAuthFile("auth-admin.txt");
+  credentials.password += "-wrong";
+  RpcRegistryAccess registry(credentials, TestOptions());
+  RegKey root = kNoKey;
+  EXPECT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), kErrorLogonFailure);
+  EXPECT_EQ(root, kNoKey);
+  EXPECT_EQ(registry.SystemMessageText(kErrorLogonFailure), "base text of 1326");
+}
+
+TEST_F(RegistryRpcTest, UserWithoutRightsIsAccessDeniedWithAHint) {
+  RpcRegistryAccess registry(FromAuthFile("auth-denied.txt"), TestOptions());
+  RegKey root = kNoKey;
+  setenv("LANG", "C", 1);
+  EXPECT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), kErrorAccessDenied);
+  EXPECT_EQ(registry.SystemMessageText(kErrorAccessDenied),
+            "base text of 5 (Only administrators of the workstation may use its Remote Registry "
+            "service.)");
+  setenv("LANG", "ja_JP.UTF-8", 1);
+  EXPECT_NE(registry.SystemMessageText(kErrorAccessDenied).find("管理者"), std::string::npos);
+  unsetenv("LANG");
+  // The hint belongs to that failure only.
+  EXPECT_EQ(registry.SystemMessageText(kErrorLogonFailure), "base text of 1326");
+}
+
+TEST_F(RegistryRpcTest, MissingPipeReadsAsAStoppedService) {
+  RpcOptions options = TestOptions();
+  options.pipeName = "glimmora_no_such_pipe";
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), options);
+  RegKey root = kNoKey;
+  setenv("LANG", "C", 1);
+  EXPECT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), kErrorBadNetPath);
+  const std::string text = registry.SystemMessageText(kErrorBadNetPath);
+  unsetenv("LANG");
+  EXPECT_EQ(text.rfind("base text of 53 (The Remote Registry service may be stopped", 0), 0u)
+      << text;
+}
+
+TEST_F(RegistryRpcTest, NothingListeningIsBadNetPathAtOnce) {
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), TestOptions());
+  for (const char* host : {"127.0.0.2", "glimmora-no-such-host.invalid", ""}) {
+    RegKey root = kNoKey;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(registry.RegConnectRegistryA(host, kHkeyLocalMachine, &root), kErrorBadNetPath)
+        << host;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << host;
+    EXPECT_EQ(registry.SystemMessageText(kErrorBadNetPath), "base text of 53");
+  }
+}
+
+// A peer that accepts TCP connections and never says a word.
+class SilentListener {
+ public:
+  explicit SilentListener(const char* address) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(445);
+    ::inet_pton(AF_INET, address, &where.sin_addr);
+    ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
+          ::listen(fd_, 8) == 0;
+  }
+  ~SilentListener() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  int fd_ = -1;
+  bool ok_ = false;
+};
+
+TEST_F(RegistryRpcTest, SilentPeerIsBadNetPathWithinTheDeadline) {
+  SilentListener listener("127.0.0.3");
+  ASSERT_TRUE(listener.ok()) << "cannot listen on 127.0.0.3:445";
+  RpcOptions options = TestOptions();
+  options.connectTimeout = 1500ms;
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), options);
+  RegKey root = kNoKey;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(registry.RegConnectRegistryA("127.0.0.3", kHkeyLocalMachine, &root), kErrorBadNetPath);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 1400ms);
+  EXPECT_LT(took, 3500ms);
+}
+
+// Several threads, each with its own connections, as a parallel batch would run.
+TEST_F(RegistryRpcTest, ConnectionsOnSeveralThreadsReadTheSame) {
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), TestOptions());
+  RegKey root = kNoKey;
+  ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), 0);
+  const std::string expected = DumpDisplayTree(registry, root);
+  registry.RegCloseKey(root);
+  ASSERT_NE(expected.find("GLM Mini"), std::string::npos);
+
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 3;
+  std::vector<std::string> dumps(kThreads * kRounds);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; ++round) {
+        RegKey own = kNoKey;
+        const long code = registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &own);
+        dumps[t * kRounds + round] =
+            code == 0 ? DumpDisplayTree(registry, own) : "connect " + std::to_string(code);
+        if (code == 0) registry.RegCloseKey(own);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::string& dump : dumps) EXPECT_EQ(dump, expected);
+}
+
+}  // namespace
+}  // namespace glimmora
