@@ -240,8 +240,7 @@ long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegK
       std::max<std::chrono::seconds::rep>(1, options_.requestTimeout.count()));
 
   glimmora_rpc_pipe* opened = nullptr;
-  int timedOut = 0;
-  const std::uint32_t status = glimmora_rpc_open(&params, &opened, &timedOut);
+  const std::uint32_t status = glimmora_rpc_open(&params, &opened);
   if (status != 0) {
     switch (status) {
       case kStatusObjectNameNotFound:  // no \pipe\winreg: the service is not running

@@ -186,9 +186,8 @@ static uint32_t start_connect(const struct glimmora_rpc_params* params,
 }
 
 uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
-                           struct glimmora_rpc_pipe** pipe, int* timed_out) {
+                           struct glimmora_rpc_pipe** pipe) {
   *pipe = NULL;
-  *timed_out = 0;
   if (!host_is_plain(params->host) || !host_is_plain(params->pipe_name)) {
     return NT_STATUS_V(NT_STATUS_INVALID_PARAMETER);
   }
@@ -204,7 +203,6 @@ uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
   const bool finished = run_until(result->ev, connect_done, connect, params->deadline_ms);
   pthread_mutex_lock(&library_lock);
   if (!finished) {
-    *timed_out = 1;
     talloc_free(connect);
     close_locked(result);
     pthread_mutex_unlock(&library_lock);
@@ -270,10 +268,6 @@ void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe) {
 
 uint32_t glimmora_rpc_ntstatus_to_win32(uint32_t status) {
   return W_ERROR_V(ntstatus_to_werror(NT_STATUS(status)));
-}
-
-const char* glimmora_rpc_ntstatus_name(uint32_t status) {
-  return nt_errstr(NT_STATUS(status));
 }
 
 int glimmora_rpc_have_kerberos_ticket(const char* ccache, char* why, size_t why_size) {

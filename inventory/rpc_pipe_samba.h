@@ -31,10 +31,10 @@ struct glimmora_rpc_params {
 };
 
 /* Opens \pipe\winreg on the host and binds the winreg interface. On success
- * *pipe belongs to the caller (glimmora_rpc_close). *timed_out is set when the
- * deadline ended the attempt. */
+ * *pipe belongs to the caller (glimmora_rpc_close). NT_STATUS_IO_TIMEOUT when
+ * the deadline passed first. */
 uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
-                           struct glimmora_rpc_pipe** pipe, int* timed_out);
+                           struct glimmora_rpc_pipe** pipe);
 
 /* One call: request stub in, response stub handed to sink (valid only during
  * the callback). *big_endian is set when the answer's integers are big-endian.
@@ -49,8 +49,6 @@ void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe);
 
 /* The Windows error code Samba maps an NTSTATUS to. */
 uint32_t glimmora_rpc_ntstatus_to_win32(uint32_t status);
-/* Samba's name of an NTSTATUS, for diagnostics. */
-const char* glimmora_rpc_ntstatus_name(uint32_t status);
 
 /* Whether the ticket cache (NULL: the default one) holds a usable ticket;
  * when not, why[] says so. */

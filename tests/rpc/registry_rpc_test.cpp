@@ -352,5 +352,11 @@ TEST_F(RegistryRpcTest, ConnectionsOnSeveralThreadsReadTheSame) {
   for (const std::string& dump : dumps) EXPECT_EQ(dump, expected);
 }
 
+TEST(KerberosTicket, AnEmptyCacheHasNone) {
+  std::string why;
+  EXPECT_FALSE(KerberosTicketAvailable("FILE:/nonexistent/glimmora-krb5cc", &why));
+  EXPECT_FALSE(why.empty());
+}
+
 }  // namespace
 }  // namespace glimmora

@@ -94,10 +94,10 @@ def write_reg(name, lines):
         f.write(b'\xff\xfe' + text.encode('utf-16-le'))
 
 
-def main():
+def display_reg(devices):
     lines = ['Windows Registry Editor Version 5.00', '']
     lines += ['[%s]' % ROOT, '']
-    for device, instances in DEVICES:
+    for device, instances in devices:
         lines += ['[%s\\%s]' % (ROOT, device), '']
         for instance, desc, hardware_ids, block in instances:
             key = '%s\\%s\\%s' % (ROOT, device, instance)
@@ -109,8 +109,17 @@ def main():
             if block is not None:
                 lines += ['[%s\\Device Parameters]' % key,
                           '"EDID"=hex:%s' % hex_list(block), '']
-    write_reg('display.reg', lines)
+    return lines
+
+
+def main():
+    write_reg('display.reg', display_reg(DEVICES))
     write_reg('values.reg', values_reg())
+    # For bench/registry-rpc-bench: impacket's reg.py loops forever on a value
+    # longer than 256 bytes, so there the 384-byte EDID block is 256 bytes long.
+    bench = [(device, [(i, d, h, e[:256] if e is not None and len(e) > 256 else e)
+                       for i, d, h, e in instances]) for device, instances in DEVICES]
+    write_reg('display-bench.reg', display_reg(bench))
 
 
 if __name__ == '__main__':
