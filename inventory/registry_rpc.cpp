@@ -1,6 +1,7 @@
 #include "inventory/registry_rpc.h"
 
 #include <fcntl.h>
+#include <krb5.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -173,11 +174,43 @@ struct RpcRegistryAccess::Connection {
 };
 
 bool KerberosTicketAvailable(const std::string& ccache, std::string* why) {
-  char reason[256] = "";
-  const bool ok = glimmora_rpc_have_kerberos_ticket(ccache.empty() ? nullptr : ccache.c_str(),
-                                                    reason, sizeof reason) != 0;
-  if (!ok && why != nullptr) *why = reason;
-  return ok;
+  // What `klist -s` tells: a ticket in the cache that has not expired.
+  krb5_context context = nullptr;
+  if (krb5_init_context(&context) != 0) {
+    if (why != nullptr) *why = "Kerberos is not set up on this machine";
+    return false;
+  }
+  const auto message = [&](krb5_error_code code) {
+    const char* text = krb5_get_error_message(context, code);
+    std::string copy = text != nullptr ? text : "unknown Kerberos error";
+    krb5_free_error_message(context, text);
+    return copy;
+  };
+  krb5_ccache cache = nullptr;
+  krb5_error_code code = ccache.empty() ? krb5_cc_default(context, &cache)
+                                        : krb5_cc_resolve(context, ccache.c_str(), &cache);
+  bool found = false;
+  std::string reason;
+  krb5_cc_cursor cursor = nullptr;
+  if (code == 0) code = krb5_cc_start_seq_get(context, cache, &cursor);
+  if (code != 0) {
+    reason = message(code);
+  } else {
+    const krb5_timestamp now = static_cast<krb5_timestamp>(std::time(nullptr));
+    krb5_creds creds;
+    while (krb5_cc_next_cred(context, cache, &cursor, &creds) == 0) {
+      if (!krb5_is_config_principal(context, creds.server) && creds.times.endtime > now) {
+        found = true;
+      }
+      krb5_free_cred_contents(context, &creds);
+    }
+    krb5_cc_end_seq_get(context, cache, &cursor);
+    if (!found) reason = "no ticket in the cache that has not expired";
+  }
+  if (cache != nullptr) krb5_cc_close(context, cache);
+  krb5_free_context(context);
+  if (!found && why != nullptr) *why = reason;
+  return found;
 }
 
 RpcRegistryAccess::RpcRegistryAccess(RpcCredentials credentials, RpcOptions options)

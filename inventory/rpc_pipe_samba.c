@@ -269,21 +269,3 @@ void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe) {
 uint32_t glimmora_rpc_ntstatus_to_win32(uint32_t status) {
   return W_ERROR_V(ntstatus_to_werror(NT_STATUS(status)));
 }
-
-int glimmora_rpc_have_kerberos_ticket(const char* ccache, char* why, size_t why_size) {
-  pthread_once(&library_once, library_init);
-  pthread_mutex_lock(&library_lock);
-  TALLOC_CTX* mem = talloc_new(NULL);
-  struct loadparm_context* lp = mem ? client_config(mem) : NULL;
-  struct cli_credentials* creds = mem ? cli_credentials_init(mem) : NULL;
-  int ok = 0;
-  if (lp != NULL && creds != NULL) {
-    const char* error = NULL;
-    cli_credentials_set_conf(creds, lp);
-    ok = cli_credentials_set_ccache(creds, lp, ccache, CRED_SPECIFIED, &error) == 0;
-    if (!ok && why_size > 0) snprintf(why, why_size, "%s", error ? error : "no ticket cache");
-  }
-  talloc_free(mem);
-  pthread_mutex_unlock(&library_lock);
-  return ok;
-}

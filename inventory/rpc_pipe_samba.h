@@ -50,10 +50,6 @@ void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe);
 /* The Windows error code Samba maps an NTSTATUS to. */
 uint32_t glimmora_rpc_ntstatus_to_win32(uint32_t status);
 
-/* Whether the ticket cache (NULL: the default one) holds a usable ticket;
- * when not, why[] says so. */
-int glimmora_rpc_have_kerberos_ticket(const char* ccache, char* why, size_t why_size);
-
 #ifdef __cplusplus
 }
 #endif

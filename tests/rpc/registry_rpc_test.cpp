@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -352,10 +354,61 @@ TEST_F(RegistryRpcTest, ConnectionsOnSeveralThreadsReadTheSame) {
   for (const std::string& dump : dumps) EXPECT_EQ(dump, expected);
 }
 
-TEST(KerberosTicket, AnEmptyCacheHasNone) {
+// A credential cache file (version 4, big-endian) made by hand: a default
+// principal and, when `endtime` is given, one ticket-granting ticket.
+std::string WriteCcache(const std::string& path, std::optional<std::uint32_t> endtime) {
+  std::string b;
+  const auto u32 = [&](std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<char>(v >> shift));
+  };
+  const auto text = [&](const std::string& t) {
+    u32(static_cast<std::uint32_t>(t.size()));
+    b += t;
+  };
+  const auto principal = [&](std::initializer_list<std::string> parts) {
+    u32(1);  // KRB5_NT_PRINCIPAL
+    u32(static_cast<std::uint32_t>(parts.size()));
+    text("EXAMPLE.TEST");
+    for (const std::string& part : parts) text(part);
+  };
+  b += std::string("\x05\x04\x00\x00", 4);  // version 4, no header fields
+  principal({"alice"});
+  if (endtime) {
+    principal({"alice"});
+    principal({"krbtgt", "EXAMPLE.TEST"});
+    b += std::string("\x00\x12", 2);  // key type
+    u32(0);                           // key length
+    u32(*endtime - 3600);             // auth, start, end, renew-till times
+    u32(*endtime - 3600);
+    u32(*endtime);
+    u32(*endtime);
+    b.push_back(0);  // not a session-key ticket
+    u32(0);          // flags
+    u32(0);          // addresses
+    u32(0);          // authorization data
+    text("ticket");
+    text("");
+  }
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  EXPECT_NE(f, nullptr);
+  std::fwrite(b.data(), 1, b.size(), f);
+  std::fclose(f);
+  return "FILE:" + path;
+}
+
+TEST(KerberosTicket, OnlyAnUnexpiredTicketCounts) {
   std::string why;
   EXPECT_FALSE(KerberosTicketAvailable("FILE:/nonexistent/glimmora-krb5cc", &why));
   EXPECT_FALSE(why.empty());
+
+  const std::string path = ::testing::TempDir() + "glimmora-krb5cc-" + std::to_string(getpid());
+  const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+  why.clear();
+  EXPECT_FALSE(KerberosTicketAvailable(WriteCcache(path, std::nullopt), &why));
+  EXPECT_NE(why.find("no ticket"), std::string::npos) << why;
+  EXPECT_FALSE(KerberosTicketAvailable(WriteCcache(path, now - 60), &why));
+  EXPECT_TRUE(KerberosTicketAvailable(WriteCcache(path, now + 3600), &why)) << why;
+  std::remove(path.c_str());
 }
 
 }  // namespace
