@@ -9,6 +9,7 @@
 #include "batch/csv_line.h"
 #include "cli/commands.h"
 #include "cli/display_width.h"
+#include "cli/network_options.h"
 #include "common/ansi_text.h"
 #include "inventory/registry_network.h"
 #include "inventory/registry_offline.h"
@@ -34,13 +35,14 @@ constexpr int kExitCheckUsage = 64;
 constexpr int kExitOutputError = 74;
 
 constexpr const char* kUsage =
-    "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv] "
-    "WORKSTATION\n"
+    "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv]\n"
+    "                      [--connect-timeout S] [-U USER | -A FILE | -k] WORKSTATION\n"
     "  --offline DIR   read the registry of WORKSTATION from DIR/WORKSTATION.reg (a registry\n"
     "                  export) instead of over the network; no probe is sent\n"
     "  --sort N        sort by column N (0 Monitor ID ... 9 EDID Version), default 0\n"
     "  --descending    sort in descending order\n"
     "  --format F      table (default) or csv\n"
+    "%s"
     "exit status: 0 monitors listed, 1 no monitor information, 2 unreachable or registry\n"
     "not opened, 64 usage error or empty name\n";
 
@@ -52,10 +54,16 @@ struct CheckOptions {
   bool descending = false;
   OutputFormat format = OutputFormat::kTable;
   std::optional<std::string> workstation;
+  std::chrono::milliseconds connectTimeout{10000};
 };
 
+void PrintUsage(std::FILE* out) {
+  std::fprintf(out, kUsage, kNetworkOptionsHelp);
+}
+
 int UsageError(const std::string& problem) {
-  std::fprintf(stderr, "glimmora check: %s\n%s", problem.c_str(), kUsage);
+  std::fprintf(stderr, "glimmora check: %s\n", problem.c_str());
+  PrintUsage(stderr);
   return kExitCheckUsage;
 }
 
@@ -93,6 +101,10 @@ int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
       std::string directory;
       if (!value(&directory) || directory.empty()) return UsageError("--offline needs a directory");
       options->offlineDirectory = directory;
+    } else if (arg == "--connect-timeout") {
+      std::string seconds;
+      if (!value(&seconds) || !ParseConnectTimeout(seconds, &options->connectTimeout))
+        return UsageError("--connect-timeout needs a number of seconds (up to 3600)");
     } else if (arg == "--sort") {
       std::string column;
       if (!value(&column) || column.size() != 1 || column[0] < '0' || column[0] > '9')
@@ -202,12 +214,16 @@ bool WriteStandardOutput(const std::string& text, bool binary) {
 
 }  // namespace
 
-int RunCheckCommand(const Arguments& args) {
+int RunCheckCommand(const Arguments& arguments) {
+  Arguments args = arguments;
+  CredentialOptions credentials;
+  std::string problem;
+  if (!TakeNetworkOptions(&args, &credentials, &problem)) return UsageError(problem);
   CheckOptions options;
   bool helpOnly = false;
   if (const int status = ParseOptions(args, &options, &helpOnly); status != 0) return status;
   if (helpOnly) {
-    std::fputs(kUsage, stdout);
+    PrintUsage(stdout);
     return 0;
   }
 
@@ -222,7 +238,15 @@ int RunCheckCommand(const Arguments& args) {
     sockets.emplace();
     if (!TrimWhiteSpace(*options.workstation).empty() && LoadIcmpLibrary() != 0)
       std::fprintf(stderr, "%s\n", LoadText(kTextIcmpLoadError).c_str());
-    registry = CreateNetworkRegistry();
+    NetworkRegistryOptions networkOptions;
+    networkOptions.connectTimeout = options.connectTimeout;
+    // A blank name is refused before anything is asked for.
+    if (!TrimWhiteSpace(*options.workstation).empty() &&
+        !ResolveNetworkCredentials(credentials, &networkOptions, &problem)) {
+      std::fprintf(stderr, "glimmora check: %s\n", problem.c_str());
+      return kExitCheckUsage;
+    }
+    registry = CreateNetworkRegistry(networkOptions);
     probe.emplace();
   }
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "cli/commands.h"
+#include "cli/credentials.h"
 
 namespace {
 
@@ -17,7 +18,8 @@ constexpr Command kCommands[] = {
     {"edid", glimmora::cli::RunEdidCommand, "edid FILE...             decode EDID dumps"},
     {"ping", glimmora::cli::RunPingCommand, "ping WORKSTATION         ICMP echo to a workstation"},
     {"check", glimmora::cli::RunCheckCommand,
-     "check [--offline DIR] [--sort N] [--descending] [--format table|csv] WORKSTATION\n"
+     "check [--offline DIR] [--sort N] [--descending] [--format table|csv]\n"
+     "        [--connect-timeout S] [-U [DOMAIN\\]USER[%PASSWORD] | -A FILE | -k] WORKSTATION\n"
      "                           list a workstation's monitors as Quick Check does"},
     {"batch", glimmora::cli::RunBatchCommand,
      "batch [--offline DIR] INPUT OUTPUT\n"
@@ -44,7 +46,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const Command& command : kCommands) {
-    if (command.name == name) return command.run(glimmora::cli::Arguments(argv + 2, argv + argc));
+    if (command.name != name) continue;
+    const glimmora::cli::Arguments args(argv + 2, argv + argc);
+    // The copy keeps the password; the process list must not show it.
+    glimmora::cli::HidePasswordsInArgv(argc, argv);
+    return command.run(args);
   }
   std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[1]);
   PrintUsage(stderr);

@@ -4,8 +4,13 @@
 
 namespace glimmora {
 
-std::unique_ptr<RegistryAccess> CreateNetworkRegistry() {
+std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptions&) {
   return std::make_unique<Win32Registry>();
+}
+
+// Windows logs on with the user's own session; no ticket cache is read.
+bool NetworkKerberosTicketAvailable(const std::string&, std::string*) {
+  return true;
 }
 
 }  // namespace glimmora

@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "common/unique_handle.h"
+#include "inventory/ansi_conversion.h"
 #include "inventory/rpc_pipe_samba.h"
 #include "resources/texts.h"
 
@@ -340,7 +341,7 @@ long RpcRegistryAccess::RegEnumKeyExA(RegKey key, std::uint32_t index, std::stri
   winreg::EnumKeyResponse answer;
   if (!winreg::ParseEnumKey(response, &answer)) return kErrorBadStubData;
   if (answer.status != 0) return static_cast<long>(answer.status);
-  std::string text = winreg::Utf16ToUtf8(answer.name);
+  std::string text = AnsiFromUtf16(answer.nameUtf16);
   if (text.size() > kMaxKeyNameLength) return kErrorMoreData;
   *name = std::move(text);
   return kErrorSuccess;

@@ -66,6 +66,8 @@ constexpr SystemMessage kSystemMessages[] = {
      "The operation being requested was not performed because the user has not been "
      "authenticated.",
      "ユーザーが認証されていないため、要求された操作は実行されませんでした。"},
+    {1311, "We can't sign you in with this credential because your domain isn't available.",
+     "ドメインが利用できないため、この資格情報でサインインできません。"},
     {1326, "The user name or password is incorrect.",
      "ユーザー名またはパスワードが正しくありません。"},
     {1331, "This user can't sign in because this account is currently disabled.",
@@ -79,6 +81,7 @@ constexpr SystemMessage kSystemMessages[] = {
      "リモート プロシージャ コールに失敗したため、実行されませんでした。"},
     {1753, "There are no more endpoints available from the endpoint mapper.",
      "エンドポイント マッパーから使用できるエンドポイントはこれ以上ありません。"},
+    {1783, "The stub received bad data.", "スタブが不正なデータを受信しました。"},
     {10060,
      "A connection attempt failed because the connected party did not properly respond after a "
      "period of time, or established connection failed because connected host has failed to "

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "inventory/ansi_conversion.h"
+
 namespace glimmora::winreg {
 namespace {
 
@@ -179,24 +181,6 @@ bool ReadOptionalU32(Reader& r, std::uint32_t* value, bool* present) {
   return r.ok();
 }
 
-void AppendUtf8(char32_t c, std::string* out) {
-  if (c < 0x80) {
-    out->push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 }  // namespace
 
 bool KeyHandle::IsNull() const {
@@ -287,7 +271,11 @@ bool ParseEnumKey(std::span<const std::uint8_t> stub, EnumKeyResponse* response)
   response->status = r.U32();
   if (!r.AtEnd()) return false;
   name.resize(std::min(name.size(), name.find(u'\0')));
-  response->name = std::move(name);
+  response->nameUtf16.clear();
+  for (char16_t unit : name) {
+    response->nameUtf16.push_back(static_cast<char>(unit & 0xFF));
+    response->nameUtf16.push_back(static_cast<char>(unit >> 8));
+  }
   return true;
 }
 
@@ -368,32 +356,12 @@ bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16) {
   return true;
 }
 
-std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size());
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    char32_t c = utf16[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    AppendUtf8(c, &out);
-  }
-  return out;
-}
-
 Bytes ValueDataToAnsi(std::uint32_t type, std::span<const std::uint8_t> data) {
   if (type != kRegSz && type != kRegExpandSz && type != kRegMultiSz) {
     return Bytes(data.begin(), data.end());
   }
-  std::u16string units(data.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  const std::string text = Utf16ToUtf8(units);
+  const std::string text =
+      AnsiFromUtf16(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
   return Bytes(text.begin(), text.end());
 }
 

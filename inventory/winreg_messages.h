@@ -58,7 +58,7 @@ bool ParseOpenKey(std::span<const std::uint8_t> stub, HandleResponse* response);
 bool ParseCloseKey(std::span<const std::uint8_t> stub, HandleResponse* response);
 
 struct EnumKeyResponse {
-  std::u16string name;  // up to its first zero code unit
+  std::string nameUtf16;  // UTF-16LE bytes, up to the first zero code unit
   std::uint32_t status = 0;
 };
 bool ParseEnumKey(std::span<const std::uint8_t> stub, EnumKeyResponse* response);
@@ -71,15 +71,12 @@ struct QueryValueResponse {
 };
 bool ParseQueryValue(std::span<const std::uint8_t> stub, QueryValueResponse* response);
 
-// Text conversions between the wire's UTF-16LE and the program's 8-bit text
-// (UTF-8 off Windows). Invalid UTF-8 gives false; unpaired surrogates in
-// UTF-16 become U+FFFD.
+// Key paths and value names go out in UTF-16; invalid UTF-8 gives false.
 bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16);
-std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // Value data as RegQueryValueExA gives it: string types (REG_SZ,
-// REG_EXPAND_SZ, REG_MULTI_SZ) converted from UTF-16LE code unit by code unit,
-// zeros included, a trailing odd byte dropped; every other type unchanged.
+// REG_EXPAND_SZ, REG_MULTI_SZ) converted from UTF-16LE to the program's 8-bit
+// text, zeros included (AnsiFromUtf16); every other type unchanged.
 Bytes ValueDataToAnsi(std::uint32_t type, std::span<const std::uint8_t> data);
 
 }  // namespace glimmora::winreg

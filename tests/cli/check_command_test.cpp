@@ -128,10 +128,21 @@ TEST_F(CheckCommandTest, UsageErrors) {
 }
 
 // Without --offline the workstation is probed (loopback only) and its registry
-// opened over the network, which fails here: no such registry on Linux yet,
-// and Wine opens no registry but its own machine's.
+// opened over the network, which fails here: Wine opens no registry but its
+// own machine's, and on Linux the Remote Registry back end first needs
+// credentials (tests/rpc reads a real server with them); with none given and
+// no Kerberos ticket it says so before anything is sent. A Linux build
+// without that back end reports the registry as not opened.
 TEST_F(CheckCommandTest, NetworkCheckOfLoopbackCannotOpenTheRegistry) {
+  testing::ScopedEnv noTicket("KRB5CCNAME", "FILE:/nonexistent/glimmora-test-krb5cc");
   const ProcessResult result = Run({"127.0.0.1"});
+#ifndef _WIN32
+  if (result.exitCode == 64) {
+    EXPECT_NE(result.err.find("glimmora check: no credentials: give -U"), std::string::npos)
+        << result.err;
+    return;
+  }
+#endif
   EXPECT_EQ(result.exitCode, 2) << result.err;
   EXPECT_NE(result.err.find("Registry Open Error : Key=127.0.0.1 Code="), std::string::npos)
       << result.err;
