@@ -307,10 +307,13 @@ TEST(WinregResponses, RandomDamageNeverReadsOutOfBounds) {
   }
 }
 
-TEST(WinregText, StringValuesBecomeUtf8WithTheirZeros) {
+// The 8-bit text is UTF-8 off Windows; there the Japanese value comes out so.
+TEST(WinregText, StringValuesBecomeAnsiTextWithTheirZeros) {
+#ifndef _WIN32
   const Bytes desc = {0x4E, 0x6C, 0x28, 0x75, 0x20, 0x00, 'P', 0, 0x00, 0x00};  // "汎用 P"
   const Bytes text = ValueDataToAnsi(1, desc);
   EXPECT_EQ(std::string(text.begin(), text.end()), std::string("\xE6\xB1\x8E\xE7\x94\xA8 P\0", 9));
+#endif
   const Bytes multi = {'A', 0, 0, 0, 'B', 0, 0, 0, 0, 0};
   const Bytes multiText = ValueDataToAnsi(7, multi);
   EXPECT_EQ(std::string(multiText.begin(), multiText.end()), std::string("A\0B\0\0", 5));
