@@ -13,6 +13,7 @@
 #include "batch/batch_worker.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/network_options.h"
 #include "common/ansi_text.h"
 #include "inventory/registry_network.h"
 #include "inventory/registry_offline.h"
@@ -28,11 +29,13 @@ constexpr auto kProgressPeriod = std::chrono::seconds(1);
 
 void PrintUsage(std::FILE* out) {
   std::fputs(
-      "usage: glimmora batch [--offline DIR] INPUT OUTPUT\n"
+      "usage: glimmora batch [--offline DIR] [--connect-timeout S] [-U USER | -A FILE | -k]\n"
+      "                      INPUT OUTPUT\n"
       "Examines every workstation named in INPUT (one a line) and writes its monitors\n"
       "to OUTPUT, comma-separated. --offline DIR reads DIR/NAME.reg, exports of\n"
       "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY, instead of the network.\n",
       out);
+  std::fputs(kNetworkOptionsHelp, out);
 }
 
 std::string Elapsed(std::chrono::steady_clock::duration duration) {
@@ -96,7 +99,16 @@ class ProgressDisplay {
 
 }  // namespace
 
-int RunBatchCommand(const Arguments& args) {
+int RunBatchCommand(const Arguments& arguments) {
+  Arguments args = arguments;
+  CredentialOptions credentials;
+  std::string problem;
+  if (!TakeNetworkOptions(&args, &credentials, &problem)) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  NetworkRegistryOptions networkOptions;
   std::string offlineDir;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -106,6 +118,12 @@ int RunBatchCommand(const Arguments& args) {
     }
     if (args[i] == "--offline" && i + 1 < args.size()) {
       offlineDir = args[++i];
+    } else if (args[i] == "--connect-timeout") {
+      if (i + 1 >= args.size() || !ParseConnectTimeout(args[++i], &networkOptions.connectTimeout)) {
+        std::fprintf(stderr, "glimmora batch: --connect-timeout needs a number of seconds\n");
+        PrintUsage(stderr);
+        return kExitUsage;
+      }
     } else if (args[i].rfind("--", 0) == 0) {
       std::fprintf(stderr, "glimmora batch: unknown option '%s'\n", args[i].c_str());
       PrintUsage(stderr);
@@ -134,7 +152,11 @@ int RunBatchCommand(const Arguments& args) {
 
   std::unique_ptr<RegistryAccess> registry;
   if (offlineDir.empty()) {
-    registry = CreateNetworkRegistry();
+    if (!ResolveNetworkCredentials(credentials, &networkOptions, &problem)) {
+      std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+      return kExitUsage;
+    }
+    registry = CreateNetworkRegistry(networkOptions);
   } else {
     // Otherwise every workstation would get a line saying its export is missing.
     std::error_code error;

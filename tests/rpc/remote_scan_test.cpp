@@ -241,5 +241,44 @@ TEST_F(RemoteScanTest, CheckCommandListsTheSameAsOffline) {
             "incorrect.\n");
 }
 
+// glimmora batch over the network and on the export write the same file; a
+// workstation whose registry cannot be reached gets its line with the code.
+TEST_F(RemoteScanTest, BatchCommandWritesTheSameAsOffline) {
+  ExportDirectory exports("127.0.0.1");
+  const std::string base = exports.path() + "/";
+  const auto writeInput = [&](const std::string& name, const std::string& text) {
+    std::FILE* f = std::fopen((base + name).c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+  };
+  writeInput("one.txt", "127.0.0.1\n");
+  writeInput("two.txt", "127.0.0.1\n127.0.0.2\n");
+  const std::string scratch = base + "run";
+  const testing::ProcessResult offline = testing::RunProcess(
+      GLIMMORA_CLI_PATH,
+      {"batch", "--offline", exports.path(), base + "one.txt", base + "offline.csv"}, scratch);
+  ASSERT_EQ(offline.exitCode, 0) << offline.err;
+  const testing::ProcessResult remote = testing::RunProcess(
+      GLIMMORA_CLI_PATH,
+      {"batch", "-A", ServerDir() + "/auth-admin.txt", base + "one.txt", base + "remote.csv"},
+      scratch);
+  ASSERT_EQ(remote.exitCode, 0) << remote.err;
+  const std::string expected = testing::ReadWholeFile(base + "offline.csv");
+  EXPECT_NE(expected.find("GLM Wide 27"), std::string::npos) << expected;
+  EXPECT_EQ(testing::ReadWholeFile(base + "remote.csv"), expected);
+
+  const testing::ProcessResult both = testing::RunProcess(
+      GLIMMORA_CLI_PATH,
+      {"batch", "--connect-timeout", "3", "-U", "GLIMTEST\\glimmora-reg%Reader-pw-1",
+       base + "two.txt", base + "both.csv"},
+      scratch);
+  ASSERT_EQ(both.exitCode, 0) << both.err;
+  const std::string lines = testing::ReadWholeFile(base + "both.csv");
+  EXPECT_EQ(lines.rfind(expected, 0), 0u) << lines;  // the first workstation as before
+  EXPECT_NE(lines.find("127.0.0.2"), std::string::npos) << lines;
+  EXPECT_NE(lines.find("Code=53 Desc=The network path was not found."), std::string::npos) << lines;
+}
+
 }  // namespace
 }  // namespace glimmora
