@@ -12,7 +12,6 @@
 #include <core/error.h>
 #include <core/ntstatus.h>
 #include <core/werror.h>
-/* credentials.h names enums that only dcerpc.h's includes declare. */
 #include <credentials.h>
 #include <dcerpc.h>
 #include <param.h>
