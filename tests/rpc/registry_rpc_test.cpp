@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <thread>
@@ -324,6 +327,71 @@ TEST_F(RegistryRpcTest, SilentPeerIsBadNetPathWithinTheDeadline) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, 1400ms);
   EXPECT_LT(took, 3500ms);
+}
+
+// The server's processes that serve one client connection each: children of
+// its main smbd named "smbd".
+std::set<int> ConnectionProcesses() {
+  std::set<int> pids;
+  std::FILE* pidFile = std::fopen((ServerDir() + "/pid/smbd.pid").c_str(), "r");
+  int main = 0;
+  if (pidFile == nullptr || std::fscanf(pidFile, "%d", &main) != 1) main = 0;
+  if (pidFile != nullptr) std::fclose(pidFile);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream status(entry.path() / "status");
+    std::string line, comm;
+    int parent = -1;
+    while (std::getline(status, line)) {
+      if (line.rfind("Name:", 0) == 0) comm = line.substr(line.find_first_not_of(" \t", 5));
+      if (line.rfind("PPid:", 0) == 0) parent = std::atoi(line.c_str() + 5);
+    }
+    if (main != 0 && parent == main && comm == "smbd") pids.insert(std::atoi(name.c_str()));
+  }
+  return pids;
+}
+
+// Stops one process of the test server for a while; it goes on however the test ends.
+class PausedProcess {
+ public:
+  explicit PausedProcess(int pid) : pid_(pid) { ::kill(pid_, SIGSTOP); }
+  ~PausedProcess() { ::kill(pid_, SIGCONT); }
+
+ private:
+  int pid_;
+};
+
+// A server that stops answering in the middle of a session: the call ends at
+// the request time-out, and the connection is not used again.
+TEST_F(RegistryRpcTest, CallsAreBoundedByTheRequestTimeout) {
+  RpcOptions options = TestOptions();
+  options.requestTimeout = 1s;
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), options);
+  const std::set<int> before = ConnectionProcesses();
+  RegKey root = kNoKey;
+  ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), 0);
+  ScopedRegKey ownedRoot(registry, root);
+  std::vector<int> ours;
+  for (int pid : ConnectionProcesses()) {
+    if (before.count(pid) == 0) ours.push_back(pid);
+  }
+  ASSERT_EQ(ours.size(), 1u) << "cannot tell which server process serves this connection";
+  {
+    PausedProcess paused(ours[0]);
+    RegKey key = kNoKey;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), kErrorTimeout);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 900ms);
+    EXPECT_LT(took, 5s);
+    // An answer that comes late could be taken for the next one's: the
+    // connection answers no more.
+    const auto again = std::chrono::steady_clock::now();
+    EXPECT_NE(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - again, 500ms);
+  }
+  EXPECT_EQ(registry.SystemMessageText(kErrorTimeout), "base text of 1460");
 }
 
 // Several threads, each with its own connections, as a parallel batch would run.
