@@ -17,8 +17,6 @@
 namespace glimmora {
 
 int g_batchRunning = 0;
-int g_quickListSortColumn = 0;
-int g_quickListSortDirection = 1;
 
 namespace {
 // The list-view, tree-view, bar, tab, up-down, progress, hot-key and animation classes.
@@ -50,8 +48,7 @@ bool CGlimmoraApp::InitInstance() {
   }
 
   g_batchRunning = 0;
-  g_quickListSortColumn = 0;
-  g_quickListSortDirection = 1;
+  quickListSort = MonitorSortState{};
 
   {
     CGlimmoraDlg mainWindow;

@@ -2,17 +2,16 @@
 // The application object: prepares the process, runs the main window for the
 // length of the program and tidies up after it.
 
-#include "app/window/controls.h"
+#include "quickcheck/monitor_list.h"
 
 namespace glimmora {
 
 class CGlimmoraDlg;
+class CMonitorListCtrl;
 
 // Process-wide values the pages share. Start-up sets them to their start values
 // before the main window exists.
-extern int g_batchRunning;            // 1 while a batch runs
-extern int g_quickListSortColumn;     // the column the Quick Check list is sorted by
-extern int g_quickListSortDirection;  // 1 ascending, otherwise descending
+extern int g_batchRunning;  // 1 while a batch runs
 
 class CGlimmoraApp {
  public:
@@ -33,8 +32,11 @@ class CGlimmoraApp {
   IcmpLoader ReplaceIcmpLoader(IcmpLoader loader) noexcept;
 
   // Non-owning references between the pages, null outside the main window's life.
-  CGlimmoraDlg* m_pMainDlg = nullptr;  // set by the main window once it has initialised
-  CListCtrl* m_pQuickList = nullptr;   // set by the Quick Check page for its list's sorting
+  CGlimmoraDlg* m_pMainDlg = nullptr;        // set by the main window once it has initialised
+  CMonitorListCtrl* m_pQuickList = nullptr;  // set by the Quick Check page for its list's sorting
+
+  // The Quick Check list's sort column and direction, kept for the whole run.
+  MonitorSortState quickListSort;
 
  private:
   IcmpLoader loadIcmpLibrary_;

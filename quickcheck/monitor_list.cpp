@@ -19,7 +19,7 @@ void MemoryMonitorList::SetItemValue(std::size_t item, std::intptr_t value) {
   if (item < rows_.size()) rows_[item].value = value;
 }
 
-void MemoryMonitorList::SortItems(const ItemComparison& compare) {
+void MemoryMonitorList::SortItems(std::size_t /*column*/, const ItemComparison& compare) {
   std::stable_sort(rows_.begin(), rows_.end(), [&compare](const Item& a, const Item& b) {
     return compare(a.value, b.value) < 0;
   });
@@ -52,7 +52,7 @@ void SortMonitorList(MonitorListView& list, std::size_t column, bool ascending) 
   columnTexts.reserve(count);
   for (std::size_t item = 0; item < count; ++item)
     columnTexts.push_back(list.ItemText(item, column));
-  list.SortItems([&columnTexts, ascending](std::intptr_t first, std::intptr_t second) {
+  list.SortItems(column, [&columnTexts, ascending](std::intptr_t first, std::intptr_t second) {
     return CompareMonitorRows(columnTexts, first, second, ascending);
   });
   NumberItems(list);

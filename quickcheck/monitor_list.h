@@ -46,8 +46,9 @@ class MonitorListView {
   virtual void AppendItem(const MonitorListRow& row) = 0;
   virtual void SetItemValue(std::size_t item, std::intptr_t value) = 0;
   virtual void DeleteAllItems() = 0;
-  // Reorders the items by comparing their item values, as LVM_SORTITEMS does.
-  virtual void SortItems(const ItemComparison& compare) = 0;
+  // Reorders the items by comparing their item values, as LVM_SORTITEMS does;
+  // column is the column the comparison reads, passed on as the sort parameter.
+  virtual void SortItems(std::size_t column, const ItemComparison& compare) = 0;
 };
 
 // The list as plain data.
@@ -58,7 +59,7 @@ class MemoryMonitorList : public MonitorListView {
   void AppendItem(const MonitorListRow& row) override;
   void SetItemValue(std::size_t item, std::intptr_t value) override;
   void DeleteAllItems() override { rows_.clear(); }
-  void SortItems(const ItemComparison& compare) override;
+  void SortItems(std::size_t column, const ItemComparison& compare) override;
 
   const MonitorListRow& Row(std::size_t item) const { return rows_[item].texts; }
   std::intptr_t ItemValue(std::size_t item) const { return rows_[item].value; }

@@ -1,11 +1,57 @@
 #include "quickcheck/quick_dialog_win32.h"
 
+#include <commctrl.h>
+
+#include <string>
+
 #include "app/glimmora_app.h"
+#include "app/window/message_box.h"
+#include "inventory/registry_network.h"
 
 namespace glimmora {
 
+namespace {
+
+// The check's message boxes, owned by the page.
+class PageMessageBoxes : public MessageBoxes {
+ public:
+  explicit PageMessageBoxes(HWND owner) : owner_(owner) {}
+  void Show(const std::string& text, MessageIcon icon) override {
+    ShowMessageBox(owner_, text,
+                   (icon == MessageIcon::kHand ? MB_ICONHAND : MB_ICONEXCLAMATION) | MB_OK);
+  }
+
+ private:
+  HWND owner_;
+};
+
+class ApplicationWaitCursor : public WaitCursor {
+ public:
+  void Begin() override { BeginWaitCursor(); }
+  void End() override { EndWaitCursor(); }
+};
+
+std::string TextOf(HWND window) {
+  if (window == nullptr) return {};
+  const int length = GetWindowTextLengthA(window);
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), length + 1)));
+  return text;
+}
+
+}  // namespace
+
+CQuickDialog::CQuickDialog() noexcept
+    : CDialog(IDD_QUICK_DIALOG), monitorList_(m_MonitorList, TheApp().quickListSort) {}
+
 CQuickDialog::~CQuickDialog() {
   if (TheApp().m_pQuickList == &m_MonitorList) TheApp().m_pQuickList = nullptr;
+}
+
+void CQuickDialog::ReplaceCheckServices(ReachabilityProbe* probe,
+                                        RegistryAccess* registry) noexcept {
+  probe_ = probe != nullptr ? probe : &icmpProbe_;
+  registry_ = registry;
 }
 
 void CQuickDialog::BindControls() {
@@ -13,6 +59,8 @@ void CQuickDialog::BindControls() {
 }
 
 BOOL CQuickDialog::OnInitDialog() {
+  m_MonitorList.SetUp();
+
   RECT page;
   GetClientRect(GetSafeHwnd(), &page);
   if (HWND name = GetDlgItem(IDC_WORKSTATION_NAME)) {
@@ -54,6 +102,41 @@ void CQuickDialog::OnSize(UINT /*sizeType*/, int cx, int cy) {
     if (cy - listBottomMargin > rect.top) rect.bottom = cy - listBottomMargin;
     MoveWindowTo(list, rect);
   }
+}
+
+bool CQuickDialog::OnCommand(int id, int code, HWND control) {
+  if (id == IDC_CHECK && code == BN_CLICKED) {
+    OnCheck();
+    return true;
+  }
+  return CDialog::OnCommand(id, code, control);
+}
+
+bool CQuickDialog::OnNotify(NMHDR* header, LRESULT& result) {
+  if (header->idFrom != IDC_MONITOR_LIST || header->code != static_cast<UINT>(LVN_COLUMNCLICK))
+    return CDialog::OnNotify(header, result);
+  const auto* click = reinterpret_cast<const NMLISTVIEW*>(header);
+  if (click->iSubItem >= 0) {
+    ApplicationWaitCursor waitCursor;
+    monitorList_.OnColumnClick(static_cast<std::size_t>(click->iSubItem), waitCursor);
+  }
+  result = 0;
+  return true;
+}
+
+RegistryAccess& CQuickDialog::Registry() {
+  if (registry_ != nullptr) return *registry_;
+  if (!networkRegistry_) networkRegistry_ = CreateNetworkRegistry();
+  return *networkRegistry_;
+}
+
+void CQuickDialog::OnCheck() {
+  HWND name = GetDlgItem(IDC_WORKSTATION_NAME);
+  PageMessageBoxes messages(GetSafeHwnd());
+  ApplicationWaitCursor waitCursor;
+  const QuickCheckOutcome outcome =
+      RunQuickCheck(TextOf(name), {probe_, Registry(), monitorList_, messages, waitCursor});
+  if (outcome == QuickCheckOutcome::kNameEmpty && name != nullptr) SetFocus(name);
 }
 
 }  // namespace glimmora

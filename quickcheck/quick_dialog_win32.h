@@ -4,32 +4,56 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "app/resource.h"
-#include "app/window/controls.h"
 #include "app/window/dialog.h"
+#include "inventory/registry_access.h"
+#include "quickcheck/check_sequence.h"
+#include "quickcheck/icmp_probe.h"
+#include "quickcheck/monitor_list.h"
+#include "quickcheck/monitor_list_win32.h"
 
 namespace glimmora {
 
 class CQuickDialog : public CDialog {
  public:
-  CQuickDialog() noexcept : CDialog(IDD_QUICK_DIALOG) {}
+  CQuickDialog() noexcept;
   ~CQuickDialog() override;
 
-  CListCtrl m_MonitorList;  // control 1002
+  // The probe and the registry that checks use; nullptr stands for the program's
+  // own (the ICMP echo, the network's registry). Lets tests put in others.
+  void ReplaceCheckServices(ReachabilityProbe* probe, RegistryAccess* registry) noexcept;
+
+  CMonitorListCtrl m_MonitorList;  // control 1002
 
  protected:
   void BindControls() override;
   BOOL OnInitDialog() override;
   void OnShowWindow(bool show, UINT status) override;
   void OnSize(UINT sizeType, int cx, int cy) override;
+  bool OnCommand(int id, int code, HWND control) override;
+  bool OnNotify(NMHDR* header, LRESULT& result) override;
 
  private:
+  // The check of the name in the name field, on this thread under the wait cursor.
+  void OnCheck();
+  RegistryAccess& Registry();
+
   // Distances in pixels from the page's right or bottom edge, measured from the
   // template's layout when the page initialises.
   int nameRightMargin = 0;    // name field 1001
   int buttonRightMargin = 0;  // Check button 1003
   int listRightMargin = 0;    // list 1002
   int listBottomMargin = 0;
+
+  IcmpProbe icmpProbe_;
+  ReachabilityProbe* probe_ = &icmpProbe_;
+  // The network's registry, made at the first check that needs it.
+  std::unique_ptr<RegistryAccess> networkRegistry_;
+  RegistryAccess* registry_ = nullptr;  // a replacement, or null for the network's
+  // The list's rules over the control, with the sort state of the whole run.
+  MonitorList monitorList_;
 };
 
 }  // namespace glimmora

@@ -1,6 +1,7 @@
 #include "app/window/message_box.h"
 
 #include <utility>
+#include <vector>
 
 namespace glimmora {
 
@@ -10,7 +11,11 @@ MessageBoxFunction& InstalledMessageBox() {
   static MessageBoxFunction installed;
   return installed;
 }
-int waitCursorDepth = 0;
+// The cursors the begun wait cursors replaced, innermost last.
+std::vector<HCURSOR>& ReplacedCursors() {
+  static std::vector<HCURSOR> replaced;
+  return replaced;
+}
 }  // namespace
 
 int ShowMessageBox(HWND owner, const std::string& text, UINT style) {
@@ -23,17 +28,23 @@ MessageBoxFunction ReplaceMessageBox(MessageBoxFunction replacement) {
   return std::exchange(InstalledMessageBox(), std::move(replacement));
 }
 
-WaitCursor::WaitCursor() noexcept : previous_(SetCursor(LoadCursorA(nullptr, IDC_WAIT))) {
-  ++waitCursorDepth;
+void BeginWaitCursor() noexcept {
+  try {
+    ReplacedCursors().push_back(SetCursor(LoadCursorA(nullptr, IDC_WAIT)));
+  } catch (...) {
+    // Without memory the cursor just stays as it is.
+  }
 }
 
-WaitCursor::~WaitCursor() {
-  --waitCursorDepth;
-  SetCursor(previous_);
+void EndWaitCursor() noexcept {
+  std::vector<HCURSOR>& replaced = ReplacedCursors();
+  if (replaced.empty()) return;
+  SetCursor(replaced.back());
+  replaced.pop_back();
 }
 
 int WaitCursorDepth() noexcept {
-  return waitCursorDepth;
+  return static_cast<int>(ReplacedCursors().size());
 }
 
 }  // namespace glimmora

@@ -25,16 +25,18 @@ using MessageBoxFunction =
 MessageBoxFunction ReplaceMessageBox(MessageBoxFunction replacement);
 
 // The wait cursor for the length of a synchronous operation on the window's
-// thread: IDC_WAIT from construction on, the cursor from before restored at the end.
-class WaitCursor {
- public:
-  WaitCursor() noexcept;
-  ~WaitCursor();
-  WaitCursor(const WaitCursor&) = delete;
-  WaitCursor& operator=(const WaitCursor&) = delete;
+// thread: IDC_WAIT from BeginWaitCursor on, the cursor from before restored by
+// the matching EndWaitCursor. Calls nest; an End without a Begin does nothing.
+void BeginWaitCursor() noexcept;
+void EndWaitCursor() noexcept;
 
- private:
-  HCURSOR previous_;
+// BeginWaitCursor for the life of a scope.
+class CWaitCursor {
+ public:
+  CWaitCursor() noexcept { BeginWaitCursor(); }
+  ~CWaitCursor() { EndWaitCursor(); }
+  CWaitCursor(const CWaitCursor&) = delete;
+  CWaitCursor& operator=(const CWaitCursor&) = delete;
 };
 
 // How many wait cursors are on: lets a replaced message box see whether it came

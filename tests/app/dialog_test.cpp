@@ -102,7 +102,7 @@ TEST(MessageBoxes, CarryTheApplicationNameAndTheWaitCursorIsCounted) {
   testing::MessageBoxRecorder recorder;
   EXPECT_EQ(WaitCursorDepth(), 0);
   {
-    WaitCursor wait;
+    CWaitCursor wait;
     EXPECT_EQ(ShowMessageBox(nullptr, "first", MB_ICONEXCLAMATION | MB_OK), IDOK);
   }
   ShowMessageBox(nullptr, "second", MB_ICONINFORMATION);

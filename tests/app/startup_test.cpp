@@ -48,7 +48,7 @@ struct FirstSight {
   int boxesBefore = -1;
   int batchRunning = -1;
   int sortColumn = -1;
-  int sortDirection = -1;
+  bool sortAscending = false;
   bool quickPageOnly = false;
   POINT windowCentre{};
   POINT workAreaCentre{};
@@ -62,8 +62,8 @@ FirstSight LookAtMainWindow(const MessageBoxRecorder& recorder) {
   sight.seen = IsWindowVisible(main) != FALSE;
   sight.boxesBefore = static_cast<int>(recorder.boxes().size());
   sight.batchRunning = g_batchRunning;
-  sight.sortColumn = g_quickListSortColumn;
-  sight.sortDirection = g_quickListSortDirection;
+  sight.sortColumn = static_cast<int>(TheApp().quickListSort.column);
+  sight.sortAscending = TheApp().quickListSort.ascending;
   sight.quickPageOnly = IsWindowVisible(dlg.m_QuickPage.GetSafeHwnd()) &&
                         !IsWindowVisible(dlg.m_BatchPage.GetSafeHwnd()) &&
                         !IsWindowVisible(dlg.m_AboutPage.GetSafeHwnd());
@@ -84,8 +84,7 @@ FirstSight RunStartup(CGlimmoraApp::IcmpLoader loader, MessageBoxRecorder& recor
   IcmpLoaderScope loaderScope(loader);
   // Start values must be set by start-up, not be left from before.
   g_batchRunning = 1;
-  g_quickListSortColumn = 5;
-  g_quickListSortDirection = -1;
+  TheApp().quickListSort = {5, false};
 
   FirstSight sight;
   TimedSteps steps({[&] { sight = LookAtMainWindow(recorder); },
@@ -132,7 +131,7 @@ TEST(Startup, SetsTheSharedValuesAndOpensCentredOnTheQuickCheckPage) {
   ASSERT_TRUE(sight.seen);
   EXPECT_EQ(sight.batchRunning, 0);
   EXPECT_EQ(sight.sortColumn, 0);
-  EXPECT_EQ(sight.sortDirection, 1);
+  EXPECT_TRUE(sight.sortAscending);
   EXPECT_TRUE(sight.quickPageOnly);
   EXPECT_NEAR(sight.windowCentre.x, sight.workAreaCentre.x, 1);
   EXPECT_NEAR(sight.windowCentre.y, sight.workAreaCentre.y, 1);

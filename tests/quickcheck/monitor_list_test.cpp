@@ -1,6 +1,9 @@
 // Which rows the monitor list admits, and how it orders them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "common/ansi_text.h"
 #include "quickcheck/monitor_list.h"
 
@@ -169,6 +172,83 @@ TEST_F(MonitorListTest, HeaderClicksChooseColumnAndDirection) {
   list_.AdmitRow("B", Row("z", "3"));
   list_.FinishCheck();
   EXPECT_EQ(Column(0), (std::vector<std::string>{"C", "B", "A"}));
+}
+
+// A list whose sort moves its items while it compares them, as a list-view
+// control may: texts read by position during the sort come from whichever item
+// happens to be there. (An in-place merge: the first item of the right run is
+// moved in front of the left run whenever it is the smaller.)
+class MovingMonitorList : public MonitorListView {
+ public:
+  std::size_t ItemCount() const override { return items_.size(); }
+  std::string ItemText(std::size_t item, std::size_t column) const override {
+    return items_[item].texts[column];
+  }
+  void AppendItem(const MonitorListRow& row) override { items_.push_back({row, 0}); }
+  void SetItemValue(std::size_t item, std::intptr_t value) override { items_[item].value = value; }
+  void DeleteAllItems() override { items_.clear(); }
+  void SortItems(std::size_t /*column*/, const ItemComparison& compare) override {
+    if (!items_.empty()) MergeSort(0, items_.size() - 1, compare);
+  }
+  std::intptr_t ItemValue(std::size_t item) const { return items_[item].value; }
+
+ private:
+  void MergeSort(std::size_t l, std::size_t r, const ItemComparison& compare) {
+    if (l >= r) return;
+    std::size_t m = (l + r) / 2;
+    MergeSort(l, m, compare);
+    MergeSort(m + 1, r, compare);
+    for (; l <= m && m < r; ++l) {
+      if (compare(items_[l].value, items_[m + 1].value) > 0) {
+        std::rotate(items_.begin() + l, items_.begin() + m + 1, items_.begin() + m + 2);
+        ++m;
+      }
+    }
+  }
+
+  struct Item {
+    MonitorListRow texts;
+    std::intptr_t value;
+  };
+  std::vector<Item> items_;
+};
+
+TEST(MonitorListSorting, TextsComeFromBeforeTheSortWhateverTheListDoesMeanwhile) {
+  MovingMonitorList view;
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  const std::size_t kRows = 300;
+  for (std::size_t item = 0; item < kRows; ++item) {
+    MonitorListRow row;
+    for (std::string& text : row) {
+      for (std::uint32_t length = 1 + (next() >> 16) % 6; length > 0; --length)
+        text += static_cast<char>('a' + (next() >> 16) % 26);
+    }
+    view.AppendItem(row);
+    view.SetItemValue(item, static_cast<std::intptr_t>(item));
+  }
+  for (std::size_t column : {std::size_t{0}, std::size_t{4}, std::size_t{9}}) {
+    for (bool ascending : {true, false}) {
+      SortMonitorList(view, column, ascending);
+      for (std::size_t item = 1; item < kRows; ++item) {
+        const int order =
+            CompareNoCase(view.ItemText(item - 1, column), view.ItemText(item, column));
+        EXPECT_TRUE(ascending ? order <= 0 : order >= 0) << column << " " << item;
+        EXPECT_EQ(view.ItemValue(item), static_cast<std::intptr_t>(item));
+      }
+    }
+  }
+
+  // What the sort guards against: the same list sorted by a comparison that
+  // reads the texts while the list sorts comes out wrong.
+  view.SortItems(4, [&view](std::intptr_t first, std::intptr_t second) {
+    return CompareNoCase(view.ItemText(static_cast<std::size_t>(first), 2),
+                         view.ItemText(static_cast<std::size_t>(second), 2));
+  });
+  bool ordered = true;
+  for (std::size_t item = 1; item < kRows; ++item)
+    ordered = ordered && CompareNoCase(view.ItemText(item - 1, 2), view.ItemText(item, 2)) <= 0;
+  EXPECT_FALSE(ordered);
 }
 
 TEST_F(MonitorListTest, BeginCheckForgetsTheLastAddedRow) {
