@@ -16,8 +16,6 @@
 
 namespace glimmora {
 
-int g_batchRunning = 0;
-
 namespace {
 // The list-view, tree-view, bar, tab, up-down, progress, hot-key and animation classes.
 constexpr DWORD kCommonControlClasses = ICC_WIN95_CLASSES;
@@ -47,7 +45,7 @@ bool CGlimmoraApp::InitInstance() {
     ShowMessageBox(nullptr, LoadText(kTextIcmpLoadError), MB_ICONERROR | MB_OK);
   }
 
-  g_batchRunning = 0;
+  batchState.running = 0;
   quickListSort = MonitorSortState{};
 
   {

@@ -2,16 +2,13 @@
 // The application object: prepares the process, runs the main window for the
 // length of the program and tidies up after it.
 
+#include "batch/batch_worker.h"
 #include "quickcheck/monitor_list.h"
 
 namespace glimmora {
 
 class CGlimmoraDlg;
 class CMonitorListCtrl;
-
-// Process-wide values the pages share. Start-up sets them to their start values
-// before the main window exists.
-extern int g_batchRunning;  // 1 while a batch runs
 
 class CGlimmoraApp {
  public:
@@ -35,6 +32,10 @@ class CGlimmoraApp {
   CGlimmoraDlg* m_pMainDlg = nullptr;        // set by the main window once it has initialised
   CMonitorListCtrl* m_pQuickList = nullptr;  // set by the Quick Check page for its list's sorting
 
+  // Process-wide values the pages share; start-up sets their start values
+  // before the main window exists.
+  // The record the Batch page shares with its worker.
+  BatchState batchState;
   // The Quick Check list's sort column and direction, kept for the whole run.
   MonitorSortState quickListSort;
 

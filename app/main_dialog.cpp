@@ -80,6 +80,13 @@ void CGlimmoraDlg::ShowSelectedPage() {
   ShowPage(m_AboutPage, selected != 0 && selected != 1);
 }
 
+bool CGlimmoraDlg::OnCommand(int id, int code, HWND control) {
+  // The worker is stopped and waited for while every window still stands, so
+  // its result file is closed whole before the program ends.
+  if (id == IDOK || id == IDCANCEL) m_BatchPage.EndBatchBeforeClosing();
+  return CDialog::OnCommand(id, code, control);
+}
+
 bool CGlimmoraDlg::OnNotify(NMHDR* header, LRESULT& result) {
   if (header->idFrom != IDC_TAB || header->code != static_cast<UINT>(TCN_SELCHANGE)) return false;
   ShowSelectedPage();

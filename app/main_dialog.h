@@ -37,6 +37,9 @@ class CGlimmoraDlg : public CDialog {
  protected:
   void BindControls() override;
   BOOL OnInitDialog() override;
+  // IDOK and IDCANCEL close the window (close box, Alt+F4, Enter or Escape on
+  // the tab strip); a running batch is ended first.
+  bool OnCommand(int id, int code, HWND control) override;
   bool OnNotify(NMHDR* header, LRESULT& result) override;
   void OnSize(UINT sizeType, int cx, int cy) override;
   // WM_PAINT (the icon while minimised), WM_QUERYDRAGICON, WM_GETMINMAXINFO.

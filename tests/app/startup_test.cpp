@@ -61,7 +61,7 @@ FirstSight LookAtMainWindow(const MessageBoxRecorder& recorder) {
   const CGlimmoraDlg& dlg = *TheApp().m_pMainDlg;
   sight.seen = IsWindowVisible(main) != FALSE;
   sight.boxesBefore = static_cast<int>(recorder.boxes().size());
-  sight.batchRunning = g_batchRunning;
+  sight.batchRunning = TheApp().batchState.running;
   sight.sortColumn = static_cast<int>(TheApp().quickListSort.column);
   sight.sortAscending = TheApp().quickListSort.ascending;
   sight.quickPageOnly = IsWindowVisible(dlg.m_QuickPage.GetSafeHwnd()) &&
@@ -83,7 +83,7 @@ FirstSight LookAtMainWindow(const MessageBoxRecorder& recorder) {
 FirstSight RunStartup(CGlimmoraApp::IcmpLoader loader, MessageBoxRecorder& recorder) {
   IcmpLoaderScope loaderScope(loader);
   // Start values must be set by start-up, not be left from before.
-  g_batchRunning = 1;
+  TheApp().batchState.running = 1;
   TheApp().quickListSort = {5, false};
 
   FirstSight sight;

@@ -1,5 +1,7 @@
 #include "tests/pages/pages_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cctype>
 
 namespace glimmora::testing {
@@ -66,6 +68,18 @@ bool IsOrdered(const std::vector<std::string>& texts, bool ascending) {
   return true;
 }
 
+int DialogUnitsX(HWND dialog, int units) {
+  RECT rect{units, 0, 0, 0};
+  MapDialogRect(dialog, &rect);
+  return rect.left;
+}
+
+int DialogUnitsY(HWND dialog, int units) {
+  RECT rect{0, units, 0, 0};
+  MapDialogRect(dialog, &rect);
+  return rect.top;
+}
+
 std::string TextOf(HWND window) {
   return WindowText(window);
 }
@@ -74,6 +88,45 @@ void ClickAt(HWND window, const RECT& rect) {
   const LPARAM point = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
   SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, point);
   SendMessageA(window, WM_LBUTTONUP, 0, point);
+}
+
+TestFolder::TestFolder() {
+  std::string name = "glimmora-pages-" + std::to_string(GetCurrentProcessId());
+  if (const auto* test = ::testing::UnitTest::GetInstance()->current_test_info()) {
+    name += std::string("-") + test->name();
+  }
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  path_ = std::filesystem::temp_directory_path() / name;
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+}
+
+TestFolder::~TestFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+FocusRequests* activeFocusRequests = nullptr;
+}  // namespace
+
+FocusRequests::FocusRequests() {
+  activeFocusRequests = this;
+  hook_ = SetWindowsHookExA(WH_CBT, &FocusRequests::Hook, nullptr, GetCurrentThreadId());
+}
+
+FocusRequests::~FocusRequests() {
+  if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+  activeFocusRequests = nullptr;
+}
+
+LRESULT CALLBACK FocusRequests::Hook(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_SETFOCUS && activeFocusRequests != nullptr) {
+    activeFocusRequests->last_ = reinterpret_cast<HWND>(wParam);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 MainWindowFixture::MainWindowFixture() {

@@ -6,7 +6,9 @@
 
 #include <commctrl.h>
 
+#include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/glimmora_app.h"
@@ -28,12 +30,51 @@ int CompareAsciiNoCase(const std::string& a, const std::string& b);
 // Whether the texts are in that order (ascending or descending), ties allowed.
 bool IsOrdered(const std::vector<std::string>& texts, bool ascending);
 
+// A horizontal or vertical distance of the dialog's template in its pixels, as
+// the dialog manager converts each position and size of a control.
+int DialogUnitsX(HWND dialog, int units);
+int DialogUnitsY(HWND dialog, int units);
+
 // The window's text.
 std::string TextOf(HWND window);
 
 // A click with the mouse (button down and up) at the centre of a window's
 // client-area rectangle, delivered to the window directly.
 void ClickAt(HWND window, const RECT& rect);
+
+// A fresh directory of this test and this process (both languages' runs of a
+// test may run at once), removed at the end.
+class TestFolder {
+ public:
+  TestFolder();
+  ~TestFolder();
+  TestFolder(const TestFolder&) = delete;
+  TestFolder& operator=(const TestFolder&) = delete;
+  std::string File(std::string_view name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Records the windows this thread gives the focus to (SetFocus), whether or not
+// its window is active then: another test's window, made at the same moment on
+// the same desktop, can take the activation and with it the focus away.
+class FocusRequests {
+ public:
+  FocusRequests();
+  ~FocusRequests();
+  FocusRequests(const FocusRequests&) = delete;
+  FocusRequests& operator=(const FocusRequests&) = delete;
+
+  // The window of the latest request, null when there was none.
+  HWND last() const { return last_; }
+  void Forget() { last_ = nullptr; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
+  HHOOK hook_ = nullptr;
+  HWND last_ = nullptr;
+};
 
 // The main window, made modeless for a test with the common controls ready.
 class MainWindowFixture {

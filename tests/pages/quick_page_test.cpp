@@ -140,6 +140,7 @@ class QuickPageTest : public ::testing::Test {
   ScriptedProbe probe;
   MemoryRegistry registry;
   MessageBoxRecorder boxes;
+  testing::FocusRequests focus;
   HWND page = nullptr;
   HWND name = nullptr;
   HWND list = nullptr;
@@ -203,9 +204,9 @@ TEST_F(QuickPageTest, EmptyAndBlankNamesAreRefusedAndTheListStays) {
   probe.names.clear();
 
   for (const char* typed : {"", " \t  "}) {
-    SetFocus(checkButton);
+    focus.Forget();
     Check(typed);
-    EXPECT_EQ(GetFocus(), name) << "'" << typed << "'";
+    EXPECT_EQ(focus.last(), name) << "'" << typed << "'";
   }
 
   ASSERT_EQ(boxes.boxes().size(), 2u);
@@ -394,19 +395,17 @@ TEST_F(ManyRowsTest, SortByEveryColumnBothWays) {
 }
 
 TEST_F(QuickPageTest, LayoutKeepsTheMarginsOfTheTemplate) {
-  // The template's distances, in this page's pixels: 67 dialog units right of the
-  // name field, 7 right of the button and right of and below the list.
-  auto pixels = [this](int left, int right) {
-    RECT rect{left, 0, right, 0};
-    MapDialogRect(page, &rect);
-    return rect.right - rect.left;
-  };
-  const int nameMargin = pixels(283, 350);
-  const int buttonMargin = pixels(343, 350);
-  const int listMargin = pixels(343, 350);
-  RECT vertical{0, 173, 0, 180};
-  MapDialogRect(page, &vertical);
-  const int listBottomMargin = vertical.bottom - vertical.top;
+  // The template's distances in this page's pixels: the page 350 x 180 dialog
+  // units, the name field at 73 and 210 wide, the button at 293 and 50 wide, the
+  // list at (7, 27) and 336 x 146.
+  using testing::DialogUnitsX;
+  using testing::DialogUnitsY;
+  const int pageWidth = DialogUnitsX(page, 350);
+  const int nameMargin = pageWidth - DialogUnitsX(page, 73) - DialogUnitsX(page, 210);
+  const int buttonMargin = pageWidth - DialogUnitsX(page, 293) - DialogUnitsX(page, 50);
+  const int listMargin = pageWidth - DialogUnitsX(page, 7) - DialogUnitsX(page, 336);
+  const int listBottomMargin =
+      DialogUnitsY(page, 180) - DialogUnitsY(page, 27) - DialogUnitsY(page, 146);
 
   const RECT nameBefore = WindowRectInParent(name);
   const RECT buttonBefore = WindowRectInParent(checkButton);
