@@ -19,14 +19,6 @@ namespace glimmora {
 
 namespace {
 
-std::string TextOf(HWND window) {
-  if (window == nullptr) return {};
-  const int length = GetWindowTextLengthA(window);
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), length + 1)));
-  return text;
-}
-
 void SetText(HWND window, const std::string& text) {
   if (window != nullptr) SetWindowTextA(window, text.c_str());
 }
@@ -136,14 +128,14 @@ void CBatchDialog::OnStartOrAbort() {
 
   CWaitCursor waitCursor;
   EnableBatchControls(false);
-  const std::string inputPath = TrimWhiteSpace(TextOf(GetDlgItem(IDC_INPUT_FILE)));
+  const std::string inputPath = TrimWhiteSpace(WindowTextOf(GetDlgItem(IDC_INPUT_FILE)));
   if (inputPath.empty()) {
     ShowMessageBox(GetSafeHwnd(), LoadText(kTextInputNameNotSpecified), MB_ICONEXCLAMATION | MB_OK);
     EnableBatchControls(true);
     return;
   }
   state.inputPath = inputPath;
-  const std::string outputPath = TrimWhiteSpace(TextOf(GetDlgItem(IDC_OUTPUT_FILE)));
+  const std::string outputPath = TrimWhiteSpace(WindowTextOf(GetDlgItem(IDC_OUTPUT_FILE)));
   if (outputPath.empty()) {
     ShowMessageBox(GetSafeHwnd(), LoadText(kTextOutputNameNotSpecified),
                    MB_ICONEXCLAMATION | MB_OK);

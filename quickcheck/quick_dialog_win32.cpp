@@ -31,14 +31,6 @@ class ApplicationWaitCursor : public WaitCursor {
   void End() override { EndWaitCursor(); }
 };
 
-std::string TextOf(HWND window) {
-  if (window == nullptr) return {};
-  const int length = GetWindowTextLengthA(window);
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), length + 1)));
-  return text;
-}
-
 }  // namespace
 
 CQuickDialog::CQuickDialog() noexcept
@@ -135,7 +127,7 @@ void CQuickDialog::OnCheck() {
   PageMessageBoxes messages(GetSafeHwnd());
   ApplicationWaitCursor waitCursor;
   const QuickCheckOutcome outcome =
-      RunQuickCheck(TextOf(name), {probe_, Registry(), monitorList_, messages, waitCursor});
+      RunQuickCheck(WindowTextOf(name), {probe_, Registry(), monitorList_, messages, waitCursor});
   if (outcome == QuickCheckOutcome::kNameEmpty && name != nullptr) SetFocus(name);
 }
 

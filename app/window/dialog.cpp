@@ -43,6 +43,14 @@ RECT WindowRectInParent(HWND window) noexcept {
   return rect;
 }
 
+std::string WindowTextOf(HWND window) {
+  if (window == nullptr) return {};
+  const int length = GetWindowTextLengthA(window);
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextA(window, text.data(), length + 1)));
+  return text;
+}
+
 void MoveWindowTo(HWND window, const RECT& rect, bool repaint) noexcept {
   MoveWindow(window, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
              repaint ? TRUE : FALSE);

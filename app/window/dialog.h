@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace glimmora {
 
 class CDialog {
@@ -77,6 +79,8 @@ HINSTANCE ResourceModule() noexcept;
 // The window rectangle of a child window in its parent's client coordinates
 // (empty when window is null).
 RECT WindowRectInParent(HWND window) noexcept;
+// The text of a window or control (empty when window is null).
+std::string WindowTextOf(HWND window);
 // Moves a child window to a rectangle of its parent's client coordinates, repainting it.
 void MoveWindowTo(HWND window, const RECT& rect, bool repaint = true) noexcept;
 
