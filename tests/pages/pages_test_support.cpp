@@ -124,9 +124,16 @@ FocusRequests::~FocusRequests() {
 
 LRESULT CALLBACK FocusRequests::Hook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_SETFOCUS && activeFocusRequests != nullptr) {
-    activeFocusRequests->last_ = reinterpret_cast<HWND>(wParam);
+    activeFocusRequests->requested_.push_back(reinterpret_cast<HWND>(wParam));
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+bool FocusRequests::Requested(HWND window) const {
+  for (HWND requested : requested_) {
+    if (requested == window) return true;
+  }
+  return false;
 }
 
 MainWindowFixture::MainWindowFixture() {

@@ -66,14 +66,15 @@ class FocusRequests {
   FocusRequests(const FocusRequests&) = delete;
   FocusRequests& operator=(const FocusRequests&) = delete;
 
-  // The window of the latest request, null when there was none.
-  HWND last() const { return last_; }
-  void Forget() { last_ = nullptr; }
+  // Whether the window was given the focus since the last Forget. (Activation
+  // passing between test processes can move the focus on again afterwards.)
+  bool Requested(HWND window) const;
+  void Forget() { requested_.clear(); }
 
  private:
   static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam);
   HHOOK hook_ = nullptr;
-  HWND last_ = nullptr;
+  std::vector<HWND> requested_;
 };
 
 // The main window, made modeless for a test with the common controls ready.
