@@ -34,10 +34,8 @@ class CGlimmoraApp {
 
   // Process-wide values the pages share; start-up sets their start values
   // before the main window exists.
-  // The record the Batch page shares with its worker.
-  BatchState batchState;
-  // The Quick Check list's sort column and direction, kept for the whole run.
-  MonitorSortState quickListSort;
+  BatchState batchState;           // shared by the Batch page and its worker
+  MonitorSortState quickListSort;  // the Quick Check list's order, kept for the whole run
 
  private:
   IcmpLoader loadIcmpLibrary_;
