@@ -269,6 +269,36 @@ TEST_F(BatchPageTest, RunsToTheEndWithTheTabStripDisabledMeanwhile) {
   EXPECT_EQ(boxes.boxes().size(), 1u);
 }
 
+std::string ComputerName() {
+  char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD length = sizeof computer;
+  if (!GetComputerNameA(computer, &length)) return {};
+  return std::string(computer, length);
+}
+
+// End to end with the program's own services: this computer through Wine's echo
+// and Wine's registry, into which the monitors of tests/data/wine were imported.
+TEST_F(BatchPageTest, ExaminesThisComputerWithTheProgramsOwnServices) {
+  ASSERT_EQ(LoadIcmpLibrary(), 0);
+  dlg().m_BatchPage.AdjustWorkerServices(
+      [](BatchServices& services) { services.finishPause = std::chrono::milliseconds(0); });
+  const std::string computer = ComputerName();
+  ASSERT_FALSE(computer.empty());
+  const std::string outputPath = files.File("this-computer.csv");
+  WriteBytes(files.File("in.txt"), computer + "\r\n");
+  SetNames(files.File("in.txt"), outputPath);
+  Press(start);
+  ASSERT_TRUE(WaitForBoxes(1));
+  EXPECT_EQ(boxes.boxes()[0].text, ExpectedText(kTextBatchFinished));
+
+  std::vector<std::string> models;
+  for (const std::string& line : SplitResultLines(ReadBytes(outputPath))) {
+    const std::vector<std::string> fields = ParseCsvLine(line);
+    if (fields.size() > 6 && fields[1] == "GLMTEST1") models.push_back(fields[6]);
+  }
+  EXPECT_EQ(models, (std::vector<std::string>{"GLM ONE", "GLM TWO"}));
+}
+
 TEST_F(BatchPageTest, StatusLineShowsTheWorkstationOnceASecond) {
   const std::string inputPath = files.File("in.txt");
   WriteBytes(inputPath, "PC1\r\nPC2\r\n");
