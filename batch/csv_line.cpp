@@ -18,6 +18,9 @@ std::string CsvField(std::string_view field) {
 }
 
 std::string CsvLine(const std::vector<std::string>& fields) {
+  // A bare line end reads back as a record of no fields, so a record of one
+  // empty field must show its field.
+  if (fields.size() == 1 && fields[0].empty()) return "\"\"\r\n";
   std::string line;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i > 0) line.push_back(',');

@@ -13,7 +13,8 @@ namespace glimmora {
 // double quote; otherwise exactly as it is.
 std::string CsvField(std::string_view field);
 
-// The fields joined by commas, ending in CR LF.
+// The fields joined by commas, ending in CR LF. A record of one empty field is
+// written "" so that it does not read back as an empty line.
 std::string CsvLine(const std::vector<std::string>& fields);
 
 }  // namespace glimmora

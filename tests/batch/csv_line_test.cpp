@@ -21,7 +21,8 @@ TEST(CsvLineTest, QuotesOnlyWhatWouldBreakTheLine) {
 TEST(CsvLineTest, JoinsFieldsAndEndsInCrLf) {
   EXPECT_EQ(CsvLine({"PC1", "a,b", "", "c"}), "PC1,\"a,b\",,c\r\n");
   EXPECT_EQ(CsvLine({}), "\r\n");
-  EXPECT_EQ(CsvLine({""}), "\r\n");
+  // Not a bare line end: that reads back as no field at all.
+  EXPECT_EQ(CsvLine({""}), "\"\"\r\n");
 }
 
 }  // namespace
