@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of fuzz/corpus/<target>/ from the test data.
+
+Run from anywhere; it rewrites only the files it names (seed-*). Inputs that
+libFuzzer found and that were kept by hand have other names and stay.
+"""
+import glob
+import os
+import random
+import struct
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CORPUS = os.path.join(ROOT, "fuzz", "corpus")
+
+
+def write(target, name, data):
+    folder = os.path.join(CORPUS, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "seed-" + name), "wb") as f:
+        f.write(data)
+
+
+def edid_bytes(path):
+    text = open(path, encoding="utf-8").read()
+    section = text.split("EDID (hex):", 1)[1].strip().split("\n\n")[0]
+    return bytes.fromhex("".join(section.split()))
+
+
+def edid_seeds():
+    files = sorted(glob.glob(os.path.join(ROOT, "tests", "data", "edid-corpus", "*.txt")))
+    by_size = {}
+    for path in files:
+        by_size.setdefault(len(edid_bytes(path)), []).append(path)
+    # Every length the corpus has, most of them base blocks and one extension.
+    chosen = by_size[128][:8] + by_size[256][:8] + by_size.get(384, [])[:3]
+    for path in chosen:
+        name = os.path.splitext(os.path.basename(path))[0]
+        write("edid_fuzzer", name + ".bin", edid_bytes(path))
+    # Dumps as people save them: the collected layout and plain hex.
+    for path in sorted(glob.glob(os.path.join(ROOT, "examples", "edid", "*.txt")))[:3]:
+        write("edid_fuzzer", os.path.basename(path), open(path, "rb").read())
+    block = edid_bytes(chosen[0])
+    write("edid_fuzzer", "hex-spaced.txt",
+          "\n".join(" ".join("%02x" % b for b in block[i:i + 16])
+                    for i in range(0, 128, 16)).encode() + b"\n")
+    for length in (0, 1, 125, 126, 127, 129):
+        write("edid_fuzzer", "cut-%d.bin" % length, block[:length])
+
+
+def registry_seeds():
+    # The first byte tells the target how to make the file: 0 as it is,
+    # 1 UTF-8 text to be written as UTF-16LE (see registry_export_fuzzer.cpp).
+    folders = [os.path.join(ROOT, "tests", "data", "offline"),
+               os.path.join(ROOT, "tests", "data", "wine"),
+               os.path.join(ROOT, "examples", "fleet"),
+               os.path.join(ROOT, "tests", "data", "rpc")]
+    for folder in folders:
+        for path in sorted(glob.glob(os.path.join(folder, "*.reg")))[:8]:
+            data = open(path, "rb").read()
+            name = os.path.basename(folder) + "-" + os.path.basename(path)
+            write("registry_export_fuzzer", name, b"\x00" + data)
+            if data.startswith(b"\xff\xfe"):
+                text = data[2:].decode("utf-16-le", errors="replace").encode("utf-8")
+                write("registry_export_fuzzer", name + ".utf8", b"\x01" + text)
+
+
+def csv_seeds():
+    # A field count byte, then a length byte and the bytes of each field.
+    def record(fields):
+        out = bytes([len(fields)])
+        for field in fields:
+            out += bytes([len(field)]) + field
+        return out
+
+    write("csv_line_fuzzer", "monitor-line",
+          record([b"PC01", b"DELA0C5", b"Monitor", b"Dell U2412M (Digital)", b"(Standard monitor types)",
+                  b"MONITOR\\DELA0C5", b"DELL U2412M", b"YMYH13AU0MJS", b'W:52cm x H:32cm (24.0")',
+                  b"2013/3", b"1.3"]))
+    write("csv_line_fuzzer", "failure-line",
+          record([b"PC02"] + [b""] * 10 + [b"Registry Open Error : Key=PC02 Code=53 Desc=a, b"]))
+    write("csv_line_fuzzer", "awkward",
+          record([b'"quoted"', b"a,b", b"line\r\nbreak", b"cr\ronly", b"lf\nonly", b"", b'x"y', b" \"lead"])
+          + record([b""]) + record([]) + record([b"\x00\xff\xe6\x97\xa5"]))
+    rng = random.Random(10)
+    alphabet = b'ab,"\r\n \x00\xe3\x81\x82\xff'
+    for n in range(3):
+        fields = [bytes(rng.choice(alphabet) for _ in range(rng.randrange(12))) for _ in range(rng.randrange(1, 12))]
+        write("csv_line_fuzzer", "random-%d" % n, record(fields))
+
+
+if __name__ == "__main__":
+    edid_seeds()
+    registry_seeds()
+    csv_seeds()
