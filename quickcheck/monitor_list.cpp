@@ -36,6 +36,21 @@ int CompareMonitorRows(const std::vector<std::string>& columnTexts, std::intptr_
 }
 
 namespace {
+// Equal for two rows exactly when all their texts are equal under
+// EqualNoCase: the fold changes only single-byte ASCII letters, which never
+// begin or continue a multibyte character, so a text and its fold split into
+// the same characters. Each text is preceded by its length, so that no text
+// can run into the next.
+std::string FoldedRowKey(const MonitorListRow& texts) {
+  std::string key;
+  for (const std::string& text : texts) {
+    key += std::to_string(text.size());
+    key += ':';
+    key += ToUpperAnsi(text);
+  }
+  return key;
+}
+
 void NumberItems(MonitorListView& list) {
   const std::size_t count = list.ItemCount();
   for (std::size_t item = 0; item < count; ++item)
@@ -73,13 +88,18 @@ bool MonitorList::AdmitRow(const std::string& deviceId, const MonitorRow& row) {
     return true;
   };
   if (lastAdded_ && sameTexts(*lastAdded_, texts)) return false;
+  // Rows that reached the view some other way are taken in before the test.
   const std::size_t count = view_.ItemCount();
-  for (std::size_t item = 0; item < count; ++item) {
-    bool equal = true;
-    for (std::size_t column = 0; column < kMonitorListColumnCount && equal; ++column)
-      equal = EqualNoCase(view_.ItemText(item, column), texts[column]);
-    if (equal) return false;
+  if (admittedKeys_.size() != count) {
+    admittedKeys_.clear();
+    for (std::size_t item = 0; item < count; ++item) {
+      MonitorListRow listed;
+      for (std::size_t column = 0; column < kMonitorListColumnCount; ++column)
+        listed[column] = view_.ItemText(item, column);
+      admittedKeys_.insert(FoldedRowKey(listed));
+    }
   }
+  if (!admittedKeys_.insert(FoldedRowKey(texts)).second) return false;
   view_.AppendItem(texts);
   lastAdded_ = std::move(texts);
   return true;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "inventory/monitor_table.h"
@@ -104,7 +105,10 @@ class MonitorList {
   MonitorList(MonitorListView& view, MonitorSortState& sortState)
       : view_(view), sortState_(sortState) {}
 
-  void Clear() { view_.DeleteAllItems(); }
+  void Clear() {
+    view_.DeleteAllItems();
+    admittedKeys_.clear();
+  }
   void BeginCheck() { lastAdded_.reset(); }
   // Adds the row unless both its model and serial number are unknown or the
   // list already holds a row equal in all ten texts. True when added.
@@ -122,6 +126,10 @@ class MonitorList {
   MonitorSortState& sortState_;
   // The ten texts of the row added last in this check, if any.
   std::optional<MonitorListRow> lastAdded_;
+  // The case-folded texts of every row in the view, so that the duplicate
+  // test does not read every listed row for each new one (thousands of
+  // instances would take minutes).
+  std::unordered_set<std::string> admittedKeys_;
 };
 
 }  // namespace glimmora

@@ -259,5 +259,36 @@ TEST_F(MonitorListTest, BeginCheckForgetsTheLastAddedRow) {
   EXPECT_TRUE(list_.AdmitRow("DEV", Row("M", "S")));
 }
 
+// Letter case is folded for ASCII letters only; multibyte characters must be
+// the same bytes. Rows already in the view count, however they got there.
+TEST_F(MonitorListTest, DuplicateTestFollowsTheCaseInsensitiveComparison) {
+  list_.BeginCheck();
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("\xc3\xa9"
+                                        "cran",
+                                        "S")));  // "écran"
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("\xc3\x89"
+                                        "CRAN",
+                                        "S")));  // "ÉCRAN": another letter
+  EXPECT_FALSE(list_.AdmitRow("DEV", Row("\xc3\xa9"
+                                         "CRAN",
+                                         "s")));  // folds to the first
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("A1", "S")));
+  EXPECT_TRUE(list_.AdmitRow("DEV", Row("A", "1S")));  // the texts do not run together
+
+  MonitorListRow placed{"DEV",        "Monitor", "Monitor D", "Maker",
+                        "MONITOR\\X", "PLACED",  "S",         "W:52cm x H:32cm (24.0\")",
+                        "2008/5",     "1.3"};
+  view_.AppendItem(placed);
+  EXPECT_FALSE(list_.AdmitRow("dev", Row("placed", "s")));
+  EXPECT_EQ(view_.ItemCount(), 5u);
+}
+
+TEST_F(MonitorListTest, ThousandsOfRowsAreAdmittedQuickly) {
+  list_.BeginCheck();
+  for (int i = 0; i < 20000; ++i) list_.AdmitRow("DEV", Row("M", "SN" + std::to_string(i)));
+  for (int i = 0; i < 20000; i += 7) list_.AdmitRow("DEV", Row("m", "sn" + std::to_string(i)));
+  EXPECT_EQ(view_.ItemCount(), 20000u);
+}
+
 }  // namespace
 }  // namespace glimmora
