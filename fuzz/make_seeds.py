@@ -88,7 +88,24 @@ def csv_seeds():
         write("csv_line_fuzzer", "random-%d" % n, record(fields))
 
 
+def input_seeds():
+    # The first byte: after how many bytes the stream fails (255: never).
+    lists = {
+        "plain": b"pc01\npc02\r\n\r\n# comment\n;other\n  pc-03, desk 4\n\tPC04\tx\n",
+        "utf8": "pc\u00e9\u65e5\u672c,x\n\u65e5\u672c\n".encode("utf-8") + b"\xe6\x97\n\xe6",
+        "shift-jis": "\u65e5\u672c\u8a9e\n".encode("shift_jis") + b"pc\x83\x5c\n\x81",
+        "ctrl-z": b"pc01\r\npc02\r\x1apc03\n",
+        "lone-cr": b"pc01\rpc02\r\r\npc03\r",
+        "zero-bytes": b"pc\x0001\n\x00\npc02",
+        "csv": b"Name,Room\r\nPC01,101\r\n\"PC02\",102\r\n\\\\PC03\r\n",
+    }
+    for name, data in lists.items():
+        write("batch_input_fuzzer", name, b"\xff" + data)
+    write("batch_input_fuzzer", "read-error", b"\x07" + lists["plain"])
+
+
 if __name__ == "__main__":
     edid_seeds()
     registry_seeds()
     csv_seeds()
+    input_seeds()
