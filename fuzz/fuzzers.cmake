@@ -5,6 +5,7 @@ set(GLIMMORA_FUZZERS
   edid_fuzzer
   registry_export_fuzzer
   csv_line_fuzzer
-  batch_input_fuzzer)
+  batch_input_fuzzer
+  winreg_response_fuzzer)
 # Every target links these; the batch library brings the inventory with it.
 set(GLIMMORA_FUZZER_LIBS glimmora_batch)

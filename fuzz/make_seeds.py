@@ -7,6 +7,7 @@ libFuzzer found and that were kept by hand have other names and stay.
 import glob
 import os
 import random
+import re
 import struct
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -104,8 +105,28 @@ def input_seeds():
     write("batch_input_fuzzer", "read-error", b"\x07" + lists["plain"])
 
 
+def winreg_seeds():
+    # Answers a Samba server gave, as the message tests keep them; the first
+    # byte names the call (see winreg_response_fuzzer.cpp).
+    source = open(os.path.join(ROOT, "tests", "rpc", "winreg_messages_test.cpp"),
+                  encoding="utf-8").read()
+    calls = {"kOpenKeyAnswer": 1, "kOpenMissingAnswer": 1, "kEnumAnswer": 3,
+             "kEnumEndAnswer": 3, "kQueryAnswer": 4, "kQueryMoreDataAnswer": 4}
+    for name, call in calls.items():
+        match = re.search(r"const Bytes %s = \{(.*?)\};" % name, source, re.S)
+        data = bytes(int(token, 0) for token in match.group(1).replace("\n", " ").split(",")
+                     if token.strip())
+        write("winreg_response_fuzzer", name, bytes([call]) + data)
+        if call == 1:
+            write("winreg_response_fuzzer", name + "-root", bytes([0]) + data)
+            write("winreg_response_fuzzer", name + "-close", bytes([2]) + data)
+    write("winreg_response_fuzzer", "request",
+          b"\x05SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\DEL\xc3\xa9\x00EDID")
+
+
 if __name__ == "__main__":
     edid_seeds()
     registry_seeds()
     csv_seeds()
     input_seeds()
+    winreg_seeds()
