@@ -55,7 +55,14 @@ WorkstationOutcome ExamineWorkstation(BatchState& state, const BatchServices& se
     MonitorTable table;
     for (const std::string& deviceId : deviceIds) {
       if (state.StopRequested()) return WorkstationOutcome::kStopped;
-      ScanDisplayMonitors(registry, remoteRoot.get(), deviceId, table, &text);
+      if (ScanDisplayMonitors(registry, remoteRoot.get(), deviceId, table, &text) ==
+          kScanConnectionLost) {
+        // The lines gathered may be any part of the workstation's monitors:
+        // none is written as if it were all of them.
+        return WriteOutputLine(output, FormatFailureLine(name, text)) == 0
+                   ? WorkstationOutcome::kDone
+                   : WorkstationOutcome::kWriteFailed;
+      }
       for (std::size_t i = 0; i < table.RowCount(); ++i) {
         if (state.StopRequested()) return WorkstationOutcome::kStopped;
         const MonitorRow row = RowAt(table, i);

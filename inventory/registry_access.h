@@ -66,6 +66,12 @@ class RegistryAccess {
   // The system's text for a code, on one line, in the user's language; empty
   // when there is none.
   virtual std::string SystemMessageText(long code) = 0;
+
+  // Whether the connection the key came through has failed for good (the
+  // workstation went away, the link broke), so that a failed call says
+  // nothing about the key or value asked for. Registries reached without a
+  // connection of their own never lose it.
+  virtual bool ConnectionLost(RegKey /*key*/) { return false; }
 };
 
 // Owns one open key of one back end; closes it on destruction.

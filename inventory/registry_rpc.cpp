@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -150,6 +151,9 @@ struct RpcRegistryAccess::Connection {
   unsigned requestTimeoutS = 30;
   std::mutex callMutex;  // one call at a time on the pipe's event context
   bool closed = false;   // guarded by callMutex
+  // A call came to no answer (the server went away, the link broke, the
+  // time-out passed): what fails now says nothing about the key asked for.
+  std::atomic<bool> lost{false};
 
   // One request and its answer; a transport failure gives its Windows code.
   long Call(std::uint16_t opnum, const winreg::Bytes& request, winreg::Bytes* response) {
@@ -160,6 +164,7 @@ struct RpcRegistryAccess::Connection {
     const std::uint32_t status =
         glimmora_rpc_call(pipe.get(), opnum, request.data(), request.size(), requestTimeoutS,
                           AppendResponse, response, &bigEndian);
+    if (status != 0) lost = true;
     if (status == kStatusIoTimeout) return kErrorTimeout;
     if (status != 0) return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
     // Our parsers read little-endian; servers answer little-endian callers so.
@@ -224,6 +229,11 @@ RpcRegistryAccess::~RpcRegistryAccess() {
   for (auto& [key, entry] : keys_) {
     if (entry.isRoot) entry.connection->Close();
   }
+}
+
+bool RpcRegistryAccess::ConnectionLost(RegKey key) {
+  KeyEntry entry;
+  return FindKey(key, &entry) && entry.connection->lost.load();
 }
 
 bool RpcRegistryAccess::FindKey(RegKey key, KeyEntry* entry) {

@@ -63,6 +63,7 @@ class RpcRegistryAccess final : public RegistryAccess {
   // The base text, followed on this thread's last failed connect by a hint
   // about the cause (the Remote Registry service, administrators only).
   std::string SystemMessageText(long code) override;
+  bool ConnectionLost(RegKey key) override;
 
   struct Connection;
 

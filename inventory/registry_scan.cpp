@@ -70,12 +70,19 @@ int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstati
   }
   ScopedRegKey displayKey(registry, display);
 
-  deviceIds->clear();
+  std::vector<std::string> names;
   std::string name;
   for (std::uint32_t index = 0;; ++index) {
-    if (registry.RegEnumKeyExA(display, index, &name) != kErrorSuccess) break;
-    deviceIds->push_back(name);
+    code = registry.RegEnumKeyExA(display, index, &name);
+    if (code != kErrorSuccess) break;
+    names.push_back(name);
   }
+  // A list cut short by a lost connection is no list of the workstation's monitors.
+  if (code != kErrorNoMoreItems && registry.ConnectionLost(root)) {
+    *errorText = RegistryOpenErrorText(registry, workstation, code);
+    return -1;
+  }
+  *deviceIds = std::move(names);
   *remoteRoot = rootKey.release();
   return 0;
 }
@@ -88,19 +95,32 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
   const long code = registry.RegOpenKeyExA(remoteRoot, deviceKeyPath, 0, kKeyRead, &device);
   if (code != kErrorSuccess) {
     *errorText = RegistryOpenErrorText(registry, deviceKeyPath, code);
-    return -1;
+    return registry.ConnectionLost(remoteRoot) ? kScanConnectionLost : -1;
   }
   ScopedRegKey deviceKey(registry, device);
 
+  // A failed call ends an enumeration or leaves a cell unknown, which is right
+  // for one odd key or value; a lost connection fails every call after it, and
+  // the rows gathered so far would pass for all of the workstation's monitors.
+  long lastFailure = kErrorSuccess;  // of the enumeration or an instance key
+
   std::string instance;
   for (std::uint32_t index = 0;; ++index) {
-    if (registry.RegEnumKeyExA(device, index, &instance) != kErrorSuccess) break;
+    if (const long failure = registry.RegEnumKeyExA(device, index, &instance);
+        failure != kErrorSuccess) {
+      if (failure != kErrorNoMoreItems) lastFailure = failure;
+      break;
+    }
     // Every key is opened by its full path from the root.
     const std::string instanceKeyPath = deviceKeyPath + "\\" + instance;
     RegKey instanceHandle = kNoKey;
-    if (registry.RegOpenKeyExA(remoteRoot, instanceKeyPath, 0, kKeyRead, &instanceHandle) !=
-        kErrorSuccess)
+    if (const long failure =
+            registry.RegOpenKeyExA(remoteRoot, instanceKeyPath, 0, kKeyRead, &instanceHandle);
+        failure != kErrorSuccess) {
+      lastFailure = failure;
+      if (registry.ConnectionLost(remoteRoot)) break;
       continue;  // an instance that cannot be opened yields no row
+    }
 
     {
       ScopedRegKey instanceKey(registry, instanceHandle);
@@ -135,6 +155,11 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
     table.edidVersion.push_back(OrUnknown(std::move(fields.edidVersion)));
     table.mfgDate.push_back(OrUnknown(std::move(fields.mfgDate)));
     table.monitorSize.push_back(OrUnknown(std::move(fields.monitorSize)));
+  }
+  if (lastFailure != kErrorSuccess && registry.ConnectionLost(remoteRoot)) {
+    table.Clear();
+    *errorText = RegistryOpenErrorText(registry, deviceKeyPath, lastFailure);
+    return kScanConnectionLost;
   }
   return 0;
 }

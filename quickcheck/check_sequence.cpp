@@ -38,7 +38,15 @@ QuickCheckOutcome RunQuickCheck(std::string_view typedName, const QuickCheckPart
   MonitorTable table;
   for (const std::string& deviceId : deviceIds) {
     // A device key that cannot be opened contributes no row; the check goes on.
-    ScanDisplayMonitors(parts.registry, remoteRoot, deviceId, table, &message);
+    // A lost connection ends it: the rows listed may be any part of the monitors.
+    if (ScanDisplayMonitors(parts.registry, remoteRoot, deviceId, table, &message) ==
+        kScanConnectionLost) {
+      parts.list.Clear();
+      parts.registry.RegCloseKey(remoteRoot);
+      parts.waitCursor.End();
+      parts.messages.Show(message, MessageIcon::kHand);
+      return QuickCheckOutcome::kRegistryError;
+    }
     for (std::size_t row = 0; row < table.RowCount(); ++row)
       parts.list.AdmitRow(deviceId, RowAt(table, row));
   }
