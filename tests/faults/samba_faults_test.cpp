@@ -201,5 +201,33 @@ TEST_F(SambaFaultTest, TheBatchWritesAFailureLineAndGoesOn) {
   EXPECT_EQ(second, static_cast<std::size_t>(kDevices * kInstancesPerDevice));
 }
 
+// A logon that fails goes through Samba with the password: neither the
+// program's messages nor the library's may repeat it.
+TEST_F(SambaFaultTest, AWrongPasswordIsNotRepeatedAnywhere) {
+  const std::string password = "Wrong-5ecret-pw";
+  const std::string user = "GLIMTEST\\glimmora-reg%" + password;
+  testing::Spawned check(GLIMMORA_CLI_PATH, {"check", "-U", user, "127.0.0.1"}, dir_.File("check"));
+  const testing::Ended checked = check.Wait();
+  const std::string checkErr = ReadBytes(check.errPath());
+  EXPECT_EQ(checked.status, 2) << checkErr;
+  EXPECT_NE(checkErr.find("Code=1326"), std::string::npos) << checkErr;
+  EXPECT_EQ(checkErr.find(password), std::string::npos) << checkErr;
+  EXPECT_EQ(ReadBytes(check.outPath()).find(password), std::string::npos);
+
+  const std::string input = dir_.File("list.txt");
+  const std::string output = dir_.File("inventory.csv");
+  glimmora::testing::WriteBytes(input, "127.0.0.1\n");
+  testing::Spawned batch(GLIMMORA_CLI_PATH, {"batch", "-U", user, input, output},
+                         dir_.File("batch"));
+  const testing::Ended ended = batch.Wait();
+  EXPECT_EQ(ended.status, 0) << ReadBytes(batch.errPath());
+  const std::string file = ReadBytes(output);
+  EXPECT_NE(file.find("127.0.0.1,,,,,,,,,,,Registry Open Error : Key=127.0.0.1 Code=1326 "),
+            std::string::npos)
+      << file;
+  EXPECT_EQ(file.find(password), std::string::npos);
+  EXPECT_EQ(ReadBytes(batch.errPath()).find(password), std::string::npos);
+}
+
 }  // namespace
 }  // namespace glimmora

@@ -1,0 +1,86 @@
+// A password given on the command line (-U USER%PASSWORD) is not in the
+// process list while the program runs, nor in what it writes.
+#include <gtest/gtest.h>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/batch/batch_test_support.h"
+#include "tests/faults/spawn.h"
+#include "tests/support/scoped_env.h"
+
+namespace glimmora {
+namespace {
+
+using testing::ReadBytes;
+
+constexpr std::string_view kPassword = "Pw-9f3Secret";
+
+// Every spelling of the option, and the password holding what a shell or a
+// parser might trip over.
+std::vector<std::vector<std::string>> Spellings() {
+  const std::string user = "GLIMTEST\\reader%" + std::string(kPassword);
+  return {{"-U", user},
+          {"-U" + user},
+          {"--user", user},
+          {"--user=" + user},
+          {"-U", "reader%" + std::string(kPassword) + "%with%percents"}};
+}
+
+TEST(SecretsTest, PasswordIsNotInTheProcessListOrTheOutput) {
+  testing::ScopedEnv english{"LC_ALL", "C"};
+  glimmora::testing::TempDir dir;
+  std::filesystem::create_directories(dir.File("exports"));
+  for (const std::vector<std::string>& logon : Spellings()) {
+    // The input is a pipe: the worker waits on it while the test looks.
+    const std::string fifo = dir.File("list.fifo");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string output = dir.File("inventory.csv");
+    std::vector<std::string> args = {"batch", "--offline", dir.File("exports")};
+    args.insert(args.end(), logon.begin(), logon.end());
+    args.push_back(fifo);
+    args.push_back(output);
+    testing::Spawned batch(GLIMMORA_CLI_PATH, args, dir.File("run"));
+    ASSERT_GT(batch.pid(), 0);
+
+    // A writer can open the pipe once the worker has opened it to read,
+    // long after the arguments were read.
+    int writer = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
+      writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(writer, 0) << "the batch did not open its input";
+    const std::string commandLine = ReadBytes("/proc/" + std::to_string(batch.pid()) + "/cmdline");
+    EXPECT_NE(commandLine.find("batch"), std::string::npos);
+    EXPECT_EQ(commandLine.find(kPassword), std::string::npos) << logon.back();
+    EXPECT_EQ(commandLine.find("percents"), std::string::npos) << logon.back();
+    // The user name stays: the process list may say who is logging on.
+    EXPECT_NE(commandLine.find("reader%"), std::string::npos);
+
+    const std::string names = "pc01\n";
+    EXPECT_EQ(write(writer, names.data(), names.size()), static_cast<ssize_t>(names.size()));
+    close(writer);
+    const testing::Ended ended = batch.Wait();
+    EXPECT_EQ(ended.status, 0) << ReadBytes(batch.errPath());
+    EXPECT_NE(ReadBytes(output).find("PC01,"), std::string::npos);
+    EXPECT_EQ(ReadBytes(output).find(kPassword), std::string::npos);
+    EXPECT_EQ(ReadBytes(batch.errPath()).find(kPassword), std::string::npos);
+    EXPECT_EQ(ReadBytes(batch.outPath()).find(kPassword), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace glimmora
+#endif  // __linux__
