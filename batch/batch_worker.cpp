@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 #include "batch/batch_thread.h"
@@ -20,12 +21,26 @@ void ReportFailure(BatchState& state, std::string text, std::string path = {}) {
   state.failed = -1;
 }
 
-bool IsRetained(const std::vector<std::string>& retained, const std::string& line) {
-  for (const std::string& kept : retained) {
-    if (EqualNoCase(kept, line)) return true;
+// The lines retained for one workstation, in order, and their case-folded
+// forms for the duplicate test: equal folds are exactly the lines that compare
+// equal without regard to letter case (only single-byte ASCII letters fold, so
+// a line and its fold split into the same characters). Comparing each new line
+// with every retained one took minutes for a workstation with thousands of
+// monitors.
+class RetainedLines {
+ public:
+  // False, and nothing retained, when an equal line already is.
+  bool Retain(std::string line) {
+    if (!folded_.insert(ToUpperAnsi(line)).second) return false;
+    lines_.push_back(std::move(line));
+    return true;
   }
-  return false;
-}
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  std::vector<std::string> lines_;
+  std::unordered_set<std::string> folded_;
+};
 
 enum class WorkstationOutcome { kDone, kStopped, kWriteFailed };
 
@@ -49,7 +64,7 @@ WorkstationOutcome ExamineWorkstation(BatchState& state, const BatchServices& se
                : WorkstationOutcome::kWriteFailed;
   }
 
-  std::vector<std::string> retained;
+  RetainedLines retained;
   {
     ScopedRegKey remoteRoot(registry, rootKey);
     MonitorTable table;
@@ -69,18 +84,17 @@ WorkstationOutcome ExamineWorkstation(BatchState& state, const BatchServices& se
         if (!IsReportableRow(row)) continue;
         std::string line = FormatMonitorLine(name, deviceId, row);
         // Whole lines, letter case aside: the first of equal rows is kept.
-        if (IsRetained(retained, line)) continue;
-        retained.push_back(std::move(line));
+        retained.Retain(std::move(line));
       }
     }
   }
 
-  if (retained.empty()) {
+  if (retained.lines().empty()) {
     return WriteOutputLine(output, FormatNoMonitorLine(name)) == 0
                ? WorkstationOutcome::kDone
                : WorkstationOutcome::kWriteFailed;
   }
-  for (const std::string& line : retained) {
+  for (const std::string& line : retained.lines()) {
     if (WriteOutputLine(output, line) != 0) return WorkstationOutcome::kWriteFailed;
   }
   return WorkstationOutcome::kDone;
