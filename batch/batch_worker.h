@@ -1,8 +1,9 @@
 #pragma once
 // The batch worker: examines every workstation of the input file, one after the
-// other, on a thread of its own, and writes the result file. It shares one
-// record, BatchState, with whoever started it (the Batch page, the command
-// line) and reaches them only through the completion notification it is given.
+// other on a thread of its own (or, from the command line, several at once),
+// and writes the result file. It shares one record, BatchState, with whoever
+// started it (the Batch page, the command line) and reaches them only through
+// the completion notification it is given.
 
 #include <atomic>
 #include <chrono>
@@ -97,7 +98,9 @@ struct BatchServices {
   std::function<void()> notifyFinished;
 
   // Workstations examined at once. 1 (the Batch page): one after the other.
-  // More: the same output file, written in input order (RunParallelBatch).
+  // More: the same output file, written in input order (RunParallelBatch);
+  // the probe and the registry are then called from several threads at once,
+  // which PingHost and every back end here allow.
   int jobs = 1;
   // Longest examination of one workstation; beyond it the workstation gets a
   // failure line saying it timed out, and the batch goes on. Zero: no limit.

@@ -90,22 +90,22 @@ class ParallelBatch {
 };
 
 bool ParallelBatch::Dispatch(std::string name) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  queue_.push_back(Job{dispatched_++, std::move(name)});
-  state_.workstationsRead.fetch_add(1);
-  // A worker more while every one is busy, up to the number of jobs.
-  if (queue_.size() > idleWorkers_ && workers_.size() < jobs_) {
-    lock.unlock();
-    try {
-      workers_.emplace_back(&ParallelBatch::WorkerLoop, this);
-    } catch (const std::system_error&) {
-      // The system has no thread to spare: the workers there are must do.
-      if (workers_.empty()) return false;
-    }
-    return true;
+  bool needWorker = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(Job{dispatched_++, std::move(name)});
+    // A worker more while every one is busy, up to the number of jobs.
+    needWorker = queue_.size() > idleWorkers_ && workers_.size() < jobs_;
   }
-  lock.unlock();
+  state_.workstationsRead.fetch_add(1);
   workAvailable_.notify_one();
+  if (!needWorker) return true;
+  try {
+    workers_.emplace_back(&ParallelBatch::WorkerLoop, this);
+  } catch (const std::system_error&) {
+    // The system has no thread to spare: the workers there are must do.
+    return !workers_.empty();
+  }
   return true;
 }
 
