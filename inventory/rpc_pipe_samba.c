@@ -32,11 +32,13 @@ struct glimmora_composite_head {
  * connection: its synchronous wrappers and much internal code push frames on
  * talloc_stackframe(), one process-wide stack unless Samba's private thread
  * hooks are installed, and two threads interleaving frames abort the process.
- * So every entry into the library holds this lock, and waiting for the
- * network is cut into short slices that release it in between: connections
- * on other threads go on while one waits for a slow peer. */
+ * So every entry into the library holds this lock, and an event loop lets it
+ * go while it waits for the network (wait_without_lock below): connections on
+ * other threads go on while one waits for a slow peer. The loop wakes at
+ * least every slice to look at its deadline; short slices would only spend
+ * processor time when a hundred connections wait at once. */
 static pthread_mutex_t library_lock = PTHREAD_MUTEX_INITIALIZER;
-enum { kSliceMs = 5 };
+enum { kSliceMs = 250 };
 
 struct glimmora_rpc_pipe {
   TALLOC_CTX* mem; /* the pipe, its connection, configuration and credentials */
