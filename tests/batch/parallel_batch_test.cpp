@@ -129,23 +129,9 @@ class SlowRegistry : public RegistryAccess {
   std::vector<std::string> connectOrder_;
 };
 
-// Passes lines to the file, accepting `limit` bytes in all; records what it
-// was given, and counts the writes asked for after the first short one.
-class WatchedOutput : public OutputStream {
+// What a WatchedOutput saw; it outlives the stream, which the batch closes.
+class OutputWatch {
  public:
-  WatchedOutput(std::unique_ptr<OutputStream> file, std::size_t limit)
-      : file_(std::move(file)), limit_(limit) {}
-  std::size_t Write(std::string_view bytes) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (failed_) ++writesAfterFailure_;
-    written_.append(bytes);
-    const std::size_t accepted = std::min(bytes.size(), limit_);
-    limit_ -= accepted;
-    failed_ = failed_ || accepted < bytes.size();
-    return file_->Write(bytes.substr(0, accepted));
-  }
-  bool Close() override { return file_->Close(); }
-
   bool HasWritten(const std::string& part) {
     std::lock_guard<std::mutex> lock(mutex_);
     return written_.find(part) != std::string::npos;
@@ -156,12 +142,34 @@ class WatchedOutput : public OutputStream {
   }
 
  private:
-  std::unique_ptr<OutputStream> file_;
+  friend class WatchedOutput;
   std::mutex mutex_;
-  std::size_t limit_;
   std::string written_;
   bool failed_ = false;
   int writesAfterFailure_ = 0;
+};
+
+// Passes lines to the file, accepting `limit` bytes in all; tells the watch
+// what it was given, and counts the writes asked for after the first short one.
+class WatchedOutput : public OutputStream {
+ public:
+  WatchedOutput(std::unique_ptr<OutputStream> file, std::size_t limit, OutputWatch& watch)
+      : file_(std::move(file)), limit_(limit), watch_(watch) {}
+  std::size_t Write(std::string_view bytes) override {
+    std::lock_guard<std::mutex> lock(watch_.mutex_);
+    if (watch_.failed_) ++watch_.writesAfterFailure_;
+    watch_.written_.append(bytes);
+    const std::size_t accepted = std::min(bytes.size(), limit_);
+    limit_ -= accepted;
+    watch_.failed_ = watch_.failed_ || accepted < bytes.size();
+    return file_->Write(bytes.substr(0, accepted));
+  }
+  bool Close() override { return file_->Close(); }
+
+ private:
+  std::unique_ptr<OutputStream> file_;
+  std::size_t limit_;
+  OutputWatch& watch_;
 };
 
 void AddMonitor(MemoryWorkstation& ws, const std::string& deviceId, const std::string& instance,
@@ -273,16 +281,14 @@ TEST_F(ParallelBatchTest, AStopKeepsTheFinishedWorkstationsUpToTheFirstUnfinishe
   const std::string complete = RunOnce(1, input, dir_.File("complete.csv"));
   // WS0012 holds its registry open until the stop; by then WS0011 is written
   // and several after WS0012 are done.
-  WatchedOutput* watched = nullptr;
+  OutputWatch watched;
   services_.openOutputFile = [&](const std::string& path) -> std::unique_ptr<OutputStream> {
-    auto output = std::make_unique<WatchedOutput>(OpenOutputFile(path), SIZE_MAX);
-    watched = output.get();
-    return output;
+    return std::make_unique<WatchedOutput>(OpenOutputFile(path), SIZE_MAX, watched);
   };
   slow_.onConnect = [&](const std::string& name) {
     if (name != "WS0012") return;
     const auto giveUp = std::chrono::steady_clock::now() + 20s;
-    while (!(watched->HasWritten("\nWS0011,") && state_.workstationsFinished.load() >= 20) &&
+    while (!(watched.HasWritten("\nWS0011,") && state_.workstationsFinished.load() >= 20) &&
            std::chrono::steady_clock::now() < giveUp)
       std::this_thread::sleep_for(1ms);
     state_.RequestStop();
@@ -342,11 +348,9 @@ TEST_F(ParallelBatchTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfter
   const int probesOfACompleteRun = probe_.calls.exchange(0);
   // The disk fills in the middle of WS0020's lines.
   const std::size_t limit = complete.find("\nWS0020,") + 10;
-  WatchedOutput* watched = nullptr;
+  OutputWatch watched;
   services_.openOutputFile = [&](const std::string& path) -> std::unique_ptr<OutputStream> {
-    auto output = std::make_unique<WatchedOutput>(OpenOutputFile(path), limit);
-    watched = output.get();
-    return output;
+    return std::make_unique<WatchedOutput>(OpenOutputFile(path), limit, watched);
   };
 
   const std::string written = RunOnce(8, input, outputPath_);
@@ -355,7 +359,7 @@ TEST_F(ParallelBatchTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfter
   EXPECT_EQ(state_.failureText, LoadText(kTextOutputWriteError));
   EXPECT_EQ(state_.failureStyle, kFailureStyleError);
   EXPECT_EQ(written, complete.substr(0, limit));
-  EXPECT_EQ(watched->WritesAfterFailure(), 0);
+  EXPECT_EQ(watched.WritesAfterFailure(), 0);
   ExpectCleanEnd();
   // The workers stopped: far from every workstation was probed.
   EXPECT_LT(probe_.calls.load(), probesOfACompleteRun / 2);
