@@ -1,12 +1,15 @@
 #include "batch/batch_worker.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <new>
 #include <unordered_set>
 #include <vector>
 
+#include "batch/batch_run.h"
 #include "batch/batch_thread.h"
 #include "common/ansi_text.h"
+#include "common/deadline.h"
 #include "inventory/registry_scan.h"
 #include "resources/texts.h"
 
@@ -14,90 +17,69 @@ namespace glimmora {
 
 namespace {
 
-void ReportFailure(BatchState& state, std::string text, std::string path = {}) {
-  state.failureText = std::move(text);
-  state.failurePath = std::move(path);
-  state.failureStyle = kFailureStyleError;
-  state.failed = -1;
-}
-
-// The lines retained for one workstation, in order, and their case-folded
-// forms for the duplicate test: equal folds are exactly the lines that compare
-// equal without regard to letter case (only single-byte ASCII letters fold, so
-// a line and its fold split into the same characters). Comparing each new line
-// with every retained one took minutes for a workstation with thousands of
-// monitors.
+// The case-folded forms of the lines retained for one workstation, for the
+// duplicate test: equal folds are exactly the lines that compare equal without
+// regard to letter case (only single-byte ASCII letters fold, so a line and its
+// fold split into the same characters). Comparing each new line with every
+// retained one took minutes for a workstation with thousands of monitors.
 class RetainedLines {
  public:
+  explicit RetainedLines(std::vector<std::string>* lines) : lines_(lines) {}
   // False, and nothing retained, when an equal line already is.
   bool Retain(std::string line) {
     if (!folded_.insert(ToUpperAnsi(line)).second) return false;
-    lines_.push_back(std::move(line));
+    lines_->push_back(std::move(line));
     return true;
   }
-  const std::vector<std::string>& lines() const { return lines_; }
 
  private:
-  std::vector<std::string> lines_;
+  std::vector<std::string>* lines_;
   std::unordered_set<std::string> folded_;
 };
 
-enum class WorkstationOutcome { kDone, kStopped, kWriteFailed };
-
-// One workstation from the probe to its last line. Lines are written only once
-// the whole workstation has been examined, so a stop leaves none of it behind.
-WorkstationOutcome ExamineWorkstation(BatchState& state, const BatchServices& services,
-                                      const std::string& name, OutputStream& output) {
+// The examination proper. It stops at a stop request, and also, under a
+// deadline, once the deadline has passed; the caller tells the two apart.
+WorkstationOutcome ExamineUntilDone(const BatchServices& services, const std::string& name,
+                                    const std::function<bool()>& stopRequested,
+                                    std::vector<std::string>* lines) {
+  const auto stopOrLate = [&] { return stopRequested() || ThreadDeadlinePassed(); };
   std::string text;
   if (services.probe && services.probe(name, text) > 0) {
-    return WriteOutputLine(output, FormatFailureLine(name, text)) == 0
-               ? WorkstationOutcome::kDone
-               : WorkstationOutcome::kWriteFailed;
+    lines->push_back(FormatFailureLine(name, text));
+    return WorkstationOutcome::kFinished;
   }
+  if (ThreadDeadlinePassed()) return WorkstationOutcome::kStopped;
 
   RegistryAccess& registry = *services.registry;
   RegKey rootKey = kNoKey;
   std::vector<std::string> deviceIds;
   if (ConnectRemoteRegistry(registry, name, &rootKey, &deviceIds, &text) != 0) {
-    return WriteOutputLine(output, FormatFailureLine(name, text)) == 0
-               ? WorkstationOutcome::kDone
-               : WorkstationOutcome::kWriteFailed;
+    lines->push_back(FormatFailureLine(name, text));
+    return WorkstationOutcome::kFinished;
   }
-
-  RetainedLines retained;
-  {
-    ScopedRegKey remoteRoot(registry, rootKey);
-    MonitorTable table;
-    for (const std::string& deviceId : deviceIds) {
-      if (state.StopRequested()) return WorkstationOutcome::kStopped;
-      if (ScanDisplayMonitors(registry, remoteRoot.get(), deviceId, table, &text) ==
-          kScanConnectionLost) {
-        // The lines gathered may be any part of the workstation's monitors:
-        // none is written as if it were all of them.
-        return WriteOutputLine(output, FormatFailureLine(name, text)) == 0
-                   ? WorkstationOutcome::kDone
-                   : WorkstationOutcome::kWriteFailed;
-      }
-      for (std::size_t i = 0; i < table.RowCount(); ++i) {
-        if (state.StopRequested()) return WorkstationOutcome::kStopped;
-        const MonitorRow row = RowAt(table, i);
-        if (!IsReportableRow(row)) continue;
-        std::string line = FormatMonitorLine(name, deviceId, row);
-        // Whole lines, letter case aside: the first of equal rows is kept.
-        retained.Retain(std::move(line));
-      }
+  ScopedRegKey remoteRoot(registry, rootKey);
+  if (ThreadDeadlinePassed()) return WorkstationOutcome::kStopped;
+  RetainedLines retained(lines);
+  MonitorTable table;
+  for (const std::string& deviceId : deviceIds) {
+    if (stopOrLate()) return WorkstationOutcome::kStopped;
+    if (ScanDisplayMonitors(registry, remoteRoot.get(), deviceId, table, &text) ==
+        kScanConnectionLost) {
+      // The lines gathered may be any part of the workstation's monitors:
+      // none is written as if it were all of them.
+      lines->assign(1, FormatFailureLine(name, text));
+      return WorkstationOutcome::kFinished;
+    }
+    for (std::size_t i = 0; i < table.RowCount(); ++i) {
+      if (stopOrLate()) return WorkstationOutcome::kStopped;
+      const MonitorRow row = RowAt(table, i);
+      if (!IsReportableRow(row)) continue;
+      // Whole lines, letter case aside: the first of equal rows is kept.
+      retained.Retain(FormatMonitorLine(name, deviceId, row));
     }
   }
-
-  if (retained.lines().empty()) {
-    return WriteOutputLine(output, FormatNoMonitorLine(name)) == 0
-               ? WorkstationOutcome::kDone
-               : WorkstationOutcome::kWriteFailed;
-  }
-  for (const std::string& line : retained.lines()) {
-    if (WriteOutputLine(output, line) != 0) return WorkstationOutcome::kWriteFailed;
-  }
-  return WorkstationOutcome::kDone;
+  if (lines->empty()) lines->push_back(FormatNoMonitorLine(name));
+  return WorkstationOutcome::kFinished;
 }
 
 }  // namespace
@@ -112,6 +94,24 @@ std::string BatchState::CurrentWorkstation() const {
   return currentWorkstation_;
 }
 
+void BatchState::BeginWorkstation(std::uint64_t sequence, std::string name) {
+  std::lock_guard<std::mutex> guard(workstationLock_);
+  inFlight_[sequence] = std::move(name);
+}
+
+void BatchState::EndWorkstation(std::uint64_t sequence) {
+  std::lock_guard<std::mutex> guard(workstationLock_);
+  inFlight_.erase(sequence);
+}
+
+std::vector<std::string> BatchState::WorkstationsInFlight() const {
+  std::lock_guard<std::mutex> guard(workstationLock_);
+  std::vector<std::string> names;
+  names.reserve(inFlight_.size());
+  for (const auto& [sequence, name] : inFlight_) names.push_back(name);
+  return names;
+}
+
 BatchServices PlatformBatchServices() {
   BatchServices services;
   services.startThread = StartWorkerThreadServices;
@@ -119,55 +119,124 @@ BatchServices PlatformBatchServices() {
   return services;
 }
 
-void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
-              std::string outputPath) {
+std::string FormatTimedOutNote(std::chrono::milliseconds timeout) {
+  // The probe's own time-out text, with the limit where the probe puts the
+  // address: no text of its own to translate, and read the same way.
+  char limit[48];
+  if (timeout.count() % 1000 == 0)
+    std::snprintf(limit, sizeof limit, "%lld s", static_cast<long long>(timeout.count() / 1000));
+  else
+    std::snprintf(limit, sizeof limit, "%.3g s", static_cast<double>(timeout.count()) / 1000);
+  return LoadText(kTextRequestTimedOut) + "(" + limit + "))";
+}
+
+WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::string& name,
+                                      const std::function<bool()>& stopRequested,
+                                      std::vector<std::string>* lines) {
+  lines->clear();
+  if (services.workstationTimeout.count() <= 0)
+    return ExamineUntilDone(services, name, stopRequested, lines);
+
+  // The waits below the examination (lookup, connect, each registry call) end
+  // by the deadline; the checks between its steps end the examination itself.
+  ScopedDeadline deadline(DeadlineClock::now() + services.workstationTimeout);
+  const WorkstationOutcome outcome = ExamineUntilDone(services, name, stopRequested, lines);
+  if (stopRequested()) return WorkstationOutcome::kStopped;
+  // Whatever a step cut short by the deadline gave (a lookup given up on, a
+  // call that timed out) is not what the workstation holds.
+  if (ThreadDeadlinePassed() || outcome == WorkstationOutcome::kStopped) {
+    lines->assign(1, FormatFailureLine(name, FormatTimedOutNote(services.workstationTimeout)));
+  }
+  return WorkstationOutcome::kFinished;
+}
+
+void ReportBatchFailure(BatchState& state, std::string text, std::string path) {
+  state.failureText = std::move(text);
+  state.failurePath = std::move(path);
+  state.failureStyle = kFailureStyleError;
+  state.failed = -1;
+}
+
+bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std::string& inputPath,
+                    const std::string& outputPath, BatchFiles* files) {
   state.failed = 0;
   state.failureText.clear();
   state.failureStyle = 0;
   state.failurePath.clear();
   state.linesRead.store(0);
+  state.workstationsRead.store(0);
+  state.workstationsFinished.store(0);
 
   // The input is opened first, so a missing input leaves an existing output untouched.
-  std::unique_ptr<InputFile> input = OpenInputFile(inputPath);
-  if (!input) {
-    ReportFailure(state, LoadText(kTextInputOpenError), inputPath);
-    return;
+  files->input = OpenInputFile(inputPath);
+  if (!files->input) {
+    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath);
+    return false;
   }
   // Creating the output would empty the very list being read.
   std::error_code ignored;
   if (std::filesystem::equivalent(inputPath, outputPath, ignored)) {
-    ReportFailure(state, LoadText(kTextOutputOpenError), outputPath);
-    return;
+    files->input.reset();
+    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath);
+    return false;
   }
-  std::unique_ptr<OutputStream> output = services.openOutputFile(outputPath);
-  if (!output) {
-    ReportFailure(state, LoadText(kTextOutputOpenError), outputPath);
-    return;
+  files->output = services.openOutputFile(outputPath);
+  if (!files->output) {
+    files->input.reset();
+    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath);
+    return false;
   }
+  if (WriteHeaderLine(*files->output) != 0) {
+    CloseBatchFiles(state, files, true, inputPath, outputPath);
+    return false;
+  }
+  return true;
+}
 
-  bool writeFailed = WriteHeaderLine(*output) != 0;
-  while (!writeFailed && !input->AtEnd()) {
+void CloseBatchFiles(BatchState& state, BatchFiles* files, bool writeFailed,
+                     const std::string& inputPath, const std::string& outputPath) {
+  state.SetCurrentWorkstation({});
+  const bool inputFailed = files->input->ReadFailed();
+  files->input.reset();
+  // Bytes still buffered can fail to reach the disk only now (a full disk).
+  const bool closed = files->output->Close();
+  files->output.reset();
+  if (writeFailed || !closed)
+    ReportBatchFailure(state, LoadText(kTextOutputWriteError), outputPath);
+  else if (inputFailed)
+    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath);
+}
+
+int WriteWorkstationLines(OutputStream& output, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
+    if (WriteOutputLine(output, line) != 0) return -1;
+  }
+  return 0;
+}
+
+void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
+              std::string outputPath) {
+  BatchFiles files;
+  if (!OpenBatchFiles(state, services, inputPath, outputPath, &files)) return;
+
+  const auto stopRequested = [&state] { return state.StopRequested(); };
+  std::vector<std::string> lines;
+  bool writeFailed = false;
+  while (!writeFailed && !files.input->AtEnd()) {
     if (state.StopRequested()) break;
-    const std::string name = ExtractWorkstationName(ReadInputLine(*input));
+    const std::string name = ExtractWorkstationName(ReadInputLine(*files.input));
     state.linesRead.fetch_add(1);
     if (name.empty()) continue;
+    state.workstationsRead.fetch_add(1);
     state.SetCurrentWorkstation(name);
-    const WorkstationOutcome outcome = ExamineWorkstation(state, services, name, *output);
-    if (outcome == WorkstationOutcome::kStopped) break;
-    writeFailed = outcome == WorkstationOutcome::kWriteFailed;
+    // Lines are written once the whole workstation has been examined, so a
+    // stop leaves none of it behind.
+    if (ExamineWorkstation(services, name, stopRequested, &lines) == WorkstationOutcome::kStopped)
+      break;
+    state.workstationsFinished.fetch_add(1);
+    writeFailed = WriteWorkstationLines(*files.output, lines) != 0;
   }
-
-  state.SetCurrentWorkstation({});
-  // An input that broke off part-way must not pass for a finished batch.
-  const bool inputFailed = input->ReadFailed();
-  input.reset();
-  // Bytes still buffered can fail to reach the disk only now (a full disk);
-  // a result file cut short must not be reported as finished.
-  const bool closed = output->Close();
-  if (writeFailed || !closed)
-    ReportFailure(state, LoadText(kTextOutputWriteError), outputPath);
-  else if (inputFailed)
-    ReportFailure(state, LoadText(kTextInputOpenError), inputPath);
+  CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
 }
 
 void BatchThreadProc(BatchState& state, const BatchServices& services) {
@@ -175,16 +244,19 @@ void BatchThreadProc(BatchState& state, const BatchServices& services) {
   const int started = services.startThread ? services.startThread(&startFailure) : 0;
   if (started == 0) {
     try {
-      RunBatch(state, services, state.inputPath, state.outputPath);
+      if (services.jobs > 1)
+        RunParallelBatch(state, services, state.inputPath, state.outputPath);
+      else
+        RunBatch(state, services, state.inputPath, state.outputPath);
     } catch (const std::bad_alloc&) {
       // An input line without end can outgrow memory; the files are closed by now.
       state.SetCurrentWorkstation({});
-      ReportFailure(state, LoadText(kTextOutOfMemory));
+      ReportBatchFailure(state, LoadText(kTextOutOfMemory));
     }
   } else {
     // Without the socket library no workstation can be examined; an earlier
     // batch's outcome must not be shown in place of this one.
-    ReportFailure(state, std::move(startFailure));
+    ReportBatchFailure(state, std::move(startFailure));
   }
   if (services.endThread) services.endThread();
   if (services.finishPause.count() > 0) std::this_thread::sleep_for(services.finishPause);

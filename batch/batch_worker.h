@@ -1,17 +1,20 @@
 #pragma once
 // The batch worker: examines every workstation of the input file, one after the
-// other, on a thread of its own, and writes the result file. It shares one
-// record, BatchState, with whoever started it (the Batch page, the command
-// line) and reaches them only through the completion notification it is given.
+// other on a thread of its own (or, from the command line, several at once),
+// and writes the result file. It shares one record, BatchState, with whoever
+// started it (the Batch page, the command line) and reaches them only through
+// the completion notification it is given.
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "batch/batch_files.h"
 #include "inventory/registry_access.h"
@@ -47,6 +50,10 @@ class BatchState {
   std::atomic<std::int32_t> stopRequested{0};
   // Lines of the input read so far, for a progress display.
   std::atomic<std::uint64_t> linesRead{0};
+  // Workstations named so far, and those whose examination has ended, in
+  // whatever order (several at once: see BatchServices::jobs).
+  std::atomic<std::uint64_t> workstationsRead{0};
+  std::atomic<std::uint64_t> workstationsFinished{0};
 
   void RequestStop() { stopRequested.store(1); }
   bool StopRequested() const { return stopRequested.load() == 1; }
@@ -56,9 +63,17 @@ class BatchState {
   void SetCurrentWorkstation(std::string name);
   std::string CurrentWorkstation() const;
 
+  // The workstations under examination when several are examined at once,
+  // by their place in the input (0 for the first name).
+  void BeginWorkstation(std::uint64_t sequence, std::string name);
+  void EndWorkstation(std::uint64_t sequence);
+  // Their names in input order, the one that holds up the output first.
+  std::vector<std::string> WorkstationsInFlight() const;
+
  private:
   mutable std::mutex workstationLock_;
   std::string currentWorkstation_;
+  std::map<std::uint64_t, std::string> inFlight_;
 };
 
 // PingHost's contract: above 0 the workstation is unreachable and resultText
@@ -81,19 +96,57 @@ struct BatchServices {
   std::chrono::milliseconds finishPause{1000};
   // The completion notification: on Windows a posted kWmBatchFinished.
   std::function<void()> notifyFinished;
+
+  // Workstations examined at once. 1 (the Batch page): one after the other.
+  // More: the same output file, written in input order (RunParallelBatch);
+  // the probe and the registry are then called from several threads at once,
+  // which PingHost and every back end here allow.
+  int jobs = 1;
+  // Longest examination of one workstation; beyond it the workstation gets a
+  // failure line saying it timed out, and the batch goes on. Zero: no limit.
+  std::chrono::milliseconds workstationTimeout{0};
 };
+
+// What became of one workstation's examination.
+enum class WorkstationOutcome {
+  kFinished,  // its lines are complete
+  kStopped,   // a stop came first; it has no lines
+};
+
+// Examines one workstation, from the probe to its formatted result lines
+// (monitor lines, or its one failure or no-monitor line), into *lines. Looks
+// at stopRequested between steps, device identifiers and rows; under a
+// workstation time-out, a workstation not finished by then gets the
+// timed-out failure line. Every key it opened is closed again.
+WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::string& name,
+                                      const std::function<bool()>& stopRequested,
+                                      std::vector<std::string>* lines);
+
+// The note of a workstation that exceeded the time-out: the probe's time-out
+// text with the limit, "(Error: Request timed out (60 s))" in English.
+std::string FormatTimedOutNote(std::chrono::milliseconds timeout);
 
 // Services with the platform's thread start and end filled in; the caller adds
 // the probe, the registry and the notification.
 BatchServices PlatformBatchServices();
 
-// Runs one batch; everything it has to report goes into the state's failure
-// report and the output file.
+// Runs one batch, one workstation after the other; everything it has to
+// report goes into the state's failure report and the output file.
 void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
               std::string outputPath);
 
+// Runs one batch with up to services.jobs workstations examined at once, each
+// on a thread of its own. The output file is byte for byte the one RunBatch
+// writes. A stop keeps the lines of the finished workstations up to the first
+// unfinished one in input order, so that the file is always a beginning of
+// the complete one. A write failure ends the batch at once: nothing is
+// written after it.
+void RunParallelBatch(BatchState& state, const BatchServices& services, std::string inputPath,
+                      std::string outputPath);
+
 // The body of the worker thread: starts the thread's services, runs the batch
-// with the state's file names, pauses, and notifies the end.
+// (RunParallelBatch when services.jobs is above 1) with the state's file
+// names, pauses, and notifies the end.
 void BatchThreadProc(BatchState& state, const BatchServices& services);
 
 }  // namespace glimmora

@@ -1,9 +1,11 @@
-// glimmora batch [--offline DIR] INPUT OUTPUT: the Batch Process page without
-// the window. The worker runs on its own thread; this one shows the progress
-// once a second and turns the first Ctrl-C into a stop request.
+// glimmora batch [--offline DIR] [--jobs N] [--timeout S] INPUT OUTPUT: the
+// Batch Process page without the window. The worker runs on its own thread
+// (with --jobs, on several); this one shows the progress once a second and
+// turns the first Ctrl-C into a stop request.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -26,16 +28,42 @@ namespace {
 
 constexpr int kExitStopped = 130;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
+constexpr int kMaxJobs = 1024;
+constexpr double kMaxTimeoutSeconds = 86400;
+constexpr auto kDefaultTimeout = std::chrono::seconds(60);
+// Names of workstations under examination shown on the progress line.
+constexpr std::size_t kNamesShownInFlight = 3;
 
 void PrintUsage(std::FILE* out) {
   std::fputs(
-      "usage: glimmora batch [--offline DIR] [--connect-timeout S] [-U USER | -A FILE | -k]\n"
-      "                      INPUT OUTPUT\n"
+      "usage: glimmora batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
+      "                      [-U USER | -A FILE | -k] INPUT OUTPUT\n"
       "Examines every workstation named in INPUT (one a line) and writes its monitors\n"
       "to OUTPUT, comma-separated. --offline DIR reads DIR/NAME.reg, exports of\n"
-      "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY, instead of the network.\n",
+      "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY, instead of the network.\n"
+      "  --jobs N     examine up to N workstations at once (default 1, up to 1024); the\n"
+      "               output is the same, in input order\n"
+      "  --timeout S  give a workstation at most S seconds (default 60; 0: no limit);\n"
+      "               one that takes longer gets a line saying it timed out\n",
       out);
   std::fputs(kNetworkOptionsHelp, out);
+}
+
+bool ParseJobs(const std::string& text, int* jobs) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < 1 || value > kMaxJobs) return false;
+  *jobs = static_cast<int>(value);
+  return true;
+}
+
+bool ParseTimeout(const std::string& text, std::chrono::milliseconds* timeout) {
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(seconds >= 0) || seconds > kMaxTimeoutSeconds) return false;
+  *timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
+  // A limit that rounds to nothing would read as "no limit".
+  return seconds == 0 || timeout->count() > 0;
 }
 
 std::string Elapsed(std::chrono::steady_clock::duration duration) {
@@ -54,10 +82,14 @@ std::string Elapsed(std::chrono::steady_clock::duration duration) {
 // line each time the workstation under examination changes.
 class ProgressDisplay {
  public:
-  explicit ProgressDisplay(const BatchState& state)
-      : state_(state), terminal_(IsTerminal(stderr)), start_(std::chrono::steady_clock::now()) {}
+  ProgressDisplay(const BatchState& state, bool parallel)
+      : state_(state),
+        parallel_(parallel),
+        terminal_(IsTerminal(stderr)),
+        start_(std::chrono::steady_clock::now()) {}
 
   void Show() {
+    if (parallel_) return ShowParallel();
     const std::string workstation = state_.CurrentWorkstation();
     if (!terminal_) {
       if (!workstation.empty() && workstation != lastWorkstation_)
@@ -76,11 +108,42 @@ class ProgressDisplay {
   }
 
  private:
+  // Finished of read, how many are under examination, and the first of them
+  // in input order: the one the output waits for.
+  void ShowParallel() {
+    const std::vector<std::string> inFlight = state_.WorkstationsInFlight();
+    std::string checking;
+    if (!inFlight.empty()) {
+      char count[32];
+      std::snprintf(count, sizeof count, "  (%zu) ", inFlight.size());
+      checking = count + LoadText(kTextChecking);
+      for (std::size_t i = 0; i < inFlight.size() && i < kNamesShownInFlight; ++i)
+        checking += (i == 0 ? "" : " ") + inFlight[i];
+      if (inFlight.size() > kNamesShownInFlight) checking += " ...";
+    }
+    if (terminal_) return Draw(checking);
+    const std::string first = inFlight.empty() ? std::string() : inFlight.front();
+    if (!first.empty() && first != lastWorkstation_)
+      std::fprintf(stderr, "%s%s\n", Head().c_str(), checking.c_str());
+    lastWorkstation_ = first;
+  }
+
+  std::string Head() const {
+    char head[96];
+    const std::string elapsed = Elapsed(std::chrono::steady_clock::now() - start_);
+    if (parallel_)
+      std::snprintf(head, sizeof head, "[%llu/%llu] %s",
+                    static_cast<unsigned long long>(state_.workstationsFinished.load()),
+                    static_cast<unsigned long long>(state_.workstationsRead.load()),
+                    elapsed.c_str());
+    else
+      std::snprintf(head, sizeof head, "[%llu] %s",
+                    static_cast<unsigned long long>(state_.linesRead.load()), elapsed.c_str());
+    return head;
+  }
+
   void Draw(const std::string& checking) {
-    char head[64];
-    std::snprintf(head, sizeof head, "[%llu] %s",
-                  static_cast<unsigned long long>(state_.linesRead.load()),
-                  Elapsed(std::chrono::steady_clock::now() - start_).c_str());
+    const std::string head = Head();
     std::string line = head + checking;
     const std::size_t width = line.size();
     // Blanks over what is left of a longer previous line.
@@ -91,6 +154,7 @@ class ProgressDisplay {
   }
 
   const BatchState& state_;
+  const bool parallel_;
   const bool terminal_;
   const std::chrono::steady_clock::time_point start_;
   std::string lastWorkstation_;
@@ -110,6 +174,8 @@ int RunBatchCommand(const Arguments& arguments) {
   }
   NetworkRegistryOptions networkOptions;
   std::string offlineDir;
+  int jobs = 1;
+  std::chrono::milliseconds timeout = kDefaultTimeout;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
@@ -118,6 +184,17 @@ int RunBatchCommand(const Arguments& arguments) {
     }
     if (args[i] == "--offline" && i + 1 < args.size()) {
       offlineDir = args[++i];
+    } else if (args[i] == "--jobs") {
+      if (i + 1 >= args.size() || !ParseJobs(args[++i], &jobs)) {
+        std::fprintf(stderr, "glimmora batch: --jobs needs a number from 1 to %d\n", kMaxJobs);
+        return kExitUsage;
+      }
+    } else if (args[i] == "--timeout") {
+      if (i + 1 >= args.size() || !ParseTimeout(args[++i], &timeout)) {
+        std::fprintf(stderr, "glimmora batch: --timeout needs a number of seconds (0 to %.0f)\n",
+                     kMaxTimeoutSeconds);
+        return kExitUsage;
+      }
     } else if (args[i] == "--connect-timeout") {
       if (i + 1 >= args.size() || !ParseConnectTimeout(args[++i], &networkOptions.connectTimeout)) {
         std::fprintf(stderr, "glimmora batch: --connect-timeout needs a number of seconds\n");
@@ -169,6 +246,8 @@ int RunBatchCommand(const Arguments& arguments) {
 
   BatchServices services = PlatformBatchServices();
   services.registry = registry.get();
+  services.jobs = jobs;
+  services.workstationTimeout = timeout;
   if (offlineDir.empty()) {
     // Without the echo service every workstation is still tried through its registry.
     if (LoadIcmpLibrary() != 0)
@@ -190,7 +269,7 @@ int RunBatchCommand(const Arguments& arguments) {
   };
 
   InstallStopRequests(&state.stopRequested);
-  ProgressDisplay progress(state);
+  ProgressDisplay progress(state, jobs > 1);
   std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
   {
     std::unique_lock<std::mutex> guard(finishLock);

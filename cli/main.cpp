@@ -22,7 +22,8 @@ constexpr Command kCommands[] = {
      "        [--connect-timeout S] [-U [DOMAIN\\]USER[%PASSWORD] | -A FILE | -k] WORKSTATION\n"
      "                           list a workstation's monitors as Quick Check does"},
     {"batch", glimmora::cli::RunBatchCommand,
-     "batch [--offline DIR] [--connect-timeout S] [-U ... | -A FILE | -k] INPUT OUTPUT\n"
+     "batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
+     "        [-U ... | -A FILE | -k] INPUT OUTPUT\n"
      "                           inventory of every workstation listed in INPUT, as CSV"},
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <string_view>
 
 namespace glimmora {
@@ -60,13 +61,19 @@ std::string ManufactureDate(int week, int year) {
   start.tm_isdst = -1;
   int resultYear = 0;
   int resultMonth = 0;
-  const std::time_t base = std::mktime(&start);
-  if (base != static_cast<std::time_t>(-1)) {
-    const std::time_t when = base + static_cast<std::time_t>(week - 1) * 7 * 86400;
-    std::tm local{};
-    if (LocalTime(when, &local)) {
-      resultYear = local.tm_year + 1900;
-      resultMonth = local.tm_mon + 1;
+  {
+    // The time-zone state behind mktime is the process's and is read again on
+    // each call; a batch decodes on several threads at once.
+    static std::mutex timeZoneLock;
+    const std::lock_guard<std::mutex> lock(timeZoneLock);
+    const std::time_t base = std::mktime(&start);
+    if (base != static_cast<std::time_t>(-1)) {
+      const std::time_t when = base + static_cast<std::time_t>(week - 1) * 7 * 86400;
+      std::tm local{};
+      if (LocalTime(when, &local)) {
+        resultYear = local.tm_year + 1900;
+        resultMonth = local.tm_mon + 1;
+      }
     }
   }
   char text[32];

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/deadline.h"
 #include "common/unique_handle.h"
 #include "inventory/ansi_conversion.h"
 #include "inventory/rpc_pipe_samba.h"
@@ -102,11 +103,15 @@ Reach ProbeSmbPort(const std::string& host, Clock::time_point deadline) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(host.c_str(), kSmbPort, &hints, &found) != 0 || found == nullptr) {
-    return Reach::kUnresolved;
-  }
-  UniqueAddrInfo addresses(found);
+  // The lookup has no time-out of its own: it is waited for until the
+  // deadline only, and one given up on counts as a name not resolved.
+  UniqueAddrInfo addresses = CallBeforeThreadDeadline<UniqueAddrInfo>([host, hints] {
+                               addrinfo* found = nullptr;
+                               if (getaddrinfo(host.c_str(), kSmbPort, &hints, &found) != 0)
+                                 return UniqueAddrInfo();
+                               return UniqueAddrInfo(found);
+                             }).value_or(UniqueAddrInfo());
+  if (!addresses) return Reach::kUnresolved;
   Reach result = Reach::kSilent;
   for (const addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
     UniqueSocket fd(
@@ -161,8 +166,13 @@ struct RpcRegistryAccess::Connection {
     if (closed) return kErrorInvalidHandle;
     int bigEndian = 0;
     response->clear();
+    // A caller under a deadline (a batch's workstation) has only what is left of it.
+    const auto left = TimeLeftWithin(std::chrono::seconds(requestTimeoutS));
+    if (left.count() <= 0) return kErrorTimeout;
+    const auto timeoutS =
+        static_cast<unsigned>(std::chrono::ceil<std::chrono::seconds>(left).count());
     const std::uint32_t status =
-        glimmora_rpc_call(pipe.get(), opnum, request.data(), request.size(), requestTimeoutS,
+        glimmora_rpc_call(pipe.get(), opnum, request.data(), request.size(), timeoutS,
                           AppendResponse, response, &bigEndian);
     if (status != 0) lost = true;
     if (status == kStatusIoTimeout) return kErrorTimeout;
@@ -268,8 +278,14 @@ long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegK
   if (host.rfind("\\\\", 0) == 0) host.erase(0, 2);
   if (host.empty()) return fail(kErrorBadNetPath);  // there is no local registry here
 
-  const Clock::time_point deadline = Clock::now() + options_.connectTimeout;
-  if (ProbeSmbPort(host, deadline) != Reach::kReachable) return fail(kErrorBadNetPath);
+  // The connect time-out, or what is left of the caller's deadline when that is shorter.
+  const std::chrono::milliseconds connectTime = TimeLeftWithin(options_.connectTimeout);
+  if (connectTime.count() <= 0) return fail(kErrorTimeout);
+  const Clock::time_point deadline = Clock::now() + connectTime;
+  {
+    const ScopedDeadline lookupAndPortDeadline(deadline);
+    if (ProbeSmbPort(host, deadline) != Reach::kReachable) return fail(kErrorBadNetPath);
+  }
 
   glimmora_rpc_params params{};
   params.host = host.c_str();

@@ -32,11 +32,13 @@ struct glimmora_composite_head {
  * connection: its synchronous wrappers and much internal code push frames on
  * talloc_stackframe(), one process-wide stack unless Samba's private thread
  * hooks are installed, and two threads interleaving frames abort the process.
- * So every entry into the library holds this lock, and waiting for the
- * network is cut into short slices that release it in between: connections
- * on other threads go on while one waits for a slow peer. */
+ * So every entry into the library holds this lock, and an event loop lets it
+ * go while it waits for the network (wait_without_lock below): connections on
+ * other threads go on while one waits for a slow peer. The loop wakes at
+ * least every slice to look at its deadline; short slices would only spend
+ * processor time when a hundred connections wait at once. */
 static pthread_mutex_t library_lock = PTHREAD_MUTEX_INITIALIZER;
-enum { kSliceMs = 5 };
+enum { kSliceMs = 250 };
 
 struct glimmora_rpc_pipe {
   TALLOC_CTX* mem; /* the pipe, its connection, configuration and credentials */
@@ -46,6 +48,19 @@ struct glimmora_rpc_pipe {
   struct dcerpc_pipe* pipe;
   bool broken; /* a call was abandoned: answers can no longer be matched */
 };
+
+/* The lock is let go while an event loop waits for the network, so that
+ * connections on other threads go on meanwhile: the wait itself touches no
+ * library state, and whatever the library then runs on the events it found
+ * runs with the lock taken again. */
+static void wait_without_lock(enum tevent_trace_point point, void* private_data) {
+  (void)private_data;
+  if (point == TEVENT_TRACE_BEFORE_WAIT) {
+    pthread_mutex_unlock(&library_lock);
+  } else if (point == TEVENT_TRACE_AFTER_WAIT) {
+    pthread_mutex_lock(&library_lock);
+  }
+}
 
 static int64_t now_ms(void) {
   struct timespec ts;
@@ -150,6 +165,7 @@ static uint32_t start_connect(const struct glimmora_rpc_params* params,
   struct glimmora_rpc_pipe* result = talloc_zero(NULL, struct glimmora_rpc_pipe);
   if (result == NULL) return NT_STATUS_V(NT_STATUS_NO_MEMORY);
   result->ev = tevent_context_init(NULL);
+  if (result->ev != NULL) tevent_set_trace_callback(result->ev, wait_without_lock, NULL);
   result->mem = talloc_new(NULL);
   TALLOC_CTX* mem = result->mem;
   struct loadparm_context* lp = mem ? client_config(mem) : NULL;
@@ -224,6 +240,8 @@ uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const
   *big_endian = 0;
   if (pipe->broken) return NT_STATUS_V(NT_STATUS_CONNECTION_DISCONNECTED);
   pthread_mutex_lock(&library_lock);
+  /* Each call has its own bound: a caller's deadline may leave less than the last. */
+  dcerpc_binding_handle_set_timeout(pipe->pipe->binding_handle, timeout_s);
   TALLOC_CTX* call = talloc_new(pipe->mem);
   struct tevent_req* req =
       call == NULL ? NULL

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "common/deadline.h"
 #include "common/unique_handle.h"
 #include "reachability/echo_platform.h"
 #include "reachability/probe.h"
@@ -64,25 +65,33 @@ class IcmpDllChannel final : public EchoChannel {
   UniqueEchoHandle handle_;
 };
 
+// The IPv4 addresses of a name, in the resolver's order.
+std::vector<Ipv4Address> LookUpIpv4(const std::string& name) {
+  // Windows Sockets keeps the host entry per thread, so threads do not
+  // overwrite each other's result.
+  std::vector<Ipv4Address> addresses;
+  const hostent* host = gethostbyname(name.c_str());
+  if (host == nullptr || host->h_addrtype != AF_INET ||
+      host->h_length != static_cast<int>(sizeof(Ipv4Address))) {
+    return addresses;
+  }
+  for (char** entry = host->h_addr_list; *entry != nullptr; ++entry) {
+    Ipv4Address address;
+    std::memcpy(address.data(), *entry, address.size());
+    addresses.push_back(address);
+  }
+  return addresses;
+}
+
 class IcmpDllPlatform final : public EchoPlatform {
  public:
   bool Available() const override { return g_icmpLibrary.Complete(); }
 
   std::vector<Ipv4Address> ResolveIpv4(const std::string& name) override {
-    // Windows Sockets keeps the host entry per thread, so threads do not
-    // overwrite each other's result.
-    std::vector<Ipv4Address> addresses;
-    const hostent* host = gethostbyname(name.c_str());
-    if (host == nullptr || host->h_addrtype != AF_INET ||
-        host->h_length != static_cast<int>(sizeof(Ipv4Address))) {
-      return addresses;
-    }
-    for (char** entry = host->h_addr_list; *entry != nullptr; ++entry) {
-      Ipv4Address address;
-      std::memcpy(address.data(), *entry, address.size());
-      addresses.push_back(address);
-    }
-    return addresses;
+    // The lookup has no time-out of its own; under a deadline it is waited for
+    // only until then, and a lookup given up on counts as a name not found.
+    return CallBeforeThreadDeadline<std::vector<Ipv4Address>>([name] { return LookUpIpv4(name); })
+        .value_or(std::vector<Ipv4Address>());
   }
 
   std::unique_ptr<EchoChannel> OpenChannel() override {

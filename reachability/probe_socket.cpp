@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/deadline.h"
 #include "common/unique_handle.h"
 #include "reachability/probe.h"
 #include "reachability/probe_socket.h"
@@ -171,6 +172,26 @@ class SocketEchoChannel final : public EchoChannel {
   std::uint16_t sequence_ = 0;
 };
 
+// The system resolver's IPv4 addresses of a name, in its order.
+std::vector<Ipv4Address> LookUpIpv4(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  // One entry per address, not one per socket type.
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  std::vector<Ipv4Address> addresses;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
+    Ipv4Address address;
+    std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr,
+                address.size());
+    addresses.push_back(address);
+  }
+  freeaddrinfo(found);
+  return addresses;
+}
+
 class SocketEchoPlatform final : public EchoPlatform {
  public:
   explicit SocketEchoPlatform(EchoSocketKind kind) : kind_(kind) {}
@@ -178,22 +199,11 @@ class SocketEchoPlatform final : public EchoPlatform {
   bool Available() const override { return kind_ != EchoSocketKind::kNone; }
 
   std::vector<Ipv4Address> ResolveIpv4(const std::string& name) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    // One entry per address, not one per socket type.
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    std::vector<Ipv4Address> addresses;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
-    for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-      if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
-      Ipv4Address address;
-      std::memcpy(address.data(), &reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr,
-                  address.size());
-      addresses.push_back(address);
-    }
-    freeaddrinfo(found);
-    return addresses;
+    // The lookup has no time-out of its own (an unreachable name server holds
+    // it for long); under a deadline it is waited for only until then, and a
+    // lookup given up on counts as a name not found.
+    return CallBeforeThreadDeadline<std::vector<Ipv4Address>>([name] { return LookUpIpv4(name); })
+        .value_or(std::vector<Ipv4Address>());
   }
 
   std::unique_ptr<EchoChannel> OpenChannel() override {

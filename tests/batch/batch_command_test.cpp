@@ -156,6 +156,19 @@ TEST_F(BatchCommandTest, WritesTheSampleInventory) {
             glimmora::testing::ExpectedFleetInventory());
 }
 
+TEST_F(BatchCommandTest, SeveralJobsWriteTheSameInventory) {
+  for (const char* jobs : {"4", "32"}) {
+    const CommandResult run =
+        RunBatch({"--jobs", jobs, "--timeout", "30", "--offline", kSourceDir + "/examples/fleet",
+                  kSourceDir + "/examples/workstations.txt", outputPath_});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "The batch process has been finished.")) << run.err;
+    EXPECT_EQ(glimmora::testing::WithoutSourceDirectory(ReadBytes(outputPath_)),
+              glimmora::testing::ExpectedFleetInventory())
+        << "--jobs " << jobs;
+  }
+}
+
 TEST_F(BatchCommandTest, FileFailuresNameTheFileAndExitWithOne) {
   WriteBytes(outputPath_, "kept\r\n");
   const std::string missing = dir_.File("missing.txt");
@@ -183,6 +196,18 @@ TEST_F(BatchCommandTest, UsageErrorsExitWithTwo) {
   EXPECT_EQ(run.status, 2);
   EXPECT_TRUE(Contains(run.err, "no-such-fleet")) << run.err;
   EXPECT_EQ(RunBatch({"   ", outputPath_}).status, 2);
+  for (const char* jobs : {"0", "-3", "1025", "many", "4x"}) {
+    const CommandResult bad = RunBatch({"--jobs", jobs, input, outputPath_});
+    EXPECT_EQ(bad.status, 2) << jobs;
+    EXPECT_TRUE(Contains(bad.err, "--jobs")) << bad.err;
+  }
+  for (const char* timeout : {"-1", "soon", "0.0001", "1e9"}) {
+    const CommandResult bad = RunBatch({"--timeout", timeout, input, outputPath_});
+    EXPECT_EQ(bad.status, 2) << timeout;
+    EXPECT_TRUE(Contains(bad.err, "--timeout")) << bad.err;
+  }
+  EXPECT_EQ(RunBatch({input, outputPath_, "--jobs"}).status, 2);
+  EXPECT_FALSE(std::filesystem::exists(outputPath_));
 }
 
 #ifndef _WIN32

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "cli/credentials.h"
+#include "common/deadline.h"
 
 namespace glimmora {
 namespace {
@@ -392,6 +393,50 @@ TEST_F(RegistryRpcTest, CallsAreBoundedByTheRequestTimeout) {
     EXPECT_LT(std::chrono::steady_clock::now() - again, 500ms);
   }
   EXPECT_EQ(registry.SystemMessageText(kErrorTimeout), "base text of 1460");
+}
+
+// A batch gives each workstation a deadline: the connect and each call end by
+// it, however long their own time-outs are.
+TEST_F(RegistryRpcTest, TheThreadDeadlineCutsTheConnectAndTheCalls) {
+  SilentListener listener("127.0.0.4");
+  ASSERT_TRUE(listener.ok()) << "cannot listen on 127.0.0.4:445";
+  RpcOptions options = TestOptions();  // 5 s to connect, 10 s a call
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), options);
+  {
+    const ScopedDeadline deadline(DeadlineClock::now() + 800ms);
+    RegKey root = kNoKey;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(registry.RegConnectRegistryA("127.0.0.4", kHkeyLocalMachine, &root), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, 700ms);
+    EXPECT_LT(took, 2s);
+  }
+
+  const std::set<int> before = ConnectionProcesses();
+  RegKey root = kNoKey;
+  ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), 0);
+  ScopedRegKey ownedRoot(registry, root);
+  RegKey key = kNoKey;
+  {
+    // No time left: the call is not even made, and the connection stays usable.
+    const ScopedDeadline passed(DeadlineClock::now() - 1ms);
+    EXPECT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), kErrorTimeout);
+  }
+  ASSERT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), 0);
+  registry.RegCloseKey(key);
+
+  std::vector<int> ours;
+  for (int pid : ConnectionProcesses()) {
+    if (before.count(pid) == 0) ours.push_back(pid);
+  }
+  ASSERT_EQ(ours.size(), 1u) << "cannot tell which server process serves this connection";
+  PausedProcess paused(ours[0]);
+  const ScopedDeadline deadline(DeadlineClock::now() + 1s);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), kErrorTimeout);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, 900ms);
+  EXPECT_LT(took, 3s);  // not the 10 s of the request time-out
 }
 
 // Several threads, each with its own connections, as a parallel batch would run.

@@ -1,0 +1,239 @@
+// Several workstations examined at once, the output written as one after the
+// other would write it.
+//
+// The thread that runs the batch reads the names and writes the results: it
+// hands each name, with its place in the input, to a queue that up to `jobs`
+// worker threads take from; each worker examines its workstation into lines
+// (ExamineWorkstation, as RunBatch does) and files them under that place; the
+// batch thread writes them strictly in input order. It reads ahead of what it
+// has written by a bounded window only, so what is held at any time grows with
+// the number of jobs, not with the input.
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "batch/batch_run.h"
+#include "batch/batch_worker.h"
+#include "resources/texts.h"
+
+namespace glimmora {
+
+namespace {
+
+// How far reading may run ahead of writing, per job. One slow workstation
+// holds up the output; the others go on meanwhile, so the window must cover
+// what they do while it is examined (a few dozen fast ones each).
+constexpr std::uint64_t kWindowPerJob = 64;
+
+class ParallelBatch {
+ public:
+  ParallelBatch(BatchState& state, const BatchServices& services)
+      : state_(state),
+        services_(services),
+        jobs_(static_cast<std::size_t>(services.jobs)),
+        window_(kWindowPerJob * static_cast<std::uint64_t>(services.jobs)) {
+    workers_.reserve(jobs_);
+  }
+
+  ~ParallelBatch() { EndWorkers(); }
+
+  ParallelBatch(const ParallelBatch&) = delete;
+  ParallelBatch& operator=(const ParallelBatch&) = delete;
+
+  // Runs the batch over the open files, header written. False when a write
+  // failed (nothing is written after it).
+  bool Run(InputFile& input, OutputStream& output);
+
+  bool OutOfMemory() const { return outOfMemory_; }
+
+ private:
+  enum class Outcome { kFinished, kUnfinished, kOutOfMemory };
+  struct Job {
+    std::uint64_t sequence;
+    std::string name;
+  };
+  struct Result {
+    Outcome outcome = Outcome::kUnfinished;
+    std::vector<std::string> lines;
+  };
+
+  bool Dispatch(std::string name);
+  void WorkerLoop();
+  // Tells the workers to drop what they do (a stop, a write failure) and
+  // files every queued job as unfinished.
+  void Abandon(bool dropInFlight);
+  void EndWorkers();
+  bool ShouldStop() const { return state_.StopRequested() || abandoned_.load(); }
+
+  BatchState& state_;
+  const BatchServices& services_;
+  const std::size_t jobs_;
+  const std::uint64_t window_;
+
+  std::mutex mutex_;
+  std::condition_variable workAvailable_;
+  std::condition_variable resultFiled_;
+  std::deque<Job> queue_;                    // guarded by mutex_
+  std::map<std::uint64_t, Result> results_;  // guarded by mutex_; not yet written
+  std::size_t idleWorkers_ = 0;              // guarded by mutex_
+  bool noMoreJobs_ = false;                  // guarded by mutex_
+  std::atomic<bool> abandoned_{false};
+  std::vector<std::thread> workers_;
+  std::uint64_t dispatched_ = 0;  // batch thread only
+  bool outOfMemory_ = false;      // batch thread only
+};
+
+bool ParallelBatch::Dispatch(std::string name) {
+  bool needWorker = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(Job{dispatched_++, std::move(name)});
+    // A worker more while every one is busy, up to the number of jobs.
+    needWorker = queue_.size() > idleWorkers_ && workers_.size() < jobs_;
+  }
+  state_.workstationsRead.fetch_add(1);
+  workAvailable_.notify_one();
+  if (!needWorker) return true;
+  try {
+    workers_.emplace_back(&ParallelBatch::WorkerLoop, this);
+  } catch (const std::system_error&) {
+    // The system has no thread to spare: the workers there are must do.
+    return !workers_.empty();
+  }
+  return true;
+}
+
+// Workers start nothing of their own: the socket library that the batch
+// thread started serves the whole process.
+void ParallelBatch::WorkerLoop() {
+  const auto stopRequested = [this] { return ShouldStop(); };
+  for (;;) {
+    Job job;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++idleWorkers_;
+      workAvailable_.wait(lock, [this] { return !queue_.empty() || noMoreJobs_; });
+      --idleWorkers_;
+      if (queue_.empty()) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    Result result;
+    if (!ShouldStop()) {
+      state_.BeginWorkstation(job.sequence, job.name);
+      try {
+        if (ExamineWorkstation(services_, job.name, stopRequested, &result.lines) ==
+            WorkstationOutcome::kFinished)
+          result.outcome = Outcome::kFinished;
+      } catch (const std::bad_alloc&) {
+        result.lines.clear();
+        result.outcome = Outcome::kOutOfMemory;
+      }
+      state_.EndWorkstation(job.sequence);
+      if (result.outcome == Outcome::kFinished) state_.workstationsFinished.fetch_add(1);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      results_.emplace(job.sequence, std::move(result));
+    }
+    resultFiled_.notify_one();
+  }
+}
+
+void ParallelBatch::Abandon(bool dropInFlight) {
+  if (dropInFlight) abandoned_.store(true);
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Job& job : queue_) results_.emplace(job.sequence, Result{});
+  queue_.clear();
+}
+
+void ParallelBatch::EndWorkers() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    noMoreJobs_ = true;
+  }
+  workAvailable_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+}
+
+bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
+  std::uint64_t written = 0;  // sequences below this are in the file
+  bool reading = true;
+  std::vector<Result> ready;
+  for (;;) {
+    if (reading && state_.StopRequested()) {
+      // The workstations under examination finish or stop on their own; those
+      // not yet begun never will.
+      reading = false;
+      Abandon(false);
+    }
+    if (reading && input.AtEnd()) reading = false;
+    const bool mayRead = reading && dispatched_ - written < window_;
+
+    // Take out, in order, what is ready to be written; wait for it when there
+    // is nothing else to do.
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (!mayRead) {
+        if (written == dispatched_) break;
+        resultFiled_.wait(lock, [&] { return results_.count(written) != 0; });
+      }
+      for (auto next = results_.find(written); next != results_.end() && next->first == written;
+           next = results_.erase(next), ++written) {
+        ready.push_back(std::move(next->second));
+      }
+    }
+    for (const Result& result : ready) {
+      if (result.outcome != Outcome::kFinished) {
+        // Lines after an unfinished workstation would break input order; the
+        // file ends with the last workstation that has all of its lines.
+        outOfMemory_ = result.outcome == Outcome::kOutOfMemory;
+        Abandon(true);
+        return true;
+      }
+      if (WriteWorkstationLines(output, result.lines) != 0) {
+        Abandon(true);
+        return false;
+      }
+    }
+    ready.clear();
+
+    if (mayRead) {
+      const std::string name = ExtractWorkstationName(ReadInputLine(input));
+      state_.linesRead.fetch_add(1);
+      if (!name.empty() && !Dispatch(name)) {
+        outOfMemory_ = true;
+        Abandon(true);
+        return true;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void RunParallelBatch(BatchState& state, const BatchServices& services, std::string inputPath,
+                      std::string outputPath) {
+  BatchFiles files;
+  if (!OpenBatchFiles(state, services, inputPath, outputPath, &files)) return;
+  bool writeFailed = false;
+  bool outOfMemory = false;
+  {
+    ParallelBatch batch(state, services);
+    writeFailed = !batch.Run(*files.input, *files.output);
+    outOfMemory = batch.OutOfMemory();
+    // The workers are joined here, before the files are closed.
+  }
+  CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
+  if (outOfMemory && state.failed == 0) ReportBatchFailure(state, LoadText(kTextOutOfMemory));
+}
+
+}  // namespace glimmora

@@ -1,0 +1,84 @@
+#include "common/deadline.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace glimmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(Deadline, BelongsToTheThreadThatSetsIt) {
+  EXPECT_FALSE(ThreadDeadline().has_value());
+  EXPECT_FALSE(ThreadDeadlinePassed());
+  EXPECT_EQ(TimeLeftWithin(5000ms), 5000ms);
+  {
+    ScopedDeadline outer(DeadlineClock::now() + 10s);
+    const auto left = TimeLeftWithin(60000ms);
+    EXPECT_GT(left, 9000ms);
+    EXPECT_LE(left, 10000ms);
+    EXPECT_EQ(TimeLeftWithin(20ms), 20ms);
+    bool otherThreadHasOne = true;
+    std::thread([&] { otherThreadHasOne = ThreadDeadline().has_value(); }).join();
+    EXPECT_FALSE(otherThreadHasOne);
+    {
+      ScopedDeadline inner(DeadlineClock::now() - 1ms);
+      EXPECT_TRUE(ThreadDeadlinePassed());
+      EXPECT_EQ(TimeLeftWithin(5000ms), 0ms);
+    }
+    EXPECT_FALSE(ThreadDeadlinePassed());
+  }
+  EXPECT_FALSE(ThreadDeadline().has_value());
+}
+
+TEST(Deadline, ACallWithoutDeadlineRunsOnTheCallingThread) {
+  const auto caller = std::this_thread::get_id();
+  const std::optional<bool> sameThread =
+      CallBeforeThreadDeadline<bool>([caller] { return std::this_thread::get_id() == caller; });
+  EXPECT_EQ(sameThread, true);
+}
+
+TEST(Deadline, ACallThatEndsInTimeGivesItsResult) {
+  ScopedDeadline deadline(DeadlineClock::now() + 10s);
+  EXPECT_EQ(CallBeforeThreadDeadline<int>([] { return 42; }), 42);
+}
+
+// A result that says when it is released.
+struct Tracked {
+  explicit Tracked(std::shared_ptr<std::atomic<int>> releases) : releases(std::move(releases)) {}
+  Tracked(Tracked&&) = default;
+  ~Tracked() {
+    if (releases) releases->fetch_add(1);
+  }
+  std::shared_ptr<std::atomic<int>> releases;
+};
+
+TEST(Deadline, ACallStillRunningAtTheDeadlineIsGivenUpAndItsResultReleasedLater) {
+  auto releases = std::make_shared<std::atomic<int>>(0);
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  const auto start = DeadlineClock::now();
+  {
+    ScopedDeadline deadline(start + 100ms);
+    const std::optional<Tracked> result = CallBeforeThreadDeadline<Tracked>([releases, finished] {
+      std::this_thread::sleep_for(600ms);
+      finished->store(true);
+      return Tracked(releases);
+    });
+    EXPECT_FALSE(result.has_value());
+  }
+  const auto waited = DeadlineClock::now() - start;
+  EXPECT_GE(waited, 100ms);
+  EXPECT_LT(waited, 500ms);
+  EXPECT_FALSE(finished->load());
+  // The helper ends on its own; what it made is released with it.
+  for (int i = 0; i < 400 && releases->load() == 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_TRUE(finished->load());
+  EXPECT_GE(releases->load(), 1);
+}
+
+}  // namespace
+}  // namespace glimmora
