@@ -159,7 +159,7 @@ TEST_F(BatchCommandTest, WritesTheSampleInventory) {
 TEST_F(BatchCommandTest, SeveralJobsWriteTheSameInventory) {
   for (const char* jobs : {"4", "32"}) {
     const CommandResult run =
-        RunBatch({"--jobs", jobs, "--timeout", "30", "--offline", kSourceDir + "/examples/fleet",
+        RunBatch({"--jobs", jobs, "--timeout", "30", "--offline", kSourceDir + "/examples/fleet/",
                   kSourceDir + "/examples/workstations.txt", outputPath_});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Contains(run.err, "The batch process has been finished.")) << run.err;
