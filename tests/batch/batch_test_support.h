@@ -10,15 +10,32 @@
 #include <string_view>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace glimmora::testing {
 
+inline int ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return static_cast<int>(getpid());
+#endif
+}
+
 // A fresh directory under the system's temporary directory, removed at the end.
+// The process id keeps two runs of the same test (two builds, two languages)
+// out of each other's files.
 class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = "glimmora-batch-";
     if (info != nullptr) name += std::string(info->test_suite_name()) + "-" + info->name();
+    name += "-" + std::to_string(ProcessId());
     for (char& c : name) {
       if (c == '/') c = '_';
     }
