@@ -10,6 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace glimmora::testing {
 
 // A fresh directory under the system's temporary directory, removed at the end.
@@ -22,6 +28,13 @@ class TempDir {
     for (char& c : name) {
       if (c == '/') c = '_';
     }
+    // The process too: two checkouts testing at once on one machine must not
+    // share, and remove, each other's files.
+#ifdef _WIN32
+    name += "-" + std::to_string(_getpid());
+#else
+    name += "-" + std::to_string(getpid());
+#endif
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
@@ -30,8 +43,12 @@ class TempDir {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  std::string File(std::string_view name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
+  std::string File(std::string_view name) const {
+    return (path_ / name).string();
+  }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
 
  private:
   std::filesystem::path path_;
