@@ -1,6 +1,10 @@
 # One test executable per module, GoogleTest, discovered by ctest.
 include(GoogleTest)
 
+# Every test executable with tests labelled threads: what the ThreadSanitizer
+# build (linux-tsan) builds, and nothing else.
+add_custom_target(glimmora_threads_tests)
+
 function(glimmora_use_gtest)
   if(TARGET GTest::gtest_main)
     return()
@@ -45,6 +49,9 @@ function(glimmora_add_test name)
   # Labels are set once the tests are known: gtest_discover_tests would hand
   # a list of them on as separate words.
   set(labels ${ARG_LABELS})
+  if("threads" IN_LIST labels)
+    add_dependencies(glimmora_threads_tests ${name})
+  endif()
   if(WIN32)
     list(APPEND labels windows)
   endif()
@@ -71,6 +78,9 @@ function(glimmora_add_test_run name run)
   add_test(NAME ${name}.${run} COMMAND ${name} ${args})
   set_tests_properties(${name}.${run} PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
   set(labels ${ARG_LABELS})
+  if("threads" IN_LIST labels)
+    add_dependencies(glimmora_threads_tests ${name})
+  endif()
   if(WIN32)
     list(APPEND labels windows)
   endif()

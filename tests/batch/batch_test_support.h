@@ -39,6 +39,13 @@ class TempDir {
     for (char& c : name) {
       if (c == '/') c = '_';
     }
+    // The process too: two checkouts testing at once on one machine must not
+    // share, and remove, each other's files.
+#ifdef _WIN32
+    name += "-" + std::to_string(_getpid());
+#else
+    name += "-" + std::to_string(getpid());
+#endif
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
@@ -47,8 +54,12 @@ class TempDir {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  std::string File(std::string_view name) const { return (path_ / name).string(); }
-  const std::filesystem::path& path() const { return path_; }
+  std::string File(std::string_view name) const {
+    return (path_ / name).string();
+  }
+  const std::filesystem::path& path() const {
+    return path_;
+  }
 
  private:
   std::filesystem::path path_;

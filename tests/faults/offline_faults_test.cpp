@@ -3,6 +3,12 @@
 // end and the glimmora program itself.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -27,12 +33,22 @@ using testing::ExportWriter;
 using testing::MakeEdid;
 using testing::NativePath;
 
+long ProcessId() {
+#ifdef _WIN32
+  return _getpid();
+#else
+  return getpid();
+#endif
+}
+
 class OfflineFaultsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Named after the test and the process: runs side by side must not share it.
     directory_ = fs::temp_directory_path() /
                  ("glimmora-faults-" +
-                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                  std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                  "-" + std::to_string(ProcessId()));
     fs::remove_all(directory_);
     fs::create_directories(directory_);
   }
