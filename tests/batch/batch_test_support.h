@@ -27,8 +27,8 @@ inline int ProcessId() {
 }
 
 // A fresh directory under the system's temporary directory, removed at the end.
-// The process id keeps two runs of the same test (two builds, two languages)
-// out of each other's files.
+// The process id keeps two runs of the same test (two builds, two languages,
+// two checkouts on one machine) out of each other's files.
 class TempDir {
  public:
   TempDir() {
@@ -39,13 +39,6 @@ class TempDir {
     for (char& c : name) {
       if (c == '/') c = '_';
     }
-    // The process too: two checkouts testing at once on one machine must not
-    // share, and remove, each other's files.
-#ifdef _WIN32
-    name += "-" + std::to_string(_getpid());
-#else
-    name += "-" + std::to_string(getpid());
-#endif
     path_ = std::filesystem::temp_directory_path() / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
@@ -54,12 +47,8 @@ class TempDir {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
-  std::string File(std::string_view name) const {
-    return (path_ / name).string();
-  }
-  const std::filesystem::path& path() const {
-    return path_;
-  }
+  std::string File(std::string_view name) const { return (path_ / name).string(); }
+  const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;
