@@ -52,7 +52,12 @@ class OfflineFaultsTest : public ::testing::Test {
     fs::remove_all(directory_);
     fs::create_directories(directory_);
   }
-  void TearDown() override { fs::remove_all(directory_); }
+  // Under Wine an ended child can hold its output file a moment longer; a
+  // directory left behind is no failure of the test.
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(directory_, ignored);
+  }
 
   testing::ProcessResult Check(const std::string& directory, const std::string& workstation) {
     return testing::RunProcess(
