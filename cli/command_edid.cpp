@@ -48,9 +48,28 @@ void PrintField(int labelId, const std::string& value) {
 
 }  // namespace
 
-int RunEdidCommand(const Arguments& args) {
+int RunEdidCommand(const Arguments& arguments) {
+  constexpr char kUsage[] = "usage: glimmora edid [--] FILE...\n";
+  // This command takes no options. One given anyway is refused before any
+  // file is read: the next argument may be the password of a misplaced -U,
+  // which must not come back in a "cannot open" message.
+  Arguments args;
+  bool options = true;
+  for (const std::string& arg : arguments) {
+    if (options && arg == "--") {
+      options = false;
+    } else if (options && (arg == "--help" || arg == "-h")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (options && arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "glimmora edid: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      return kExitUsage;
+    } else {
+      args.push_back(arg);
+    }
+  }
   if (args.empty()) {
-    std::fputs("usage: glimmora edid FILE...\n", stderr);
+    std::fputs(kUsage, stderr);
     return kExitUsage;
   }
   int status = 0;

@@ -217,9 +217,20 @@ TEST_F(CliEdid, EmptyModelStaysEmpty) {
 TEST_F(CliEdid, UsageErrors) {
   const CliResult noFile = RunCli({"edid"});
   EXPECT_EQ(noFile.status, 2);
-  EXPECT_NE(noFile.err.find("usage: glimmora edid FILE..."), std::string::npos);
+  EXPECT_NE(noFile.err.find("usage: glimmora edid [--] FILE..."), std::string::npos);
   EXPECT_EQ(noFile.out, "");
   EXPECT_EQ(RunCli({}).status, 2);
+  // A misplaced logon option is refused before anything is read, so its
+  // password never comes back as a file name.
+  const CliResult logon = RunCli({"edid", kDell, "-U", "admin%Secret-pw"});
+  EXPECT_EQ(logon.status, 2);
+  EXPECT_EQ(logon.out, "");
+  EXPECT_NE(logon.err.find("unknown option '-U'"), std::string::npos) << logon.err;
+  EXPECT_EQ(logon.err.find("Secret-pw"), std::string::npos) << logon.err;
+  // After "--" a name that begins with a dash is a file.
+  const CliResult dashed = RunCli({"edid", "--", "-no-such-dump"});
+  EXPECT_EQ(dashed.status, 1);
+  EXPECT_EQ(dashed.err.find("glimmora: -no-such-dump: "), 0u) << dashed.err;
   const CliResult unknown = RunCli({"frobnicate"});
   EXPECT_EQ(unknown.status, 2);
   EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
