@@ -15,6 +15,7 @@
 #include "batch/batch_worker.h"
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/display_width.h"
 #include "cli/network_options.h"
 #include "common/ansi_text.h"
 #include "inventory/registry_network.h"
@@ -90,7 +91,8 @@ class ProgressDisplay {
 
   void Show() {
     if (parallel_) return ShowParallel();
-    const std::string workstation = state_.CurrentWorkstation();
+    // Names come from the input file: no control character reaches the terminal.
+    const std::string workstation = PrintableText(state_.CurrentWorkstation());
     if (!terminal_) {
       if (!workstation.empty() && workstation != lastWorkstation_)
         std::fprintf(stderr, "%s%s\n", LoadText(kTextChecking).c_str(), workstation.c_str());
@@ -111,7 +113,8 @@ class ProgressDisplay {
   // Finished of read, how many are under examination, and the first of them
   // in input order: the one the output waits for.
   void ShowParallel() {
-    const std::vector<std::string> inFlight = state_.WorkstationsInFlight();
+    std::vector<std::string> inFlight = state_.WorkstationsInFlight();
+    for (std::string& name : inFlight) name = PrintableText(name);
     std::string checking;
     if (!inFlight.empty()) {
       char count[32];

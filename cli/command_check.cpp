@@ -129,11 +129,12 @@ int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
   return 0;
 }
 
-// What the page would show in a message box goes to standard error as it is.
+// What the page would show in a message box goes to standard error, with the
+// control characters of a name or a system text made harmless.
 class StderrMessages : public MessageBoxes {
  public:
   void Show(const std::string& text, MessageIcon) override {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", PrintableText(text).c_str());
   }
 };
 

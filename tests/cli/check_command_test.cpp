@@ -103,6 +103,12 @@ TEST_F(CheckCommandTest, FailuresGoToStandardErrorWithTheirExitStatus) {
   EXPECT_EQ(result.err.rfind("Registry Open Error : Key=../offline/PC-UNICODE Code=123 Desc=", 0),
             0u);
 
+  // A name cannot send escape sequences to the terminal through a message.
+  result = Offline({"PC\x1b]0;owned\x07X"});
+  EXPECT_EQ(result.exitCode, 2);
+  EXPECT_EQ(result.err.rfind("Registry Open Error : Key=PC?]0;owned?X Code=", 0), 0u)
+      << result.err;
+
   result = Offline({" \t "});
   EXPECT_EQ(result.exitCode, 64);
   EXPECT_EQ(WithoutCarriageReturns(result.err), "Workstation name is not specified.\n");
