@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "inventory/ansi_conversion.h"
+#include "inventory/registry_access.h"
 
 namespace glimmora::winreg {
 namespace {
@@ -18,10 +19,6 @@ constexpr std::uint32_t kReferentType = 0x0002000c;
 constexpr std::uint32_t kReferentData = 0x00020010;
 constexpr std::uint32_t kReferentSize = 0x00020014;
 constexpr std::uint32_t kReferentLength = 0x00020018;
-
-constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kRegExpandSz = 2;
-constexpr std::uint32_t kRegMultiSz = 7;
 
 // NDR output: every primitive aligned to its own size from the start of the stub.
 class Writer {
