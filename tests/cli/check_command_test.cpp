@@ -106,8 +106,7 @@ TEST_F(CheckCommandTest, FailuresGoToStandardErrorWithTheirExitStatus) {
   // A name cannot send escape sequences to the terminal through a message.
   result = Offline({"PC\x1b]0;owned\x07X"});
   EXPECT_EQ(result.exitCode, 2);
-  EXPECT_EQ(result.err.rfind("Registry Open Error : Key=PC?]0;owned?X Code=", 0), 0u)
-      << result.err;
+  EXPECT_EQ(result.err.rfind("Registry Open Error : Key=PC?]0;owned?X Code=", 0), 0u) << result.err;
 
   result = Offline({" \t "});
   EXPECT_EQ(result.exitCode, 64);
