@@ -5,42 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-extern char** environ;
-#endif
 
 namespace {
 
-struct CliResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::string data = text.str();
-#ifdef _WIN32
-  // Standard output is in text mode there.
-  std::string::size_type pos = 0;
-  while ((pos = data.find("\r\n", pos)) != std::string::npos) data.erase(pos, 1);
-#endif
-  return data;
-}
+using glimmora::testing::ProcessResult;
 
 void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary);
@@ -53,66 +26,20 @@ std::string TempPath(const std::string& name) {
          ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
 }
 
-// Runs the program with `args`, standard output and error going to files.
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs the program with `args`; on Windows its text-mode line ends become LF.
 CliResult RunCli(const std::vector<std::string>& args) {
-  const std::string outPath = TempPath("cli_out.txt");
-  const std::string errPath = TempPath("cli_err.txt");
-  CliResult run;
+  ProcessResult run = glimmora::testing::RunProcess(GLIMMORA_CLI_PATH, args, TempPath("cli"));
 #ifdef _WIN32
-  std::string commandLine = "\"" GLIMMORA_CLI_PATH "\"";
-  for (const std::string& arg : args) commandLine += " \"" + arg + "\"";
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  PROCESS_INFORMATION process{};
-  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                      nullptr, nullptr, &startup, &process);
-  CloseHandle(out);
-  CloseHandle(err);
-  if (!started) {
-    ADD_FAILURE() << "cannot start " << commandLine;
-    return run;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  run.status = static_cast<int>(code);
-#else
-  std::vector<std::string> argv{GLIMMORA_CLI_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> pointers;
-  for (std::string& arg : argv) pointers.push_back(arg.data());
-  pointers.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << GLIMMORA_CLI_PATH;
-    return run;
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::erase(run.out, '\r');
+  std::erase(run.err, '\r');
 #endif
-  run.out = ReadFile(outPath);
-  run.err = ReadFile(errPath);
-  return run;
+  return {run.exitCode, std::move(run.out), std::move(run.err)};
 }
 
 // Variables set here are inherited by the program the test starts.
