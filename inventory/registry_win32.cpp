@@ -26,6 +26,7 @@ long Win32Registry::RegConnectRegistryA(const std::string& machineName, RegKey r
   HKEY remote = nullptr;
   const LONG code = ::RegConnectRegistryA(machineName.c_str(), ToHkey(rootKey), &remote);
   *result = code == ERROR_SUCCESS ? FromHkey(remote) : kNoKey;
+  if (code == ERROR_SUCCESS && !machineName.empty()) remote_.AddConnection(*result);
   return code;
 }
 
@@ -34,6 +35,10 @@ long Win32Registry::RegOpenKeyExA(RegKey key, const std::string& subKey, std::ui
   HKEY opened = nullptr;
   const LONG code = ::RegOpenKeyExA(ToHkey(key), subKey.c_str(), options, samDesired, &opened);
   *result = code == ERROR_SUCCESS ? FromHkey(opened) : kNoKey;
+  if (code == ERROR_SUCCESS)
+    remote_.AddSubkey(key, *result);
+  else
+    remote_.CallFailed(key, code);
   return code;
 }
 
@@ -43,11 +48,19 @@ long Win32Registry::RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* 
   const LONG code =
       ::RegEnumKeyExA(ToHkey(key), index, buffer, &length, nullptr, nullptr, nullptr, nullptr);
   if (code == ERROR_SUCCESS) name->assign(buffer, length);
+  if (code != ERROR_SUCCESS && code != ERROR_NO_MORE_ITEMS) remote_.CallFailed(key, code);
   return code;
 }
 
 long Win32Registry::RegQueryValueExA(RegKey key, const std::string& valueName, std::uint32_t* type,
                                      std::vector<std::uint8_t>* data) {
+  const long code = QueryValue(key, valueName, type, data);
+  if (code != ERROR_SUCCESS) remote_.CallFailed(key, code);
+  return code;
+}
+
+long Win32Registry::QueryValue(RegKey key, const std::string& valueName, std::uint32_t* type,
+                               std::vector<std::uint8_t>* data) {
   // Asks the size, then reads; a value that grows in between is asked again.
   for (int attempt = 0; attempt < 8; ++attempt) {
     DWORD valueType = 0;
@@ -70,7 +83,13 @@ long Win32Registry::RegQueryValueExA(RegKey key, const std::string& valueName, s
 }
 
 long Win32Registry::RegCloseKey(RegKey key) {
+  // Forgotten first: once closed, the handle's value may be given to another key.
+  remote_.Remove(key);
   return ::RegCloseKey(ToHkey(key));
+}
+
+bool Win32Registry::ConnectionLost(RegKey key) {
+  return remote_.Lost(key);
 }
 
 std::string Win32Registry::SystemMessageText(long code) {

@@ -3,6 +3,7 @@
 // network, or this computer's when the name is its own.
 
 #include "inventory/registry_access.h"
+#include "inventory/remote_keys.h"
 
 namespace glimmora {
 
@@ -17,6 +18,13 @@ class Win32Registry : public RegistryAccess {
   long RegCloseKey(RegKey key) override;
   // FormatMessageA's text in the user's default language, on one line.
   std::string SystemMessageText(long code) override;
+  bool ConnectionLost(RegKey key) override;
+
+ private:
+  long QueryValue(RegKey key, const std::string& valueName, std::uint32_t* type,
+                  std::vector<std::uint8_t>* data);
+
+  RemoteKeys remote_;
 };
 
 }  // namespace glimmora
