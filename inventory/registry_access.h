@@ -36,6 +36,8 @@ inline constexpr long kErrorNoMoreItems = 259;
 inline constexpr long kErrorBadDatabase = 1009;
 inline constexpr long kErrorCantRead = 1012;
 inline constexpr long kErrorLogonFailure = 1326;
+// "This operation returned because the timeout period expired."
+inline constexpr long kErrorTimeout = 1460;
 
 // Registry value types.
 inline constexpr std::uint32_t kRegSz = 1;

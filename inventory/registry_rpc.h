@@ -39,7 +39,6 @@ struct RpcOptions {
 };
 
 // Codes beyond registry_access.h that this back end answers.
-inline constexpr long kErrorTimeout = 1460;
 inline constexpr long kErrorBadStubData = 1783;
 
 // Whether the credential cache (empty: the default one) holds a ticket; when

@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <optional>
+
+#include "common/deadline.h"
+#include "common/unique_handle.h"
 #include "inventory/system_messages.h"
 
 namespace glimmora {
@@ -19,13 +23,39 @@ RegKey FromHkey(HKEY key) {
   return reinterpret_cast<RegKey>(key);
 }
 
+struct HkeyTraits {
+  using Handle = HKEY;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle h) noexcept { ::RegCloseKey(h); }
+};
+
+// What a connect gave; a key nobody waits for any more is closed with it.
+struct Connected {
+  LONG code = ERROR_SUCCESS;
+  UniqueHandle<HkeyTraits> key;
+};
+
 }  // namespace
 
 long Win32Registry::RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
                                         RegKey* result) {
-  HKEY remote = nullptr;
-  const LONG code = ::RegConnectRegistryA(machineName.c_str(), ToHkey(rootKey), &remote);
-  *result = code == ERROR_SUCCESS ? FromHkey(remote) : kNoKey;
+  // RegConnectRegistryA has no time-out of its own and can wait for minutes on
+  // a workstation whose port is filtered: under a deadline (a batch's
+  // workstation) it is left to finish on its own when the deadline comes.
+  const HKEY root = ToHkey(rootKey);
+  std::optional<Connected> connected = CallBeforeThreadDeadline<Connected>([machineName, root] {
+    Connected outcome;
+    HKEY remote = nullptr;
+    outcome.code = ::RegConnectRegistryA(machineName.c_str(), root, &remote);
+    if (outcome.code == ERROR_SUCCESS) outcome.key.reset(remote);
+    return outcome;
+  });
+  if (!connected) {
+    *result = kNoKey;
+    return kErrorTimeout;
+  }
+  const LONG code = connected->code;
+  *result = code == ERROR_SUCCESS ? FromHkey(connected->key.release()) : kNoKey;
   if (code == ERROR_SUCCESS && !machineName.empty()) remote_.AddConnection(*result);
   return code;
 }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "common/deadline.h"
 #include "inventory/registry_scan.h"
 #include "inventory/registry_win32.h"
 #include "inventory/system_messages.h"
@@ -84,6 +85,19 @@ TEST_F(Win32RegistryTest, OtherWorkstationFailsWithTheSystemText) {
                         " : Key=GLIMMORA-NO-SUCH-PC Code=53 Desc=" + description);
   EXPECT_EQ(ids_, std::vector<std::string>{"kept"});
   EXPECT_EQ(root_, kNoKey);
+}
+
+// Under a batch's deadline the connect runs on a helper thread; what it gives
+// is the same, a refusal included, and the key it hands over stays usable.
+TEST_F(Win32RegistryTest, ConnectUnderADeadlineGivesTheSameResults) {
+  const ScopedDeadline deadline(DeadlineClock::now() + std::chrono::seconds(20));
+  RegKey other = kNoKey;
+  EXPECT_EQ(registry_.RegConnectRegistryA("GLIMMORA-NO-SUCH-PC", kHkeyLocalMachine, &other), 53);
+  EXPECT_EQ(other, kNoKey);
+  ASSERT_EQ(ConnectRemoteRegistry(registry_, computer_, &root_, &ids_, &error_), 0) << error_;
+  MonitorTable table;
+  ASSERT_EQ(ScanDisplayMonitors(registry_, root_, "GLMTEST1", table, &error_), 0) << error_;
+  EXPECT_EQ(table.RowCount(), 2u);
 }
 
 TEST_F(Win32RegistryTest, MissingDeviceKeyIsReportedWithItsPath) {
