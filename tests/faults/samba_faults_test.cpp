@@ -158,7 +158,9 @@ TEST_F(SambaFaultTest, ACheckCutOffByTheServerFailsAndListsNothing) {
   if (ended.status == 0) GTEST_SKIP() << "the scan was done before the server died";
   EXPECT_EQ(ended.status, 2) << err;
   EXPECT_EQ(out, "");
-  EXPECT_EQ(err.rfind("Registry Open Error : Key=", 0), 0u) << err;
+  // Samba's library may say its own line first (a cut during the bind).
+  const std::string ours = "Registry Open Error : Key=";
+  EXPECT_TRUE(err.rfind(ours, 0) == 0 || err.find("\n" + ours) != std::string::npos) << err;
 }
 
 // The workstation whose server died gets its failure line; the batch goes on
