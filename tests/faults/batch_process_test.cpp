@@ -102,10 +102,11 @@ std::vector<std::string> WorkstationGroups(const std::string& file) {
   return groups;
 }
 
-// Ctrl-C while the batch runs, at moments spread over its run: the program
-// ends with 130 and the result holds whole workstations only; or the batch was
-// done first; or the signal came before the program was ready for it, when
-// nothing may have been written.
+// Ctrl-C while the batch runs, at moments spread over its run, one workstation
+// at a time and eight at once: the program ends with 130 and the result is the
+// beginning of the complete file, in whole workstations; or the batch was done
+// first; or the signal came before the program was ready for it, when nothing
+// may have been written, or after the program was done with the file.
 TEST_F(BatchProcessTest, CtrlCAtAnyMomentLeavesWholeWorkstations) {
   const std::string input = dir_.File("list.txt");
   const std::string output = dir_.File("inventory.csv");
@@ -115,43 +116,55 @@ TEST_F(BatchProcessTest, CtrlCAtAnyMomentLeavesWholeWorkstations) {
   const std::string complete = ReadBytes(output);
   const std::vector<std::string> groups = WorkstationGroups(complete);
   ASSERT_EQ(groups.size(), 1u + 13 * 40);
-  const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(full.wallTime);
 
-  int stopped = 0;
-  int early = 0;
-  int finished = 0;
-  for (int step = 0; step <= 12; ++step) {
-    WriteBytes(output, "last week's inventory\r\n");
-    Spawned batch(GLIMMORA_CLI_PATH, {"batch", "--offline", kFleet, input, output},
-                  dir_.File("run"));
-    std::this_thread::sleep_for(runTime * step / 10);
-    batch.Signal(SIGINT);
-    const testing::Ended ended = batch.Wait();
-    const std::string err = ReadBytes(batch.errPath());
-    const std::string file = ReadBytes(output);
-    if (ended.signaled) {
-      // Before the program took Ctrl-C over: the old file is as it was.
-      EXPECT_EQ(file, "last week's inventory\r\n") << "step " << step;
-      ++early;
-      continue;
+  for (const std::string jobs : {"1", "8"}) {
+    const std::vector<std::string> args = {"batch", "--jobs", jobs,  "--offline",
+                                           kFleet,  input,    output};
+    Spawned timed(GLIMMORA_CLI_PATH, args, dir_.File("run"));
+    const testing::Ended once = timed.Wait();
+    ASSERT_EQ(once.status, 0) << ReadBytes(timed.errPath());
+    ASSERT_EQ(ReadBytes(output), complete) << "--jobs " << jobs;
+    const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(once.wallTime);
+
+    int stopped = 0;
+    int early = 0;
+    int finished = 0;
+    for (int step = 0; step <= 12; ++step) {
+      SCOPED_TRACE("--jobs " + jobs + ", step " + std::to_string(step));
+      WriteBytes(output, "last week's inventory\r\n");
+      Spawned batch(GLIMMORA_CLI_PATH, args, dir_.File("run"));
+      std::this_thread::sleep_for(runTime * step / 10);
+      batch.Signal(SIGINT);
+      const testing::Ended ended = batch.Wait();
+      const std::string err = ReadBytes(batch.errPath());
+      const std::string file = ReadBytes(output);
+      if (ended.signaled) {
+        // Before the program took Ctrl-C over, the old file is as it was;
+        // after it gave it back at the end, the new one is complete.
+        EXPECT_TRUE(file == "last week's inventory\r\n" || file == complete) << file.size();
+        ++early;
+        continue;
+      }
+      if (ended.status == 0) {
+        EXPECT_EQ(file, complete);
+        ++finished;
+        continue;
+      }
+      ++stopped;
+      EXPECT_EQ(ended.status, 130) << err;
+      EXPECT_NE(err.find(kAborted), std::string::npos) << err;
+      std::string expected;
+      for (std::size_t i = 0; i < groups.size() && expected.size() < file.size(); ++i)
+        expected += groups[i];
+      EXPECT_EQ(file, expected);
+      EXPECT_GE(file.size(), groups[0].size());
     }
-    if (ended.status == 0) {
-      EXPECT_EQ(file, complete) << "step " << step;
-      ++finished;
-      continue;
-    }
-    ++stopped;
-    EXPECT_EQ(ended.status, 130) << "step " << step << ": " << err;
-    EXPECT_NE(err.find(kAborted), std::string::npos) << err;
-    std::string expected;
-    for (std::size_t i = 0; i < groups.size() && expected.size() < file.size(); ++i)
-      expected += groups[i];
-    EXPECT_EQ(file, expected) << "step " << step;
-    EXPECT_GE(file.size(), groups[0].size()) << "step " << step;
+    std::printf(
+        "Ctrl-C with --jobs %s: %d before the program was ready, %d stopped, %d after "
+        "the end\n",
+        jobs.c_str(), early, stopped, finished);
+    EXPECT_GT(stopped, 0) << "no signal arrived while the batch ran with --jobs " << jobs;
   }
-  std::printf("Ctrl-C: %d before the program was ready, %d stopped, %d after the end\n", early,
-              stopped, finished);
-  EXPECT_GT(stopped, 0) << "no signal arrived while the batch ran";
 }
 
 TEST_F(BatchProcessTest, TwoHundredThousandNames) {
