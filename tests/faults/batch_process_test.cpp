@@ -127,7 +127,7 @@ TEST_F(BatchProcessTest, CtrlCAtAnyMomentLeavesWholeWorkstations) {
     const auto runTime = std::chrono::duration_cast<std::chrono::microseconds>(once.wallTime);
 
     int stopped = 0;
-    int early = 0;
+    int signaled = 0;
     int finished = 0;
     for (int step = 0; step <= 12; ++step) {
       SCOPED_TRACE("--jobs " + jobs + ", step " + std::to_string(step));
@@ -142,7 +142,7 @@ TEST_F(BatchProcessTest, CtrlCAtAnyMomentLeavesWholeWorkstations) {
         // Before the program took Ctrl-C over, the old file is as it was;
         // after it gave it back at the end, the new one is complete.
         EXPECT_TRUE(file == "last week's inventory\r\n" || file == complete) << file.size();
-        ++early;
+        ++signaled;
         continue;
       }
       if (ended.status == 0) {
@@ -160,9 +160,9 @@ TEST_F(BatchProcessTest, CtrlCAtAnyMomentLeavesWholeWorkstations) {
       EXPECT_GE(file.size(), groups[0].size());
     }
     std::printf(
-        "Ctrl-C with --jobs %s: %d before the program was ready, %d stopped, %d after "
-        "the end\n",
-        jobs.c_str(), early, stopped, finished);
+        "Ctrl-C with --jobs %s: %d ended by the signal (before or after the batch), %d "
+        "stopped, %d finished\n",
+        jobs.c_str(), signaled, stopped, finished);
     EXPECT_GT(stopped, 0) << "no signal arrived while the batch ran with --jobs " << jobs;
   }
 }
