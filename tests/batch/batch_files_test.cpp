@@ -8,10 +8,12 @@
 
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
+#include "tests/batch/limited_output.h"
 
 namespace glimmora {
 namespace {
 
+using testing::LimitedOutput;
 using testing::ParseCsvLine;
 using testing::ReadBytes;
 using testing::TempDir;
@@ -178,23 +180,6 @@ TEST(ResultLines, QuotedFieldsReadBackAsWritten) {
   expected.insert(expected.end(), row.begin(), row.end());
   EXPECT_EQ(ParseCsvLine(line.substr(0, line.size() - 2)), expected);
 }
-
-// Accepts the first `limit` bytes handed to it, then nothing.
-class LimitedOutput : public OutputStream {
- public:
-  LimitedOutput(std::unique_ptr<OutputStream> file, std::size_t limit)
-      : file_(std::move(file)), limit_(limit) {}
-  std::size_t Write(std::string_view bytes) override {
-    const std::size_t accepted = bytes.size() < limit_ ? bytes.size() : limit_;
-    limit_ -= accepted;
-    return file_->Write(bytes.substr(0, accepted));
-  }
-  bool Close() override { return file_->Close(); }
-
- private:
-  std::unique_ptr<OutputStream> file_;
-  std::size_t limit_;
-};
 
 TEST(OutputFile, LinesEndInCrLfOnEveryPlatform) {
   TempDir dir;

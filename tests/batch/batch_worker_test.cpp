@@ -12,11 +12,14 @@
 #include "inventory/registry_memory.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
+#include "tests/batch/limited_output.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace glimmora {
 namespace {
 
+using testing::LimitedOutput;
 using testing::ParseCsvLine;
 using testing::ReadBytes;
 using testing::SplitResultLines;
@@ -72,50 +75,18 @@ class FakeProbe {
   std::map<std::string, std::pair<int, std::string>> answers_;
 };
 
-// Accepts `limit` bytes in all, then nothing.
-class LimitedOutput : public OutputStream {
- public:
-  LimitedOutput(std::unique_ptr<OutputStream> file, std::size_t limit)
-      : file_(std::move(file)), limit_(limit) {}
-  std::size_t Write(std::string_view bytes) override {
-    const std::size_t accepted = bytes.size() < limit_ ? bytes.size() : limit_;
-    limit_ -= accepted;
-    return file_->Write(bytes.substr(0, accepted));
-  }
-  bool Close() override { return file_->Close(); }
-
- private:
-  std::unique_ptr<OutputStream> file_;
-  std::size_t limit_;
-};
-
 // Passes everything to the memory registry and calls a hook when a key is
 // opened, so a test can ask for a stop in the middle of a scan.
-class HookedRegistry : public RegistryAccess {
+class HookedRegistry : public testing::ForwardingRegistry {
  public:
-  explicit HookedRegistry(RegistryAccess& inner) : inner_(inner) {}
-  long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
-    return inner_.RegConnectRegistryA(machine, root, result);
-  }
+  using ForwardingRegistry::ForwardingRegistry;
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t sam, RegKey* result) override {
     if (onOpen) onOpen(subKey);
-    return inner_.RegOpenKeyExA(key, subKey, options, sam, result);
+    return ForwardingRegistry::RegOpenKeyExA(key, subKey, options, sam, result);
   }
-  long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override {
-    return inner_.RegEnumKeyExA(key, index, name);
-  }
-  long RegQueryValueExA(RegKey key, const std::string& value, std::uint32_t* type,
-                        std::vector<std::uint8_t>* data) override {
-    return inner_.RegQueryValueExA(key, value, type, data);
-  }
-  long RegCloseKey(RegKey key) override { return inner_.RegCloseKey(key); }
-  std::string SystemMessageText(long code) override { return inner_.SystemMessageText(code); }
 
   std::function<void(const std::string&)> onOpen;
-
- private:
-  RegistryAccess& inner_;
 };
 
 class BatchWorkerTest : public ::testing::Test {

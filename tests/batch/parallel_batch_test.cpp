@@ -21,6 +21,7 @@
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace glimmora {
 namespace {
@@ -72,9 +73,9 @@ class Probe {
 // The memory registry behind a connect that takes a while, as a network one
 // does: the wait ends early at the thread's deadline, as the network back
 // end's waits do. Counts how many connects overlap.
-class SlowRegistry : public RegistryAccess {
+class SlowRegistry : public testing::ForwardingRegistry {
  public:
-  explicit SlowRegistry(RegistryAccess& inner) : inner_(inner) {}
+  using ForwardingRegistry::ForwardingRegistry;
 
   long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
     const int now = ++connecting_;
@@ -93,21 +94,8 @@ class SlowRegistry : public RegistryAccess {
       *result = kNoKey;
       return 1460;  // ERROR_TIMEOUT, as the network back end gives it
     }
-    return inner_.RegConnectRegistryA(machine, root, result);
+    return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
   }
-  long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
-                     std::uint32_t sam, RegKey* result) override {
-    return inner_.RegOpenKeyExA(key, subKey, options, sam, result);
-  }
-  long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override {
-    return inner_.RegEnumKeyExA(key, index, name);
-  }
-  long RegQueryValueExA(RegKey key, const std::string& value, std::uint32_t* type,
-                        std::vector<std::uint8_t>* data) override {
-    return inner_.RegQueryValueExA(key, value, type, data);
-  }
-  long RegCloseKey(RegKey key) override { return inner_.RegCloseKey(key); }
-  std::string SystemMessageText(long code) override { return inner_.SystemMessageText(code); }
 
   // Set before a batch runs, read by its workers.
   void MakeSlow(const std::string& name) { slowNames_[name] = true; }
@@ -121,7 +109,6 @@ class SlowRegistry : public RegistryAccess {
   std::function<void(const std::string&)> onConnect;
 
  private:
-  RegistryAccess& inner_;
   std::map<std::string, bool> slowNames_;
   std::atomic<int> connecting_{0};
   std::atomic<int> mostAtOnce_{0};

@@ -11,6 +11,7 @@
 #include "inventory/registry_memory.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace glimmora {
 namespace {
@@ -21,42 +22,41 @@ using testing::WriteBytes;
 
 // Counts every call of the probe and of the registry, and asks for a stop at
 // the call numbered `tripAt` (1 for the first), before doing it.
-class TrippingRegistry : public RegistryAccess {
+class TrippingRegistry : public testing::ForwardingRegistry {
  public:
-  TrippingRegistry(RegistryAccess& inner, BatchState& state) : inner_(inner), state_(state) {}
+  TrippingRegistry(RegistryAccess& inner, BatchState& state)
+      : ForwardingRegistry(inner), state_(state) {}
 
   void Count() {
     if (++calls == tripAt) state_.RequestStop();
   }
   long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
     Count();
-    return inner_.RegConnectRegistryA(machine, root, result);
+    return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
   }
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t sam, RegKey* result) override {
     Count();
-    return inner_.RegOpenKeyExA(key, subKey, options, sam, result);
+    return ForwardingRegistry::RegOpenKeyExA(key, subKey, options, sam, result);
   }
   long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override {
     Count();
-    return inner_.RegEnumKeyExA(key, index, name);
+    return ForwardingRegistry::RegEnumKeyExA(key, index, name);
   }
   long RegQueryValueExA(RegKey key, const std::string& value, std::uint32_t* type,
                         std::vector<std::uint8_t>* data) override {
     Count();
-    return inner_.RegQueryValueExA(key, value, type, data);
+    return ForwardingRegistry::RegQueryValueExA(key, value, type, data);
   }
   long RegCloseKey(RegKey key) override {
     Count();
-    return inner_.RegCloseKey(key);
+    return ForwardingRegistry::RegCloseKey(key);
   }
-  std::string SystemMessageText(long code) override { return inner_.SystemMessageText(code); }
 
   std::size_t calls = 0;
   std::size_t tripAt = 0;
 
  private:
-  RegistryAccess& inner_;
   BatchState& state_;
 };
 

@@ -12,6 +12,7 @@
 #include "quickcheck/check_sequence.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/forwarding_registry.h"
 
 namespace glimmora {
 namespace {
@@ -21,33 +22,32 @@ constexpr long kErrorNetnameDeleted = 64;
 // The memory registry behind a connection that breaks at the call numbered
 // `breakAt` (1 for the first) after a connect: from there every call fails,
 // as the calls on a dead link do, until the next connect opens a new one.
-class BreakingRegistry : public RegistryAccess {
+class BreakingRegistry : public testing::ForwardingRegistry {
  public:
-  explicit BreakingRegistry(RegistryAccess& inner) : inner_(inner) {}
+  using ForwardingRegistry::ForwardingRegistry;
 
   long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
     calls_ = 0;
     lost_ = false;
-    return inner_.RegConnectRegistryA(machine, root, result);
+    return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
   }
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t sam, RegKey* result) override {
     *result = kNoKey;
     if (Breaks()) return kErrorNetnameDeleted;
-    return inner_.RegOpenKeyExA(key, subKey, options, sam, result);
+    return ForwardingRegistry::RegOpenKeyExA(key, subKey, options, sam, result);
   }
   long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override {
     if (Breaks()) return kErrorNetnameDeleted;
-    return inner_.RegEnumKeyExA(key, index, name);
+    return ForwardingRegistry::RegEnumKeyExA(key, index, name);
   }
   long RegQueryValueExA(RegKey key, const std::string& value, std::uint32_t* type,
                         std::vector<std::uint8_t>* data) override {
     if (Breaks()) return kErrorNetnameDeleted;
-    return inner_.RegQueryValueExA(key, value, type, data);
+    return ForwardingRegistry::RegQueryValueExA(key, value, type, data);
   }
-  // Releasing a key is local; it works whatever became of the link.
-  long RegCloseKey(RegKey key) override { return inner_.RegCloseKey(key); }
-  std::string SystemMessageText(long code) override { return inner_.SystemMessageText(code); }
+  // Releasing a key is local (the base passes it on); it works whatever
+  // became of the link.
   bool ConnectionLost(RegKey) override { return lost_; }
 
   std::size_t breakAt = 0;  // 0: never
@@ -58,7 +58,6 @@ class BreakingRegistry : public RegistryAccess {
     return lost_;
   }
 
-  RegistryAccess& inner_;
   std::size_t calls_ = 0;
   bool lost_ = false;
 };

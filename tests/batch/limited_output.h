@@ -1,0 +1,30 @@
+#pragma once
+// An output that takes a fixed number of bytes in all, then nothing: a disk
+// that fills up part-way through a header or a batch.
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "batch/batch_files.h"
+
+namespace glimmora::testing {
+
+class LimitedOutput : public OutputStream {
+ public:
+  LimitedOutput(std::unique_ptr<OutputStream> file, std::size_t limit)
+      : file_(std::move(file)), limit_(limit) {}
+  std::size_t Write(std::string_view bytes) override {
+    const std::size_t accepted = bytes.size() < limit_ ? bytes.size() : limit_;
+    limit_ -= accepted;
+    return file_->Write(bytes.substr(0, accepted));
+  }
+  bool Close() override { return file_->Close(); }
+
+ private:
+  std::unique_ptr<OutputStream> file_;
+  std::size_t limit_;
+};
+
+}  // namespace glimmora::testing
