@@ -17,6 +17,7 @@
 #include <fstream>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cli/credentials.h"
@@ -330,27 +331,66 @@ TEST_F(RegistryRpcTest, SilentPeerIsBadNetPathWithinTheDeadline) {
   EXPECT_LT(took, 3500ms);
 }
 
-// The server's processes that serve one client connection each: children of
-// its main smbd named "smbd".
-std::set<int> ConnectionProcesses() {
-  std::set<int> pids;
-  std::FILE* pidFile = std::fopen((ServerDir() + "/pid/smbd.pid").c_str(), "r");
-  int main = 0;
-  if (pidFile == nullptr || std::fscanf(pidFile, "%d", &main) != 1) main = 0;
-  if (pidFile != nullptr) std::fclose(pidFile);
+// Sockets a process holds open, by inode.
+std::set<std::string> SocketInodes(const std::filesystem::path& fdDir) {
+  std::set<std::string> inodes;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(fdDir, error)) {
+    const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+    if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  return inodes;
+}
+
+struct TcpSocket {
+  std::string local;  // as /proc/net/tcp writes it: "0100007F:01BD"
+  std::string remote;
+  std::string state;  // "01" is established
+  std::string inode;
+};
+
+std::vector<TcpSocket> TcpSockets() {
+  std::vector<TcpSocket> sockets;
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);  // the heading
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, skip;
+    TcpSocket socket;
+    fields >> slot >> socket.local >> socket.remote >> socket.state;
+    for (int i = 0; i < 5; ++i) fields >> skip;  // queues, timers, retransmits, uid, timeout
+    fields >> socket.inode;
+    sockets.push_back(socket);
+  }
+  return sockets;
+}
+
+// The server process that serves this process's one connection to the test
+// server: the smbd holding the other end of its TCP socket. Other tests may
+// connect to the same server at the same time, so neither "the newest smbd"
+// nor "the one that appeared" will do. 0 when there is not exactly one.
+int ServingProcess() {
+  const std::string server = "0100007F:01BD";  // 127.0.0.1:445
+  const std::set<std::string> own = SocketInodes("/proc/self/fd");
+  const std::vector<TcpSocket> sockets = TcpSockets();
+  std::vector<std::string> ourEnds;
+  for (const TcpSocket& socket : sockets) {
+    if (socket.state == "01" && socket.remote == server && own.count(socket.inode) != 0)
+      ourEnds.push_back(socket.local);
+  }
+  if (ourEnds.size() != 1) return 0;
+  std::string serverInode;
+  for (const TcpSocket& socket : sockets) {
+    if (socket.local == server && socket.remote == ourEnds[0]) serverInode = socket.inode;
+  }
+  if (serverInode.empty()) return 0;
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     const std::string name = entry.path().filename();
     if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream status(entry.path() / "status");
-    std::string line, comm;
-    int parent = -1;
-    while (std::getline(status, line)) {
-      if (line.rfind("Name:", 0) == 0) comm = line.substr(line.find_first_not_of(" \t", 5));
-      if (line.rfind("PPid:", 0) == 0) parent = std::atoi(line.c_str() + 5);
-    }
-    if (main != 0 && parent == main && comm == "smbd") pids.insert(std::atoi(name.c_str()));
+    if (SocketInodes(entry.path() / "fd").count(serverInode) != 0) return std::atoi(name.c_str());
   }
-  return pids;
+  return 0;
 }
 
 // Stops one process of the test server for a while; it goes on however the test ends.
@@ -369,17 +409,13 @@ TEST_F(RegistryRpcTest, CallsAreBoundedByTheRequestTimeout) {
   RpcOptions options = TestOptions();
   options.requestTimeout = 1s;
   RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), options);
-  const std::set<int> before = ConnectionProcesses();
   RegKey root = kNoKey;
   ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), 0);
   ScopedRegKey ownedRoot(registry, root);
-  std::vector<int> ours;
-  for (int pid : ConnectionProcesses()) {
-    if (before.count(pid) == 0) ours.push_back(pid);
-  }
-  ASSERT_EQ(ours.size(), 1u) << "cannot tell which server process serves this connection";
+  const int serving = ServingProcess();
+  ASSERT_NE(serving, 0) << "cannot tell which server process serves this connection";
   {
-    PausedProcess paused(ours[0]);
+    PausedProcess paused(serving);
     RegKey key = kNoKey;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), kErrorTimeout);
@@ -412,7 +448,6 @@ TEST_F(RegistryRpcTest, TheThreadDeadlineCutsTheConnectAndTheCalls) {
     EXPECT_LT(took, 2s);
   }
 
-  const std::set<int> before = ConnectionProcesses();
   RegKey root = kNoKey;
   ASSERT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), 0);
   ScopedRegKey ownedRoot(registry, root);
@@ -425,12 +460,9 @@ TEST_F(RegistryRpcTest, TheThreadDeadlineCutsTheConnectAndTheCalls) {
   ASSERT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), 0);
   registry.RegCloseKey(key);
 
-  std::vector<int> ours;
-  for (int pid : ConnectionProcesses()) {
-    if (before.count(pid) == 0) ours.push_back(pid);
-  }
-  ASSERT_EQ(ours.size(), 1u) << "cannot tell which server process serves this connection";
-  PausedProcess paused(ours[0]);
+  const int serving = ServingProcess();
+  ASSERT_NE(serving, 0) << "cannot tell which server process serves this connection";
+  PausedProcess paused(serving);
   const ScopedDeadline deadline(DeadlineClock::now() + 1s);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(registry.RegOpenKeyExA(root, kDisplay, 0, kKeyRead, &key), kErrorTimeout);
