@@ -29,7 +29,7 @@ bool IsAsciiLetterOrDigit(char c) {
 
 // The fields, quoted where they would be misread, joined by commas, with CR LF.
 std::string ResultLine(std::initializer_list<std::string_view> fields) {
-  return CsvLine(std::vector<std::string>(fields.begin(), fields.end()));
+  return CsvLineFromViews(std::span<const std::string_view>(fields.begin(), fields.size()));
 }
 
 }  // namespace

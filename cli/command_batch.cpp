@@ -79,6 +79,15 @@ std::string Elapsed(std::chrono::steady_clock::duration duration) {
   return text;
 }
 
+// A name as progress shows it. Names come from the input file: no control
+// character reaches the terminal, and a runaway line of the input is not
+// printed whole once a second (the output file carries it whole).
+constexpr std::size_t kShownNameBytes = 256;
+
+std::string ShownName(std::string_view name) {
+  return ShortPrintableText(name, kShownNameBytes);
+}
+
 // Progress on stderr: on a terminal one line rewritten in place, elsewhere a
 // line each time the workstation under examination changes.
 class ProgressDisplay {
@@ -91,8 +100,7 @@ class ProgressDisplay {
 
   void Show() {
     if (parallel_) return ShowParallel();
-    // Names come from the input file: no control character reaches the terminal.
-    const std::string workstation = PrintableText(state_.CurrentWorkstation());
+    const std::string workstation = ShownName(state_.CurrentWorkstation());
     if (!terminal_) {
       if (!workstation.empty() && workstation != lastWorkstation_)
         std::fprintf(stderr, "%s%s\n", LoadText(kTextChecking).c_str(), workstation.c_str());
@@ -114,7 +122,7 @@ class ProgressDisplay {
   // in input order: the one the output waits for.
   void ShowParallel() {
     std::vector<std::string> inFlight = state_.WorkstationsInFlight();
-    for (std::string& name : inFlight) name = PrintableText(name);
+    for (std::string& name : inFlight) name = ShownName(name);
     std::string checking;
     if (!inFlight.empty()) {
       char count[32];

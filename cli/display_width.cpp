@@ -120,4 +120,15 @@ std::string PrintableText(std::string_view text) {
   return out;
 }
 
+std::string ShortPrintableText(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return PrintableText(text);
+  std::size_t cut = 0;
+  while (cut < text.size()) {
+    const std::size_t length = CharacterLength(text.substr(cut));
+    if (cut + length > maxBytes) break;
+    cut += length;
+  }
+  return PrintableText(text.substr(0, cut)) + "...";
+}
+
 }  // namespace glimmora::cli

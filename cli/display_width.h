@@ -17,4 +17,8 @@ std::size_t DisplayWidth(std::string_view text);
 // cursor or send commands to the terminal.
 std::string PrintableText(std::string_view text);
 
+// The printable text of at most the first `maxBytes` bytes, cut between
+// characters and followed by "..." where it was cut.
+std::string ShortPrintableText(std::string_view text, std::size_t maxBytes);
+
 }  // namespace glimmora::cli

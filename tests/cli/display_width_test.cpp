@@ -29,5 +29,17 @@ TEST(DisplayWidthTest, ControlCharactersCannotReachTheTerminal) {
 #endif
 }
 
+TEST(DisplayWidthTest, ShortTextsAreCutBetweenCharacters) {
+  EXPECT_EQ(ShortPrintableText("PC01", 4), "PC01");
+  EXPECT_EQ(ShortPrintableText("PC01\x1b", 8), "PC01?");
+  EXPECT_EQ(ShortPrintableText("PC012345", 4), "PC01...");
+  EXPECT_EQ(ShortPrintableText(std::string(100000000, 'y'), 256), std::string(256, 'y') + "...");
+#ifndef _WIN32
+  // Three bytes a character: the second would end after the limit of 5.
+  EXPECT_EQ(ShortPrintableText("汎用機", 5), "汎...");
+  EXPECT_EQ(ShortPrintableText("汎用機", 6), "汎用...");
+#endif
+}
+
 }  // namespace
 }  // namespace glimmora::cli
