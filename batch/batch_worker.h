@@ -38,8 +38,10 @@ class BatchState {
   std::int32_t failed = 0;  // 0, or -1 when the batch stopped on a failure
   std::uint32_t failureStyle = 0;
   std::string failureText;
-  // The file the failure concerns, for a front end that names it.
+  // The file the failure concerns, and the system's reason, for a front end
+  // that names them (the command line; the page shows the text alone).
   std::string failurePath;
+  std::string failureReason;
 
   // Set by the page before the worker starts; the worker takes copies.
   std::string inputPath;
