@@ -215,7 +215,8 @@ bool OutputFile::Close() {
   if (!file_) return true;
   errno = 0;
   const bool flushed = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
-  if (!flushed && failureReason_.empty()) failureReason_ = SystemErrorText(errno != 0 ? errno : EIO);
+  if (!flushed && failureReason_.empty())
+    failureReason_ = SystemErrorText(errno != 0 ? errno : EIO);
   errno = 0;
   const bool closed = std::fclose(file_.release()) == 0;
   if (!closed && failureReason_.empty()) failureReason_ = SystemErrorText(errno != 0 ? errno : EIO);

@@ -151,8 +151,7 @@ WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::
   return WorkstationOutcome::kFinished;
 }
 
-void ReportBatchFailure(BatchState& state, std::string text, std::string path,
-                        std::string reason) {
+void ReportBatchFailure(BatchState& state, std::string text, std::string path, std::string reason) {
   state.failureText = std::move(text);
   state.failurePath = std::move(path);
   state.failureReason = std::move(reason);

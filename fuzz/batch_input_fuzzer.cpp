@@ -139,8 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bool nul = false;
   const std::string text = ListText(delivered, &nul);
   const bool endedEarly = text.find('\x1a') != std::string::npos;
-  FUZZ_CHECK(input.ReadFailed() ==
-             ((nul || stream.failAt <= stream.bytes.size()) && !endedEarly));
+  FUZZ_CHECK(input.ReadFailed() == ((nul || stream.failAt <= stream.bytes.size()) && !endedEarly));
   if (!input.ReadFailed()) FUZZ_CHECK(lines == ExpectedLines(text));
   return 0;
 }

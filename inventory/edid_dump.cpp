@@ -167,9 +167,8 @@ int ParseRegistryHex(std::string_view list, std::vector<std::uint8_t>* bytes,
     const char c = list[i];
     if (c == '\\') {
       const std::size_t lineEnd = list.find('\n', i);
-      const std::string_view rest = list.substr(i + 1, lineEnd == std::string_view::npos
-                                                           ? std::string_view::npos
-                                                           : lineEnd - i - 1);
+      const std::string_view rest = list.substr(
+          i + 1, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - i - 1);
       if (!TrimBlanks(rest).empty()) {
         *errorText = "a backslash that does not end its line";
         return -1;

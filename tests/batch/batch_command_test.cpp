@@ -175,7 +175,8 @@ TEST_F(BatchCommandTest, FileFailuresNameTheFileAndTheReasonAndExitWithOne) {
   const std::string missing = dir_.File("missing.txt");
   CommandResult run = RunBatch({"--offline", dir_.path().string(), missing, outputPath_});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Contains(run.err, "Input file open error. " + missing + ": No such file or directory"))
+  EXPECT_TRUE(
+      Contains(run.err, "Input file open error. " + missing + ": No such file or directory"))
       << run.err;
   EXPECT_EQ(ReadBytes(outputPath_), "kept\r\n");
 

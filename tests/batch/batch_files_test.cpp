@@ -111,17 +111,20 @@ TEST(InputFile, MarkedListsAreReadAsTheirText) {
     std::string bytes;
     Lines lines;
   } cases[] = {
-      {"UTF-16 LE", Utf16(u"pc01\r\n# note\r\npc02, room 3\r\n"),
+      {"UTF-16 LE",
+       Utf16(u"pc01\r\n# note\r\npc02, room 3\r\n"),
        {"pc01", "# note", "pc02, room 3", ""}},
       {"UTF-16 BE", Utf16(u"pc01\r\npc02", true), {"pc01", "pc02"}},
       {"lone CR", Utf16(u"pc\r01\n\r"), {"pc\r01", "\r"}},
       {"Ctrl-Z", Utf16(u"pc01\n\x1Apc02\n"), {"pc01", ""}},
       {"odd last byte", Utf16(u"pc01") + "p", {"pc01"}},
-      {"non-ASCII", Utf16(u"caf\u00E9 1\npc\u7DCF\u52D9", true),
+      {"non-ASCII",
+       Utf16(u"caf\u00E9 1\npc\u7DCF\u52D9", true),
        {AnsiFromUtf8("caf\xC3\xA9 1"), AnsiFromUtf8("pc\xE7\xB7\x8F\xE5\x8B\x99")}},
       {"surrogate pairs over a long line", Utf16(pairs), {AnsiFromUtf8(pairsUtf8)}},
       {"UTF-8 mark", "\xEF\xBB\xBFpc01\r\npc02\n", {"pc01", "pc02", ""}},
-      {"UTF-8 mark, non-ASCII", "\xEF\xBB\xBF\xC3\xA9quipe\npc01",
+      {"UTF-8 mark, non-ASCII",
+       "\xEF\xBB\xBF\xC3\xA9quipe\npc01",
        {AnsiFromUtf8("\xC3\xA9quipe"), "pc01"}},
       {"mark alone", "\xFF\xFE", {""}},
   };
@@ -136,13 +139,14 @@ TEST(InputFile, MarkedListsAreReadAsTheirText) {
   // NUL is no text: UTF-16 without its mark is refused when opened, so the
   // output stays untouched; a NUL further on fails the read there, and the
   // line it cut gives no name.
-  for (const std::string& unmarked : {Utf16(u"pc01\n", false, false),
-                                      Utf16(u"pc01\n", true, false), std::string("\0", 1)}) {
+  for (const std::string& unmarked :
+       {Utf16(u"pc01\n", false, false), Utf16(u"pc01\n", true, false), std::string("\0", 1)}) {
     const ListRead read = ReadList(unmarked);
     EXPECT_FALSE(read.opened);
     EXPECT_NE(read.reason.find("NUL"), std::string::npos) << read.reason;
   }
-  for (const std::string& later : {std::string("pc01\npc02\0\n", 11), Utf16(std::u16string_view(u"pc01\npc02\0", 10))}) {
+  for (const std::string& later :
+       {std::string("pc01\npc02\0\n", 11), Utf16(std::u16string_view(u"pc01\npc02\0", 10))}) {
     const ListRead read = ReadList(later);
     ASSERT_TRUE(read.opened);
     EXPECT_EQ(read.lines, (Lines{"pc01", ""}));

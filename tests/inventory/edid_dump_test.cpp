@@ -82,8 +82,7 @@ TEST(EdidDump, AnythingElseIsRawBytes) {
 // "hex:", over lines that end in a backslash.
 TEST(EdidDump, RegistryExportBytesAreHex) {
   const Bytes header = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x10, 0xAC};
-  for (std::string_view text : {"00,ff,ff,ff,ff,ff,ff,00,10,ac",
-                                "00,FF,ff,ff,ff,ff,ff,0,10,ac,\n",
+  for (std::string_view text : {"00,ff,ff,ff,ff,ff,ff,00,10,ac", "00,FF,ff,ff,ff,ff,ff,0,10,ac,\n",
                                 "\"EDID\"=hex:00,ff,ff,ff,\\\r\n  ff,ff,ff,00,\\\r\n  10,ac\r\n",
                                 "  hex(3):00,ff,ff,ff,ff,ff,ff,00,10,ac"}) {
     const Parsed parsed = Parse(text);
