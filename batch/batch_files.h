@@ -25,25 +25,50 @@ using UniqueFile = UniqueHandle<StdioFileTraits>;
 
 // A workstation list read one byte at a time, with the rules of a text-mode
 // stream on Windows: CR LF reads as LF, any other CR stays, and Ctrl-Z (0x1A)
-// ends the input as if the file ended there.
+// ends the input as if the file ended there. The rules apply to the list's
+// text, not to its encoding: a list that begins with a byte-order mark (UTF-16
+// LE or BE, as Notepad saves "Unicode" and PowerShell's > writes, or UTF-8) is
+// read as the program's 8-bit text, the ANSI code page on Windows and UTF-8
+// elsewhere. A NUL is no text: reading fails where one is met.
 class InputFile {
  public:
-  explicit InputFile(UniqueFile file) noexcept : file_(std::move(file)) {}
+  // Reads what tells a byte-order mark (up to three bytes). A file whose very
+  // first read fails, or that starts with a NUL without a mark (UTF-16 that
+  // lost its mark), has failed at once.
+  explicit InputFile(UniqueFile file);
 
   // False at the end of the input (the end indicator is then set).
   bool ReadByte(char* byte);
   // The end indicator: set once a read has met the end, or a CR has looked
   // ahead and found the end behind it.
   bool AtEnd() const { return atEnd_; }
-  // Whether the end was a read error rather than the end of the file.
+  // Whether the end was a failure (a read error, a NUL) rather than the end
+  // of the file.
   bool ReadFailed() const { return readFailed_; }
+  // Why, for a message: the system's reason, or that the list holds NUL bytes.
+  const std::string& FailureReason() const { return failureReason_; }
 
  private:
+  enum class Encoding { kBytes, kUtf8, kUtf16Le, kUtf16Be };
+
+  int NextFileByte();
+  bool DecodeMore();
+  int NextTextByte();
   int NextRawByte();
+  void Fail(std::string reason);
 
   UniqueFile file_;
+  Encoding encoding_ = Encoding::kBytes;
+  std::string peeked_;  // read while looking for the mark, not yet taken
+  std::string text_;    // decoded, not yet taken
+  std::size_t textPosition_ = 0;
+  int pushedBack_ = -1;     // a byte a CR looked ahead at
+  bool fileEnded_ = false;  // the file gave its end (or an error)
+  std::string fileError_;   // the system's reason when that end was an error
+  bool nulAhead_ = false;   // decoding stopped at a NUL, behind the text decoded
   bool atEnd_ = false;
   bool readFailed_ = false;
+  std::string failureReason_;
 };
 
 // Where result lines go. The real file is OutputFile; tests put a stream in
@@ -56,6 +81,9 @@ class OutputStream {
   // Writes out whatever is still buffered and closes; false when bytes that
   // were accepted could not reach the file.
   virtual bool Close() = 0;
+  // The system's reason for the last write or close that failed; empty when
+  // there is none to give.
+  virtual std::string FailureReason() const { return {}; }
 };
 
 // The result file itself, unbuffered: each Write goes to the system at once,
@@ -72,25 +100,33 @@ class OutputFile : public OutputStream {
   OutputFile& operator=(const OutputFile&) = delete;
   std::size_t Write(std::string_view bytes) override;
   bool Close() override;
+  std::string FailureReason() const override { return failureReason_; }
 
  private:
   std::intptr_t handle_;
+  std::string failureReason_;
 };
 
-// Null when the file cannot be opened for reading, or its first byte cannot be
-// read (a directory, a file the system refuses to read).
-std::unique_ptr<InputFile> OpenInputFile(const std::string& path);
+// Null when the file cannot be opened for reading, or its start cannot be read
+// as a list (a directory, a file the system refuses to read, a NUL at its
+// start), with *reason saying why when it is given.
+std::unique_ptr<InputFile> OpenInputFile(const std::string& path, std::string* reason = nullptr);
 // Creates or truncates the file, locked so that no other batch writes it at
 // the same time; null when that is not possible, with *reason (when given)
-// saying why if the file is in use. A file another batch holds is refused
-// before it is truncated, so its content stays as that batch writes it.
+// saying why. A file another batch holds is refused before it is truncated,
+// so its content stays as that batch writes it.
 std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path,
                                              std::string* reason = nullptr);
 // The reason OpenOutputFile gives for a file another program holds locked.
 inline constexpr std::string_view kOutputFileInUse = "in use by another batch";
 
-// One line without its LF; empty at the end of the input. The caller tests
-// AtEnd() after each line, so a last line without a line end is still read.
+// The system's text for an errno value from opening `path`; a directory is
+// said to be one (Windows refuses to open one as "permission denied").
+std::string FileErrorReason(const std::string& path, int error);
+
+// One line without its LF; empty at the end of the input, and when the input
+// failed inside the line (the line is not whole). The caller tests AtEnd()
+// after each line, so a last line without a line end is still read.
 std::string ReadInputLine(InputFile& input);
 // Whether what ReadInputLine gave is no line but the end of the input: nothing
 // was read. An empty line still ended in its LF.

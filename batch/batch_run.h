@@ -18,7 +18,8 @@ struct BatchFiles {
 };
 
 // Fills the failure report; the style and flag say it is an error.
-void ReportBatchFailure(BatchState& state, std::string text, std::string path = {});
+void ReportBatchFailure(BatchState& state, std::string text, std::string path = {},
+                        std::string reason = {});
 
 // Resets the report and progress counts, opens the input and then the output
 // and writes the header line. False when the batch cannot go on: the report

@@ -1,5 +1,6 @@
 #include "batch/batch_worker.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -150,9 +151,10 @@ WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::
   return WorkstationOutcome::kFinished;
 }
 
-void ReportBatchFailure(BatchState& state, std::string text, std::string path) {
+void ReportBatchFailure(BatchState& state, std::string text, std::string path, std::string reason) {
   state.failureText = std::move(text);
   state.failurePath = std::move(path);
+  state.failureReason = std::move(reason);
   state.failureStyle = kFailureStyleError;
   state.failed = -1;
 }
@@ -169,24 +171,25 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
   state.workstationsFinished.store(0);
 
   // The input is opened first, so a missing input leaves an existing output untouched.
-  files->input = OpenInputFile(inputPath);
+  std::string reason;
+  files->input = OpenInputFile(inputPath, &reason);
   if (!files->input) {
-    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath);
+    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, std::move(reason));
     return false;
   }
   // Creating the output would empty the very list being read.
   std::error_code ignored;
   if (std::filesystem::equivalent(inputPath, outputPath, ignored)) {
     files->input.reset();
-    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath);
+    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath,
+                       "it is the input file itself");
     return false;
   }
-  std::string reason;
+  reason.clear();
   files->output = services.openOutputFile(outputPath, &reason);
   if (!files->output) {
     files->input.reset();
-    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath);
-    state.failureReason = std::move(reason);
+    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath, std::move(reason));
     return false;
   }
   if (WriteHeaderLine(*files->output) != 0) {
@@ -200,14 +203,16 @@ void CloseBatchFiles(BatchState& state, BatchFiles* files, bool writeFailed,
                      const std::string& inputPath, const std::string& outputPath) {
   state.SetCurrentWorkstation({});
   const bool inputFailed = files->input->ReadFailed();
+  const std::string inputReason = files->input->FailureReason();
   files->input.reset();
   // Bytes still buffered can fail to reach the disk only now (a full disk).
   const bool closed = files->output->Close();
+  const std::string outputReason = files->output->FailureReason();
   files->output.reset();
   if (writeFailed || !closed)
-    ReportBatchFailure(state, LoadText(kTextOutputWriteError), outputPath);
+    ReportBatchFailure(state, LoadText(kTextOutputWriteError), outputPath, outputReason);
   else if (inputFailed)
-    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath);
+    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, inputReason);
 }
 
 int WriteWorkstationLines(OutputStream& output, const std::vector<std::string>& lines) {

@@ -38,8 +38,8 @@ class BatchState {
   std::int32_t failed = 0;  // 0, or -1 when the batch stopped on a failure
   std::uint32_t failureStyle = 0;
   std::string failureText;
-  // The file the failure concerns, for a front end that names it, and what
-  // is known of why beyond the text (empty when nothing is).
+  // The file the failure concerns, and the system's reason, for a front end
+  // that names them (the command line; the page shows the text alone).
   std::string failurePath;
   std::string failureReason;
 

@@ -24,7 +24,10 @@ std::size_t OutputFile::Write(std::string_view bytes) {
   while (written < bytes.size()) {
     const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
     if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
+    if (count <= 0) {
+      if (failureReason_.empty()) failureReason_ = FileErrorReason({}, count < 0 ? errno : ENOSPC);
+      break;
+    }
     written += static_cast<std::size_t>(count);
   }
   return written;
@@ -35,13 +38,18 @@ bool OutputFile::Close() {
   const int fd = static_cast<int>(handle_);
   handle_ = -1;
   // Closing releases the lock.
-  return ::close(fd) == 0;
+  if (::close(fd) == 0) return true;
+  if (failureReason_.empty()) failureReason_ = FileErrorReason({}, errno);
+  return false;
 }
 
 std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::string* reason) {
   // Not truncated on opening: a file another batch is writing must stay as it is.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
+  if (fd < 0) {
+    if (reason != nullptr) *reason = FileErrorReason(path, errno);
+    return nullptr;
+  }
   auto file = std::make_unique<OutputFile>(fd);
   // A device or a pipe (/dev/null, /dev/stdout) is neither locked nor truncated.
   struct stat status {};
@@ -52,7 +60,10 @@ std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::strin
     if (reason != nullptr) *reason = kOutputFileInUse;
     return nullptr;
   }
-  if (::ftruncate(fd, 0) != 0) return nullptr;
+  if (::ftruncate(fd, 0) != 0) {
+    if (reason != nullptr) *reason = FileErrorReason(path, errno);
+    return nullptr;
+  }
   return file;
 }
 

@@ -3,6 +3,8 @@
 // it while it is open.
 #include <windows.h>
 
+#include <cerrno>
+
 #include "batch/batch_files.h"
 
 namespace glimmora {
@@ -12,6 +14,24 @@ HANDLE AsHandle(std::intptr_t handle) {
   return reinterpret_cast<HANDLE>(handle);
 }
 const std::intptr_t kNoHandle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+
+// The reason of a failed file call in the words the other platforms use.
+std::string LastErrorReason(const std::string& path) {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FileErrorReason(path, ENOENT);
+    case ERROR_ACCESS_DENIED:
+      return FileErrorReason(path, EACCES);
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return FileErrorReason(path, ENOSPC);
+    case ERROR_INVALID_NAME:
+      return FileErrorReason(path, EINVAL);
+    default:
+      return FileErrorReason(path, EIO);
+  }
+}
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -25,8 +45,11 @@ std::size_t OutputFile::Write(std::string_view bytes) {
     const std::size_t chunk = bytes.size() - written;
     DWORD count = 0;
     const DWORD asked = chunk > 0x40000000u ? 0x40000000u : static_cast<DWORD>(chunk);
-    if (!WriteFile(AsHandle(handle_), bytes.data() + written, asked, &count, nullptr) || count == 0)
+    if (!WriteFile(AsHandle(handle_), bytes.data() + written, asked, &count, nullptr) ||
+        count == 0) {
+      if (failureReason_.empty()) failureReason_ = LastErrorReason({});
       break;
+    }
     written += count;
   }
   return written;
@@ -36,7 +59,9 @@ bool OutputFile::Close() {
   if (handle_ == kNoHandle) return true;
   const HANDLE handle = AsHandle(handle_);
   handle_ = kNoHandle;
-  return CloseHandle(handle) != 0;
+  if (CloseHandle(handle) != 0) return true;
+  if (failureReason_.empty()) failureReason_ = LastErrorReason({});
+  return false;
 }
 
 std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::string* reason) {
@@ -45,11 +70,16 @@ std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::strin
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_SHARING_VIOLATION && reason != nullptr) *reason = kOutputFileInUse;
+    if (reason != nullptr)
+      *reason = GetLastError() == ERROR_SHARING_VIOLATION ? std::string(kOutputFileInUse)
+                                                          : LastErrorReason(path);
     return nullptr;
   }
   auto file = std::make_unique<OutputFile>(reinterpret_cast<std::intptr_t>(handle));
-  if (GetFileType(handle) == FILE_TYPE_DISK && !SetEndOfFile(handle)) return nullptr;
+  if (GetFileType(handle) == FILE_TYPE_DISK && !SetEndOfFile(handle)) {
+    if (reason != nullptr) *reason = LastErrorReason(path);
+    return nullptr;
+  }
   return file;
 }
 

@@ -394,10 +394,11 @@ int RunBatchCommand(const Arguments& arguments) {
     return kExitStopped;
   }
   if (state.failed != 0) {
-    const std::string reason = state.failureReason.empty() ? "" : " (" + state.failureReason + ")";
+    // The program's own text, then the file and the system's reason.
     if (!state.failurePath.empty())
-      std::fprintf(stderr, "glimmora batch: %s: %s%s\n", state.failurePath.c_str(),
-                   state.failureText.c_str(), reason.c_str());
+      std::fprintf(stderr, "glimmora batch: %s %s%s%s\n", state.failureText.c_str(),
+                   state.failurePath.c_str(), state.failureReason.empty() ? "" : ": ",
+                   state.failureReason.c_str());
     else
       std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
     return 1;

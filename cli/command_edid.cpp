@@ -22,8 +22,9 @@ struct FileTraits {
 };
 using UniqueFile = UniqueHandle<FileTraits>;
 
-// The whole file, or -1 and the system's reason (a directory fails here too:
-// it opens on POSIX but cannot be read).
+// The whole file, or -1 and the reason: the system's (a directory fails here
+// too: it opens on POSIX but cannot be read), or that the file is larger than
+// any dump (/dev/zero would otherwise fill the memory).
 int ReadWholeFile(const std::string& path, std::string* contents, std::string* errorText) {
   UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) {
@@ -33,9 +34,16 @@ int ReadWholeFile(const std::string& path, std::string* contents, std::string* e
   std::string data;
   char chunk[4096];
   std::size_t got = 0;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) data.append(chunk, got);
+  while (data.size() <= kMaxEdidDumpSize &&
+         (got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+    data.append(chunk, got);
   if (std::ferror(file.get())) {
     *errorText = std::strerror(errno);
+    return -1;
+  }
+  if (data.size() > kMaxEdidDumpSize) {
+    *errorText = "larger than " + std::to_string(kMaxEdidDumpSize >> 20) +
+                 " MiB, more than an EDID dump holds";
     return -1;
   }
   *contents = std::move(data);
@@ -83,6 +91,15 @@ int RunEdidCommand(const Arguments& arguments) {
       std::fprintf(stderr, "glimmora: %s: %s\n", path.c_str(), errorText.c_str());
       status = 1;
       continue;
+    }
+    // Decoded all the same (any block decodes), but a script must notice that
+    // this is likely no EDID at all: text taken as bytes, a wrong file.
+    if (!HasEdidHeader(block)) {
+      std::fprintf(stderr,
+                   "glimmora: %s: warning: no EDID header (00 FF FF FF FF FF FF 00) at the "
+                   "start; decoded all the same\n",
+                   path.c_str());
+      status = 1;
     }
     const EdidFields fields = DecodeEdid(block);
     if (args.size() > 1) {

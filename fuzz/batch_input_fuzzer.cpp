@@ -1,7 +1,7 @@
 // Workstation lists of any bytes through ReadInputLine and
 // ExtractWorkstationName, read the way the batch worker reads them: lines
 // until the end indicator, a name from each. Multibyte characters cut in half,
-// zero bytes, lone CRs and Ctrl-Z anywhere included.
+// zero bytes, lone CRs, Ctrl-Z anywhere and byte-order marks included.
 //
 // The first byte, when the input has one, says after how many bytes of the
 // rest the stream fails with a read error (255: never), so that a list
@@ -20,6 +20,7 @@
 #include "batch/batch_files.h"
 #include "common/ansi_text.h"
 #include "fuzz/fuzz_check.h"
+#include "inventory/ansi_conversion.h"
 
 namespace glimmora {
 namespace {
@@ -43,18 +44,45 @@ ssize_t ReadMemory(void* cookie, char* buffer, std::size_t size) {
   return static_cast<ssize_t>(count);
 }
 
-// The lines a text-mode stream gives for the bytes: the input ends at the
+// The text a list's bytes hold: behind a UTF-16 byte-order mark its code
+// units (an odd last byte dropped) as UTF-8, behind a UTF-8 mark the bytes
+// after it, otherwise the bytes; each up to the first NUL, which fails the
+// read (*nul).
+std::string ListText(std::string_view bytes, bool* nul) {
+  *nul = false;
+  if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+    const bool bigEndian = bytes[0] == '\xFE';
+    std::string units;  // little-endian
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      const char low = bigEndian ? bytes[i + 1] : bytes[i];
+      const char high = bigEndian ? bytes[i] : bytes[i + 1];
+      if (low == '\0' && high == '\0') {
+        *nul = true;
+        break;
+      }
+      units += low;
+      units += high;
+    }
+    return Utf8FromUtf16(units);
+  }
+  const std::string_view body = bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes;
+  const std::size_t zero = body.find('\0');
+  *nul = zero != std::string_view::npos;
+  return std::string(body.substr(0, zero));
+}
+
+// The lines a text-mode stream gives for the text: the input ends at the
 // first Ctrl-Z, CR LF reads as LF, and an input ending in LF has a last,
 // empty line.
-std::vector<std::string> ExpectedLines(std::string_view bytes) {
-  bytes = bytes.substr(0, bytes.find('\x1a'));
+std::vector<std::string> ExpectedLines(std::string_view text) {
+  text = text.substr(0, text.find('\x1a'));
   std::vector<std::string> lines(1);
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-    if (bytes[i] == '\n')
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (text[i] == '\n')
       lines.emplace_back();
     else
-      lines.back().push_back(bytes[i]);
+      lines.back().push_back(text[i]);
   }
   return lines;
 }
@@ -105,11 +133,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // The reader goes on to the end of the data, where the failing stream fails,
-  // unless a Ctrl-Z before that ends the input.
+  // or to a NUL, which fails it too, unless a Ctrl-Z before that ends the input.
   const std::size_t readable = std::min(stream.bytes.size(), stream.failAt);
   const std::string_view delivered = stream.bytes.substr(0, readable);
-  const bool endedEarly = delivered.find('\x1a') != std::string_view::npos;
-  FUZZ_CHECK(input.ReadFailed() == (stream.failAt <= stream.bytes.size() && !endedEarly));
-  if (!input.ReadFailed()) FUZZ_CHECK(lines == ExpectedLines(delivered));
+  bool nul = false;
+  const std::string text = ListText(delivered, &nul);
+  const bool endedEarly = text.find('\x1a') != std::string::npos;
+  FUZZ_CHECK(input.ReadFailed() == ((nul || stream.failAt <= stream.bytes.size()) && !endedEarly));
+  if (!input.ReadFailed()) FUZZ_CHECK(lines == ExpectedLines(text));
   return 0;
 }

@@ -46,6 +46,10 @@ def edid_seeds():
                     for i in range(0, 128, 16)).encode() + b"\n")
     for length in (0, 1, 125, 126, 127, 129):
         write("edid_fuzzer", "cut-%d.bin" % length, block[:length])
+    # A value copied from a registry export, lines ending in a backslash.
+    write("edid_fuzzer", "reg-value.txt",
+          b'"EDID"=hex:' + b",\\\r\n  ".join(
+              b",".join(b"%02x" % b for b in block[i:i + 16]) for i in range(0, 128, 16)) + b"\r\n")
 
 
 def registry_seeds():
@@ -99,6 +103,9 @@ def input_seeds():
         "lone-cr": b"pc01\rpc02\r\r\npc03\r",
         "zero-bytes": b"pc\x0001\n\x00\npc02",
         "csv": b"Name,Room\r\nPC01,101\r\n\"PC02\",102\r\n\\\\PC03\r\n",
+        "utf16le": "\ufeffpc01\r\n\u65e5\u672c\U0001f5a5\r\n\ud800x\x1ay".encode("utf-16-le", "surrogatepass"),
+        "utf16be": "\ufeffpc01\npc02\r".encode("utf-16-be") + b"\x00",
+        "utf8-mark": b"\xef\xbb\xbfpc01\r\n\xc3\xa9\npc02",
     }
     for name, data in lists.items():
         write("batch_input_fuzzer", name, b"\xff" + data)

@@ -56,6 +56,7 @@ class LineReader {
   bool Next(std::string_view* line) {
     if (position_ >= text_.size()) return false;
     const std::size_t stop = text_.find_first_of("\r\n", position_);
+    lineEnded_ = stop != std::string_view::npos;
     if (stop == std::string_view::npos) {
       *line = text_.substr(position_);
       position_ = text_.size();
@@ -68,11 +69,15 @@ class LineReader {
     return true;
   }
   std::size_t lineNumber() const { return lineNumber_; }
+  // Whether the line last given had a line end: the last line of a file that
+  // was cut off has none.
+  bool lineEnded() const { return lineEnded_; }
 
  private:
   std::string_view text_;
   std::size_t position_ = 0;
   std::size_t lineNumber_ = 0;
+  bool lineEnded_ = false;
 };
 
 class ExportParser {
@@ -249,13 +254,23 @@ class ExportParser {
 
     // Where each continued line begins in the joined text, to name the line of a bad byte.
     std::vector<std::pair<std::size_t, std::size_t>> lineStarts = {{0, lines.lineNumber()}};
+    // A file that ends where a line promised more, or in the middle of a
+    // continued line, was cut off: the bytes read are not the whole value.
+    constexpr const char* kCutOff = "the file ends inside a value continued over lines";
     std::string joined(TrimBlanks(data));
     while (!joined.empty() && joined.back() == '\\') {
       joined.pop_back();
       std::string_view next;
-      if (!lines.Next(&next)) break;  // a last line that ends in a backslash
+      if (!lines.Next(&next)) {
+        errorLine_ = lines.lineNumber();
+        return kCutOff;
+      }
       lineStarts.emplace_back(joined.size(), lines.lineNumber());
       joined += TrimBlanks(next);
+      if (!lines.lineEnded()) {
+        errorLine_ = lines.lineNumber();
+        return kCutOff;
+      }
     }
     auto lineAt = [&lineStarts](std::size_t offset) {
       std::size_t line = lineStarts.front().second;

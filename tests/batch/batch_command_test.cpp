@@ -169,20 +169,85 @@ TEST_F(BatchCommandTest, SeveralJobsWriteTheSameInventory) {
   }
 }
 
-TEST_F(BatchCommandTest, FileFailuresNameTheFileAndExitWithOne) {
+// Each text of the program is followed by the file and the system's reason.
+TEST_F(BatchCommandTest, FileFailuresNameTheFileAndTheReasonAndExitWithOne) {
   WriteBytes(outputPath_, "kept\r\n");
   const std::string missing = dir_.File("missing.txt");
   CommandResult run = RunBatch({"--offline", dir_.path().string(), missing, outputPath_});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Contains(run.err, missing + ": Input file open error.")) << run.err;
+  EXPECT_TRUE(
+      Contains(run.err, "Input file open error. " + missing + ": No such file or directory"))
+      << run.err;
+  EXPECT_EQ(ReadBytes(outputPath_), "kept\r\n");
+
+  const std::string directory = dir_.path().string();
+  run = RunBatch({"--offline", directory, directory, outputPath_});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "Input file open error. " + directory + ": Is a directory"))
+      << run.err;
   EXPECT_EQ(ReadBytes(outputPath_), "kept\r\n");
 
   const std::string input = dir_.File("workstations.txt");
   WriteBytes(input, "pc01\n");
   const std::string unwritable = dir_.File("no-such-directory/inventory.csv");
-  run = RunBatch({"--offline", dir_.path().string(), input, unwritable});
+  run = RunBatch({"--offline", directory, input, unwritable});
   EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Contains(run.err, unwritable + ": Output file open error.")) << run.err;
+  EXPECT_TRUE(
+      Contains(run.err, "Output file open error. " + unwritable + ": No such file or directory"))
+      << run.err;
+  run = RunBatch({"--offline", directory, input, directory});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "Output file open error. " + directory + ": Is a directory"))
+      << run.err;
+#ifdef __linux__
+  run = RunBatch({"--offline", directory, input, "/dev/full"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "Output file write error. /dev/full: No space left on device"))
+      << run.err;
+#endif
+}
+
+// Each byte of an ASCII text as a UTF-16 code unit.
+std::string Utf16FromAscii(std::string_view text, bool bigEndian) {
+  std::string bytes;
+  for (char c : text) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  return bytes;
+}
+
+// A list saved as "Unicode" (UTF-16 with its byte-order mark) or as UTF-8
+// with a mark gives the inventory the plain list gives. One that holds NUL
+// bytes otherwise (UTF-16 that lost its mark) is refused, naming the file,
+// and the output stays as it was.
+TEST_F(BatchCommandTest, ListsSavedAsUnicodeGiveTheSameInventory) {
+  const std::string list = ReadBytes(kSourceDir + "/examples/workstations.txt");
+  ASSERT_FALSE(list.empty());
+  const std::string input = dir_.File("workstations.txt");
+  const struct {
+    const char* what;
+    std::string bytes;
+  } encodings[] = {
+      {"UTF-16 LE", "\xFF\xFE" + Utf16FromAscii(list, false)},
+      {"UTF-16 BE", "\xFE\xFF" + Utf16FromAscii(list, true)},
+      {"UTF-8", "\xEF\xBB\xBF" + list},
+  };
+  for (const auto& encoding : encodings) {
+    WriteBytes(input, encoding.bytes);
+    const CommandResult run =
+        RunBatch({"--offline", kSourceDir + "/examples/fleet/", input, outputPath_});
+    EXPECT_EQ(run.status, 0) << encoding.what << ": " << run.err;
+    EXPECT_EQ(glimmora::testing::WithoutSourceDirectory(ReadBytes(outputPath_)),
+              glimmora::testing::ExpectedFleetInventory())
+        << encoding.what;
+  }
+
+  WriteBytes(outputPath_, "kept\r\n");
+  WriteBytes(input, Utf16FromAscii(list, false));
+  const CommandResult run =
+      RunBatch({"--offline", kSourceDir + "/examples/fleet/", input, outputPath_});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "Input file open error. " + input + ": the list holds NUL bytes"))
+      << run.err;
+  EXPECT_EQ(ReadBytes(outputPath_), "kept\r\n");
 }
 
 TEST_F(BatchCommandTest, UsageErrorsExitWithTwo) {
@@ -326,7 +391,7 @@ TEST_F(InterruptTest, ASecondBatchOnTheSameOutputIsRefusedAndChangesNothing) {
                  dir_.File("second.txt"));
   EXPECT_EQ(second.Wait(), 1);
   const std::string err = ReadBytes(dir_.File("second.txt"));
-  EXPECT_TRUE(Contains(err, outputPath_ + ": Output file open error. (in use by another batch)"))
+  EXPECT_TRUE(Contains(err, "Output file open error. " + outputPath_ + ": in use by another batch"))
       << err;
   EXPECT_EQ(ReadBytes(outputPath_), before);
 

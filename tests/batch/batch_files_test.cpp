@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
@@ -54,10 +55,104 @@ TEST(ReadInputLine, CtrlZEndsTheInput) {
   EXPECT_EQ(ReadAllLines("pc01\r\x1A"), (Lines{"pc01\r"}));
 }
 
-TEST(ReadInputLine, LongLinesAndZeroBytesAreKept) {
+TEST(ReadInputLine, LongLinesAreKept) {
   const std::string longName(100000, 'w');
   EXPECT_EQ(ReadAllLines(longName + "\n"), (Lines{longName, ""}));
-  EXPECT_EQ(ReadAllLines(std::string("a\0b\n", 4)), (Lines{std::string("a\0b", 3), ""}));
+}
+
+// A list as Notepad saves it as "Unicode" (and PowerShell's > writes it), or
+// as UTF-8 with a mark: a byte-order mark, then the text.
+std::string Utf16(std::u16string_view text, bool bigEndian = false, bool mark = true) {
+  std::string bytes;
+  for (char16_t unit : std::u16string(mark ? u"\xFEFF" : u"") + std::u16string(text)) {
+    const char low = static_cast<char>(unit & 0xFF);
+    const char high = static_cast<char>(unit >> 8);
+    bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+  }
+  return bytes;
+}
+
+struct ListRead {
+  bool opened = false;
+  std::string reason;  // of a failed open or read
+  Lines lines;
+  bool failed = false;
+};
+
+ListRead ReadList(std::string_view bytes) {
+  TempDir dir;
+  WriteBytes(dir.File("list.txt"), bytes);
+  ListRead read;
+  std::unique_ptr<InputFile> input = OpenInputFile(dir.File("list.txt"), &read.reason);
+  read.opened = input != nullptr;
+  while (input && !input->AtEnd()) read.lines.push_back(ReadInputLine(*input));
+  if (input) {
+    read.failed = input->ReadFailed();
+    read.reason = input->FailureReason();
+  }
+  return read;
+}
+
+// The line rules apply to the text, whatever its encoding; the text comes out
+// as the program's 8-bit text (UTF-8 here, the ANSI code page on Windows).
+TEST(InputFile, MarkedListsAreReadAsTheirText) {
+  const std::u16string pairs = [] {
+    std::u16string text = u"a";  // so that a piece of 4,096 units would end inside a pair
+    for (int i = 0; i < 3000; ++i) text += u"\U0001F5A5";
+    return text;
+  }();
+  const std::string pairsUtf8 = [] {
+    std::string text = "a";
+    for (int i = 0; i < 3000; ++i) text += "\xF0\x9F\x96\xA5";
+    return text;
+  }();
+  const struct {
+    const char* what;
+    std::string bytes;
+    Lines lines;
+  } cases[] = {
+      {"UTF-16 LE",
+       Utf16(u"pc01\r\n# note\r\npc02, room 3\r\n"),
+       {"pc01", "# note", "pc02, room 3", ""}},
+      {"UTF-16 BE", Utf16(u"pc01\r\npc02", true), {"pc01", "pc02"}},
+      {"lone CR", Utf16(u"pc\r01\n\r"), {"pc\r01", "\r"}},
+      {"Ctrl-Z", Utf16(u"pc01\n\x1Apc02\n"), {"pc01", ""}},
+      {"odd last byte", Utf16(u"pc01") + "p", {"pc01"}},
+      {"non-ASCII",
+       Utf16(u"caf\u00E9 1\npc\u7DCF\u52D9", true),
+       {AnsiFromUtf8("caf\xC3\xA9 1"), AnsiFromUtf8("pc\xE7\xB7\x8F\xE5\x8B\x99")}},
+      {"surrogate pairs over a long line", Utf16(pairs), {AnsiFromUtf8(pairsUtf8)}},
+      {"UTF-8 mark", "\xEF\xBB\xBFpc01\r\npc02\n", {"pc01", "pc02", ""}},
+      {"UTF-8 mark, non-ASCII",
+       "\xEF\xBB\xBF\xC3\xA9quipe\npc01",
+       {AnsiFromUtf8("\xC3\xA9quipe"), "pc01"}},
+      {"mark alone", "\xFF\xFE", {""}},
+  };
+  for (const auto& list : cases) {
+    const ListRead read = ReadList(list.bytes);
+    ASSERT_TRUE(read.opened) << list.what << ": " << read.reason;
+    EXPECT_EQ(read.lines, list.lines) << list.what;
+    EXPECT_FALSE(read.failed) << list.what << ": " << read.reason;
+  }
+  EXPECT_EQ(ExtractWorkstationName(ReadList(Utf16(u"pc01,room 3")).lines.at(0)), "PC01");
+
+  // NUL is no text: UTF-16 without its mark is refused when opened, so the
+  // output stays untouched; a NUL further on fails the read there, and the
+  // line it cut gives no name.
+  for (const std::string& unmarked :
+       {Utf16(u"pc01\n", false, false), Utf16(u"pc01\n", true, false), std::string("\0", 1)}) {
+    const ListRead read = ReadList(unmarked);
+    EXPECT_FALSE(read.opened);
+    EXPECT_NE(read.reason.find("NUL"), std::string::npos) << read.reason;
+  }
+  for (const std::string& later :
+       {std::string("pc01\npc02\0\n", 11), Utf16(std::u16string_view(u"pc01\npc02\0", 10))}) {
+    const ListRead read = ReadList(later);
+    ASSERT_TRUE(read.opened);
+    EXPECT_EQ(read.lines, (Lines{"pc01", ""}));
+    EXPECT_TRUE(read.failed);
+    EXPECT_NE(read.reason.find("NUL"), std::string::npos) << read.reason;
+  }
 }
 
 TEST(ExtractWorkstationName, TakesTheFirstTokenInUpperCase) {

@@ -133,12 +133,60 @@ TEST_F(CliEdid, MalformedHexIsReported) {
 
 TEST_F(CliEdid, EmptyModelStaysEmpty) {
   std::string block(128, '\0');
+  block.replace(0, 8, "\x00\xFF\xFF\xFF\xFF\xFF\xFF\x00", 8);
   block.replace(54, 18, std::string("\0\0\0\xFF\0SN-7\n        ", 18));
   const std::string file = TempPath("serial_only.bin");
   WriteFile(file, block);
   const CliResult run = RunCli({"edid", file});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.substr(0, run.out.find("Monitor Size")), "Model: \nSerial Number: SN-7\n");
+}
+
+// The block as a registry export shows it: "EDID"=hex:00,ff,..., 16 bytes a
+// line, each line but the last ending in a backslash.
+std::string RegistryValueText(const std::string& bytes) {
+  std::string text = "\"EDID\"=hex:";
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(bytes[i]));
+    text += byte;
+    if (i + 1 < bytes.size()) text += i % 16 == 15 ? ",\\\r\n  " : ",";
+  }
+  return text + "\r\n";
+}
+
+// Text copied from a registry export is hex; other text without the EDID
+// header is decoded all the same, with a warning and status 1; a file larger
+// than any dump is not read into memory.
+TEST_F(CliEdid, RegistryTextIsHexAndWhatIsNoEdidIsFlagged) {
+  const std::string copied = TempPath("dell_reg.txt");
+  WriteFile(copied, RegistryValueText(HexToBytes(kDellHex)));
+  const CliResult reg = RunCli({"edid", copied});
+  EXPECT_EQ(reg.status, 0) << reg.err;
+  EXPECT_EQ(reg.out, kDellFields);
+  EXPECT_EQ(reg.err, "");
+
+  const std::string text = TempPath("note.txt");
+  WriteFile(text, "Model DELL S3222HN, bought 2022\n");
+  const CliResult raw = RunCli({"edid", text});
+  EXPECT_EQ(raw.status, 1);
+  EXPECT_NE(raw.out.find("EDID Version: "), std::string::npos) << raw.out;
+  EXPECT_EQ(raw.err, "glimmora: " + text +
+                         ": warning: no EDID header (00 FF FF FF FF FF FF 00) at the start; "
+                         "decoded all the same\n");
+
+  const std::string large = TempPath("large.bin");
+  WriteFile(large, HexToBytes(kDellHex) + std::string((1 << 20) - 127, '\0'));
+  std::vector<std::string> tooLarge = {large};
+#ifdef __linux__
+  tooLarge.push_back("/dev/zero");
+#endif
+  for (const std::string& file : tooLarge) {
+    const CliResult run = RunCli({"edid", file});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "glimmora: " + file + ": larger than 1 MiB, more than an EDID dump holds\n");
+  }
 }
 
 TEST_F(CliEdid, UsageErrors) {

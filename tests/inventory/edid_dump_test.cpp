@@ -78,6 +78,36 @@ TEST(EdidDump, AnythingElseIsRawBytes) {
   EXPECT_EQ(text.bytes, (Bytes{'0', 'x', '0', '0', ' ', '0', 'x', 'f', 'f'}));
 }
 
+// Bytes copied from a registry export, with or without the value name and
+// "hex:", over lines that end in a backslash.
+TEST(EdidDump, RegistryExportBytesAreHex) {
+  const Bytes header = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x10, 0xAC};
+  for (std::string_view text : {"00,ff,ff,ff,ff,ff,ff,00,10,ac", "00,FF,ff,ff,ff,ff,ff,0,10,ac,\n",
+                                "\"EDID\"=hex:00,ff,ff,ff,\\\r\n  ff,ff,ff,00,\\\r\n  10,ac\r\n",
+                                "  hex(3):00,ff,ff,ff,ff,ff,ff,00,10,ac"}) {
+    const Parsed parsed = Parse(text);
+    ASSERT_EQ(parsed.result, 0) << text << ": " << parsed.error;
+    EXPECT_EQ(parsed.bytes, header) << text;
+  }
+  const struct {
+    std::string_view text;
+    std::string_view error;
+  } bad[] = {
+      {"00,,ff", "comma-separated hex: no byte between two commas"},
+      {"00,fff,10", "comma-separated hex: 'fff' is not a byte of one or two hex digits"},
+      {"00,ff\\ 10\n", "comma-separated hex: a backslash that does not end its line"},
+      {"\"EDID\"=hex:", "no EDID bytes"},
+  };
+  for (const auto& [text, error] : bad) {
+    const Parsed parsed = Parse(text);
+    EXPECT_EQ(parsed.result, -1) << text;
+    EXPECT_EQ(parsed.error, error) << text;
+  }
+  EXPECT_TRUE(HasEdidHeader(header));
+  EXPECT_FALSE(HasEdidHeader(Bytes(header.begin(), header.begin() + 7)));
+  EXPECT_FALSE(HasEdidHeader(Bytes{0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00}));
+}
+
 TEST(EdidDump, NothingToDecodeIsAnError) {
   for (std::string_view contents : {"", " \r\n\t\n"}) {
     const Parsed parsed = Parse(contents);

@@ -213,6 +213,14 @@ TEST(RegistryExportTest, MalformedFilesNameTheirFirstBadLine) {
       {"REGEDIT4\n[HKLM\\A]\n\"V\"=hex:00,,01\n", 3, "a hex byte that is not 1 or 2 hex digits"},
       {"REGEDIT4\n[HKLM\\A]\n\"V\"=hex:00,\\\n  01,\\\n  0g\n", 5,
        "a hex byte that is not 1 or 2 hex digits"},
+      // Cut off inside a value that goes on over lines: after a backslash, or
+      // in the middle of a continued line (no line end).
+      {"REGEDIT4\n[HKLM\\A]\n\"V\"=hex:00,\\", 3,
+       "the file ends inside a value continued over lines"},
+      {"REGEDIT4\n[HKLM\\A]\n\"V\"=hex:00,\\\r\n  01,\\\r\n", 4,
+       "the file ends inside a value continued over lines"},
+      {"REGEDIT4\n[HKLM\\A]\n\"V\"=hex:00,\\\n  01,\\\n  0", 5,
+       "the file ends inside a value continued over lines"},
       {"REGEDIT4\n[HKLM\\A]\n\"V\"=qword:00\n", 3,
        "value data that is neither a string, a dword, hex bytes nor \"-\""},
       {"REGEDIT4\n[HKLM\\A]\nV=\"1\"\n", 3, "a line that is neither a key, a value nor a comment"},
@@ -234,12 +242,13 @@ TEST(RegistryExportTest, HexListsMayEndInACommaAndGoOnOverLines) {
                                         "  03 , 4,\\\n"
                                         "\n"
                                         "\"W\"=hex:0a,\n"
-                                        "\"Last\"=hex:ff,\\"),
+                                        "\"Last\"=hex:ff,\\\n"
+                                        "  fe\r\n"),
                                   root, &error))
       << error.line << error.reason;
   EXPECT_EQ(Data(root, "A", "V"), "\x01\x02\x03\x04"s);
   EXPECT_EQ(Data(root, "A", "W"), "\x0a"s);
-  EXPECT_EQ(Data(root, "A", "Last"), "\xff"s);
+  EXPECT_EQ(Data(root, "A", "Last"), "\xff\xfe"s);
 }
 
 std::vector<std::uint8_t> ReadSample(const std::string& name) {
