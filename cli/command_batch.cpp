@@ -104,6 +104,7 @@ class UninterruptedOutput : public OutputStream {
     return file_->Write(bytes);
   }
   bool Close() override { return file_->Close(); }
+  std::string FailureReason() const override { return file_->FailureReason(); }
 
  private:
   std::unique_ptr<OutputStream> file_;

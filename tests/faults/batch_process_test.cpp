@@ -365,7 +365,9 @@ TEST_F(FullDiskTest, TheBatchStopsWithAWriteErrorAndKeepsWhatWasWritten) {
   const std::string output = mountPoint_ + "/inventory.csv";
   const testing::Ended ended = RunBatch(kFleet, input, output);
   EXPECT_EQ(ended.status, 1);
-  EXPECT_NE(err_.find(output + ": " + std::string(kWriteError)), std::string::npos) << err_;
+  EXPECT_NE(err_.find(std::string(kWriteError) + " " + output + ": No space left on device"),
+            std::string::npos)
+      << err_;
   const std::string file = ReadBytes(output);
   // Everything that reached the disk is what a roomy disk got, from the start.
   EXPECT_GT(file.size(), WorkstationGroups(complete).front().size());

@@ -96,6 +96,42 @@ TEST(SecretsTest, PasswordIsNotInTheProcessListOrTheOutput) {
   }
 }
 
+// A process that holds a password is kept out of core dumps. The system shows
+// it in the owner of /proc/PID: a dumpable process owns its entries, one that
+// is not leaves them to root. So the program runs as nobody here.
+TEST(SecretsTest, AProcessHoldingAPasswordCannotBeDumped) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the program as another user";
+  testing::ScopedEnv english{"LC_ALL", "C"};
+  glimmora::testing::TempDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  // A copy the other user can reach whatever the checkout's permissions.
+  const std::string program = dir.File("glimmora");
+  std::filesystem::copy_file(GLIMMORA_CLI_PATH, program);
+  std::filesystem::create_directories(dir.File("exports"));
+  const std::string fifo = dir.File("list.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+  for (const bool withPassword : {false, true}) {
+    std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                     program, "batch", "--offline", dir.File("exports")};
+    if (withPassword) args.insert(args.end(), {"-U", "reader%" + std::string(kPassword)});
+    args.insert(args.end(), {fifo, dir.File("inventory.csv")});
+    testing::Spawned batch("/usr/bin/setpriv", args, dir.File(withPassword ? "with" : "without"));
+    ASSERT_GT(batch.pid(), 0);
+    int writer = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
+      writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(writer, 0) << "the batch did not open its input: " << ReadBytes(batch.errPath());
+    struct stat status {};
+    ASSERT_EQ(stat(("/proc/" + std::to_string(batch.pid()) + "/status").c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, withPassword ? 0u : 65534u) << (withPassword ? "with" : "without");
+    close(writer);
+    EXPECT_EQ(batch.Wait().status, 0) << ReadBytes(batch.errPath());
+  }
+}
+
 }  // namespace
 }  // namespace glimmora
 #endif  // __linux__
