@@ -111,8 +111,8 @@ TEST(SecretsTest, AProcessHoldingAPasswordCannotBeDumped) {
   const std::string fifo = dir.File("list.fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
   for (const bool withPassword : {false, true}) {
-    std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                     program, "batch", "--offline", dir.File("exports")};
+    std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",   program,
+                                     "batch",         "--offline",     dir.File("exports")};
     if (withPassword) args.insert(args.end(), {"-U", "reader%" + std::string(kPassword)});
     args.insert(args.end(), {fifo, dir.File("inventory.csv")});
     testing::Spawned batch("/usr/bin/setpriv", args, dir.File(withPassword ? "with" : "without"));
