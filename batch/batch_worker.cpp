@@ -10,7 +10,7 @@
 #include "batch/batch_thread.h"
 #include "common/ansi_text.h"
 #include "common/deadline.h"
-#include "inventory/registry_scan.h"
+#include "inventory/registry/registry_scan.h"
 #include "resources/texts.h"
 
 namespace glimmora {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "batch/batch_files.h"
-#include "inventory/registry_access.h"
+#include "inventory/registry/registry_access.h"
 
 namespace glimmora {
 

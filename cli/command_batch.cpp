@@ -18,8 +18,8 @@
 #include "cli/display_width.h"
 #include "cli/network_options.h"
 #include "common/ansi_text.h"
-#include "inventory/registry_network.h"
-#include "inventory/registry_offline.h"
+#include "inventory/offline/registry_offline.h"
+#include "inventory/registry/registry_network.h"
 #include "reachability/probe.h"
 #include "resources/texts.h"
 

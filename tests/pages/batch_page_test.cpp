@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
-#include "app/window/file_dialog.h"
 #include "batch/batch_files.h"
-#include "inventory/registry_memory.h"
 #include "reachability/probe.h"
+#include "resources/resource.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/pages/pages_test_support.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/registry_memory.h"
+#include "window/file_dialog.h"
 
 namespace glimmora {
 namespace {
