@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "common/ansi_text.h"
+#include "common/unique_fd.h"
 #include "common/unique_handle.h"
 #include "inventory/offline/export_file.h"
 #include "inventory/registry/registry_access.h"
@@ -17,13 +18,6 @@
 namespace glimmora {
 
 namespace {
-
-struct FileDescriptorTraits {
-  using Handle = int;
-  static Handle Invalid() noexcept { return -1; }
-  static void Close(Handle fd) noexcept { ::close(fd); }
-};
-using UniqueFd = UniqueHandle<FileDescriptorTraits>;
 
 struct DirectoryTraits {
   using Handle = DIR*;

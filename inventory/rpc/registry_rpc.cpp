@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "common/deadline.h"
+#include "common/unique_fd.h"
 #include "common/unique_handle.h"
 #include "inventory/ansi_conversion.h"
 #include "inventory/rpc/rpc_pipe_samba.h"
@@ -44,12 +45,7 @@ struct PipeTraits {
 };
 using UniquePipe = UniqueHandle<PipeTraits>;
 
-struct SocketTraits {
-  using Handle = int;
-  static Handle Invalid() noexcept { return -1; }
-  static void Close(Handle fd) noexcept { ::close(fd); }
-};
-using UniqueSocket = UniqueHandle<SocketTraits>;
+using UniqueSocket = UniqueFd;
 
 struct AddrInfoTraits {
   using Handle = addrinfo*;
