@@ -12,6 +12,7 @@
 #include "batch/batch_worker.h"
 #include "inventory/registry/registry_access.h"
 #include "resources/resource.h"
+#include "window/anchoring.h"
 #include "window/controls.h"
 #include "window/dialog.h"
 
@@ -73,14 +74,9 @@ class CBatchDialog : public CDialog {
   void OnBatchFinished();
   BatchServices WorkerServices();
 
-  // Distances in pixels from the page's right or bottom edge, measured from the
-  // template's layout when the page initialises.
-  int inputEditMargin = 0;   // edit 1004, used for both name edits
-  int browseMargin = 0;      // button 1005, used for both Browse buttons
-  int startRightMargin = 0;  // button 1008
-  int startBottomMargin = 0;
-  int statusRightMargin = 0;  // status line 1009
-  int statusBottomMargin = 0;
+  // The controls' distances from the page's right and bottom edges, measured
+  // from the template's layout when the page initialises.
+  AnchoredLayout layout_;
 
   // What the running worker works with; it lives until the worker has ended.
   BatchServices workerServices_;

@@ -56,19 +56,10 @@ void CQuickDialog::BindControls() {
 BOOL CQuickDialog::OnInitDialog() {
   m_MonitorList.SetUp();
 
-  RECT page;
-  GetClientRect(GetSafeHwnd(), &page);
-  if (HWND name = GetDlgItem(IDC_WORKSTATION_NAME)) {
-    nameRightMargin = page.right - WindowRectInParent(name).right;
-  }
-  if (HWND button = GetDlgItem(IDC_CHECK)) {
-    buttonRightMargin = page.right - WindowRectInParent(button).right;
-  }
-  if (HWND list = GetDlgItem(IDC_MONITOR_LIST)) {
-    const RECT rect = WindowRectInParent(list);
-    listRightMargin = page.right - rect.right;
-    listBottomMargin = page.bottom - rect.bottom;
-  }
+  // The name field and the list stretch with the page, the button follows its right edge.
+  layout_.Measure(GetSafeHwnd(), {{IDC_WORKSTATION_NAME, EdgeRule::kStretch, EdgeRule::kStays},
+                                  {IDC_CHECK, EdgeRule::kFollow, EdgeRule::kStays},
+                                  {IDC_MONITOR_LIST, EdgeRule::kStretch, EdgeRule::kStretch}});
   quickList_ = &m_MonitorList;
   return TRUE;
 }
@@ -79,24 +70,7 @@ void CQuickDialog::OnShowWindow(bool show, UINT /*status*/) {
 }
 
 void CQuickDialog::OnSize(UINT /*sizeType*/, int cx, int cy) {
-  // Right and bottom edges follow the page; an edge that would cross its opposite
-  // stays where it was.
-  if (HWND name = GetDlgItem(IDC_WORKSTATION_NAME)) {
-    RECT rect = WindowRectInParent(name);
-    if (cx - nameRightMargin > rect.left) rect.right = cx - nameRightMargin;
-    MoveWindowTo(name, rect);
-  }
-  if (HWND button = GetDlgItem(IDC_CHECK)) {
-    RECT rect = WindowRectInParent(button);
-    OffsetRect(&rect, cx - buttonRightMargin - rect.right, 0);
-    MoveWindowTo(button, rect);
-  }
-  if (HWND list = GetDlgItem(IDC_MONITOR_LIST)) {
-    RECT rect = WindowRectInParent(list);
-    if (cx - listRightMargin > rect.left) rect.right = cx - listRightMargin;
-    if (cy - listBottomMargin > rect.top) rect.bottom = cy - listBottomMargin;
-    MoveWindowTo(list, rect);
-  }
+  layout_.Apply(GetSafeHwnd(), cx, cy);
 }
 
 bool CQuickDialog::OnCommand(int id, int code, HWND control) {

@@ -12,6 +12,7 @@
 #include "quickcheck/monitor_list.h"
 #include "quickcheck/page/monitor_list_win32.h"
 #include "resources/resource.h"
+#include "window/anchoring.h"
 #include "window/dialog.h"
 
 namespace glimmora {
@@ -48,12 +49,9 @@ class CQuickDialog : public CDialog {
   void OnCheck();
   RegistryAccess& Registry();
 
-  // Distances in pixels from the page's right or bottom edge, measured from the
-  // template's layout when the page initialises.
-  int nameRightMargin = 0;    // name field 1001
-  int buttonRightMargin = 0;  // Check button 1003
-  int listRightMargin = 0;    // list 1002
-  int listBottomMargin = 0;
+  // The controls' distances from the page's right and bottom edges, measured
+  // from the template's layout when the page initialises.
+  AnchoredLayout layout_;
 
   IcmpProbe icmpProbe_;
   ReachabilityProbe* probe_ = &icmpProbe_;
