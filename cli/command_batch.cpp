@@ -31,7 +31,6 @@ constexpr int kExitStopped = 130;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
 constexpr int kMaxJobs = 1024;
 constexpr double kMaxTimeoutSeconds = 86400;
-constexpr auto kDefaultTimeout = std::chrono::seconds(60);
 // Names of workstations under examination shown on the progress line.
 constexpr std::size_t kNamesShownInFlight = 3;
 
@@ -186,7 +185,7 @@ int RunBatchCommand(const Arguments& arguments) {
   NetworkRegistryOptions networkOptions;
   std::string offlineDir;
   int jobs = 1;
-  std::chrono::milliseconds timeout = kDefaultTimeout;
+  std::chrono::milliseconds timeout = kDefaultWorkstationTimeout;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {

@@ -101,6 +101,9 @@ void CBatchDialog::EnableBatchControls(bool enable) {
 
 BatchServices CBatchDialog::WorkerServices() {
   BatchServices services = PlatformBatchServices();
+  // A workstation whose registry connect hangs (advapi32 can wait for minutes)
+  // costs at most this, and a stop or the window's closing ends the wait.
+  services.workstationTimeout = kDefaultWorkstationTimeout;
   if (!networkRegistry_) networkRegistry_ = CreateNetworkRegistry();
   services.registry = networkRegistry_.get();
   services.probe = [](const std::string& name, std::string& text) { return PingHost(name, text); };

@@ -49,7 +49,8 @@ class CBatchDialog : public CDialog {
 
   // For the main window as it closes: a running batch is asked to stop, and its
   // worker is waited for, so that the result file is closed whole and nothing
-  // reaches the page once it is gone.
+  // reaches the page once it is gone. The stop also ends the wait of a call
+  // in progress, so the wait is short.
   void EndBatchBeforeClosing();
 
   // Changes the services of every later batch's worker after the program's
