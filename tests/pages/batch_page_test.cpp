@@ -768,7 +768,8 @@ TEST_F(ClosingDuringAHangingConnect, ClosesPromptlyAndKeepsTheFinishedLines) {
   EXPECT_EQ(steps.stepsRun(), 2);
   EXPECT_EQ(pageBound, kDefaultWorkstationTimeout);
   EXPECT_EQ(hanging.connects(), 1);
-  EXPECT_LT(closeTook, 3000u);
+  // Without the stop the wait would last until the hanging call came back (30 s).
+  EXPECT_LT(closeTook, 10000u);
   EXPECT_FALSE(TheApp().batchState.workerThread.joinable());
   const std::string result = ReadBytes(outputPath);
   ASSERT_GE(result.size(), 2u);
