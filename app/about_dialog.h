@@ -2,8 +2,8 @@
 // The About page: the icon, the version line and what the program does, all
 // fixed texts of its template.
 
-#include "app/resource.h"
-#include "app/window/dialog.h"
+#include "resources/resource.h"
+#include "window/dialog.h"
 
 namespace glimmora {
 

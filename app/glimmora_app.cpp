@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "app/main_dialog.h"
-#include "app/window/message_box.h"
 #include "reachability/probe.h"
 #include "resources/texts.h"
+#include "window/message_box.h"
 
 namespace glimmora {
 

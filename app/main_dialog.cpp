@@ -5,7 +5,7 @@
 #include <initializer_list>
 
 #include "app/glimmora_app.h"
-#include "app/resource.h"
+#include "resources/resource.h"
 #include "resources/texts.h"
 
 namespace glimmora {
@@ -30,7 +30,12 @@ void ShowPage(const CDialog& page, bool show) {
 
 CGlimmoraDlg::CGlimmoraDlg() noexcept
     : CDialog(IDD_GLIMMORA_DIALOG),
-      m_hIcon(LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+      m_hIcon(LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_QuickPage(QuickPageLinks{TheApp().quickListSort, TheApp().m_pQuickList}),
+      m_BatchPage(BatchPageLinks{TheApp().batchState, []() -> CTabCtrl* {
+                                   CGlimmoraDlg* main = TheApp().m_pMainDlg;
+                                   return main != nullptr ? &main->m_TabCtrl : nullptr;
+                                 }}) {}
 
 CGlimmoraDlg::~CGlimmoraDlg() {
   // The pages go with the window while this object is still whole.

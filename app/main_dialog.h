@@ -5,10 +5,10 @@
 #include <windows.h>
 
 #include "app/about_dialog.h"
-#include "app/window/controls.h"
-#include "app/window/dialog.h"
-#include "batch/batch_dialog_win32.h"
-#include "quickcheck/quick_dialog_win32.h"
+#include "batch/page/batch_dialog_win32.h"
+#include "quickcheck/page/quick_dialog_win32.h"
+#include "window/controls.h"
+#include "window/dialog.h"
 
 namespace glimmora {
 

@@ -11,7 +11,7 @@
 #include "batch/batch_thread.h"
 #include "common/ansi_text.h"
 #include "common/deadline.h"
-#include "inventory/registry_scan.h"
+#include "inventory/registry/registry_scan.h"
 #include "resources/texts.h"
 
 namespace glimmora {
@@ -139,8 +139,9 @@ WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::
     return ExamineUntilDone(services, name, stopRequested, lines);
 
   // The waits below the examination (lookup, connect, each registry call) end
-  // by the deadline; the checks between its steps end the examination itself.
-  ScopedDeadline deadline(DeadlineClock::now() + services.workstationTimeout);
+  // by the deadline, or as soon as a stop is asked for; the checks between its
+  // steps end the examination itself.
+  ScopedDeadline deadline(DeadlineClock::now() + services.workstationTimeout, &stopRequested);
   const WorkstationOutcome outcome = ExamineUntilDone(services, name, stopRequested, lines);
   if (stopRequested()) return WorkstationOutcome::kStopped;
   // Whatever a step cut short by the deadline gave (a lookup given up on, a

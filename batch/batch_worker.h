@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "batch/batch_files.h"
-#include "inventory/registry_access.h"
+#include "inventory/registry/registry_access.h"
 
 namespace glimmora {
 
@@ -107,8 +107,14 @@ struct BatchServices {
   int jobs = 1;
   // Longest examination of one workstation; beyond it the workstation gets a
   // failure line saying it timed out, and the batch goes on. Zero: no limit.
+  // Under a limit a stop request also ends the waits of the workstation under
+  // examination (a registry connect that hangs among them).
   std::chrono::milliseconds workstationTimeout{0};
 };
+
+// The limit on one workstation that a batch has unless told otherwise (the
+// command line's --timeout, the Batch page).
+inline constexpr std::chrono::milliseconds kDefaultWorkstationTimeout{60000};
 
 // What became of one workstation's examination.
 enum class WorkstationOutcome {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/credentials.h"
-#include "inventory/registry_rpc.h"
+#include "inventory/rpc/registry_rpc.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "cli/display_width.h"
 #include "cli/network_options.h"
 #include "common/ansi_text.h"
-#include "inventory/registry_network.h"
-#include "inventory/registry_offline.h"
+#include "inventory/offline/registry_offline.h"
+#include "inventory/registry/registry_network.h"
 #include "reachability/probe.h"
 #include "resources/texts.h"
 
@@ -37,7 +37,6 @@ constexpr auto kStopNoticePeriod = std::chrono::milliseconds(50);
 constexpr int kFilesPerJob = 4;
 constexpr int kMaxJobs = 1024;
 constexpr double kMaxTimeoutSeconds = 86400;
-constexpr auto kDefaultTimeout = std::chrono::seconds(60);
 // Names of workstations under examination shown on the progress line.
 constexpr std::size_t kNamesShownInFlight = 3;
 
@@ -246,7 +245,7 @@ int RunBatchCommand(const Arguments& arguments) {
   NetworkRegistryOptions networkOptions;
   std::string offlineDir;
   int jobs = 1;
-  std::chrono::milliseconds timeout = kDefaultTimeout;
+  std::chrono::milliseconds timeout = kDefaultWorkstationTimeout;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {

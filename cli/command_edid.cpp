@@ -7,8 +7,8 @@
 
 #include "cli/commands.h"
 #include "common/unique_handle.h"
-#include "inventory/edid.h"
-#include "inventory/edid_dump.h"
+#include "inventory/edid/edid.h"
+#include "inventory/edid/edid_dump.h"
 #include "resources/texts.h"
 
 namespace glimmora::cli {

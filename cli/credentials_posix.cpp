@@ -8,17 +8,10 @@
 #include <cstring>
 
 #include "cli/credentials.h"
-#include "common/unique_handle.h"
+#include "common/unique_fd.h"
 
 namespace glimmora::cli {
 namespace {
-
-struct FdTraits {
-  using Handle = int;
-  static Handle Invalid() noexcept { return -1; }
-  static void Close(Handle fd) noexcept { ::close(fd); }
-};
-using UniqueFd = UniqueHandle<FdTraits>;
 
 bool ReadWholeFile(const std::string& path, std::string* text, bool* readableByOthers,
                    std::string* error) {

@@ -7,7 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/credentials.h"
-#include "inventory/registry_network.h"
+#include "inventory/registry/registry_network.h"
 
 namespace glimmora::cli {
 

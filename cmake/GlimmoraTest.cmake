@@ -35,6 +35,8 @@ function(glimmora_add_test name)
   glimmora_use_gtest()
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  # Tests reach every layer.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE
     GLIMMORA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     GLIMMORA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data")

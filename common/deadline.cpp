@@ -4,6 +4,7 @@ namespace glimmora {
 
 namespace {
 thread_local std::optional<DeadlineClock::time_point> tDeadline;
+thread_local const DeadlineStop* tStop = nullptr;
 }  // namespace
 
 std::optional<DeadlineClock::time_point> ThreadDeadline() {
@@ -11,7 +12,9 @@ std::optional<DeadlineClock::time_point> ThreadDeadline() {
 }
 
 bool ThreadDeadlinePassed() {
-  return tDeadline && DeadlineClock::now() >= *tDeadline;
+  if (!tDeadline) return false;
+  if (tStop != nullptr && *tStop && (*tStop)()) return true;
+  return DeadlineClock::now() >= *tDeadline;
 }
 
 std::chrono::milliseconds TimeLeftWithin(std::chrono::milliseconds limit) {
@@ -21,12 +24,15 @@ std::chrono::milliseconds TimeLeftWithin(std::chrono::milliseconds limit) {
   return left < limit ? left : limit;
 }
 
-ScopedDeadline::ScopedDeadline(DeadlineClock::time_point deadline) : previous_(tDeadline) {
+ScopedDeadline::ScopedDeadline(DeadlineClock::time_point deadline, const DeadlineStop* stop)
+    : previous_(tDeadline), previousStop_(tStop) {
   tDeadline = deadline;
+  tStop = stop;
 }
 
 ScopedDeadline::~ScopedDeadline() {
   tDeadline = previous_;
+  tStop = previousStop_;
 }
 
 }  // namespace glimmora

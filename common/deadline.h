@@ -6,7 +6,9 @@
 // deadline every operation keeps its own limits.
 //
 // The deadline travels with the thread rather than through the registry and
-// probe interfaces, whose operations stand for fixed system functions.
+// probe interfaces, whose operations stand for fixed system functions. A
+// deadline may come with a stop request: once that is made, the deadline
+// counts as passed, so that a wait under it ends as soon as the stop comes.
 
 #include <chrono>
 #include <condition_variable>
@@ -25,25 +27,35 @@ using DeadlineClock = std::chrono::steady_clock;
 // The calling thread's deadline, if one is set.
 std::optional<DeadlineClock::time_point> ThreadDeadline();
 
-// Whether the calling thread's deadline has come; false when none is set.
+// Whether the calling thread's deadline has come, or its stop request has been
+// made; false when no deadline is set.
 bool ThreadDeadlinePassed();
 
 // `limit`, or the time left before the thread's deadline when that is shorter
 // (never below zero).
 std::chrono::milliseconds TimeLeftWithin(std::chrono::milliseconds limit);
 
-// Sets the calling thread's deadline while it lives; the one before comes back
+// A stop request that ends the waits under a deadline: true once made. It is
+// called from the thread whose deadline it belongs to, and must outlive it.
+using DeadlineStop = std::function<bool()>;
+
+// Sets the calling thread's deadline, and the stop request that cuts it short
+// (none when `stop` is null), while it lives; the ones before come back
 // afterwards.
 class ScopedDeadline {
  public:
-  explicit ScopedDeadline(DeadlineClock::time_point deadline);
+  explicit ScopedDeadline(DeadlineClock::time_point deadline, const DeadlineStop* stop = nullptr);
   ~ScopedDeadline();
   ScopedDeadline(const ScopedDeadline&) = delete;
   ScopedDeadline& operator=(const ScopedDeadline&) = delete;
 
  private:
   std::optional<DeadlineClock::time_point> previous_;
+  const DeadlineStop* previousStop_;
 };
+
+// How often a wait under a deadline looks at the stop request.
+inline constexpr std::chrono::milliseconds kDeadlineStopPoll{50};
 
 // Runs `work` and gives its result; under a deadline on a helper thread that
 // is waited for only until the deadline, after which nullopt comes back and
@@ -72,8 +84,13 @@ std::optional<T> CallBeforeThreadDeadline(std::function<T()> work) {
     return work();
   }
   std::unique_lock<std::mutex> lock(shared->mutex);
-  if (!shared->done.wait_until(lock, *deadline, [&] { return shared->result.has_value(); }))
-    return std::nullopt;
+  // In slices, so that a stop request ends the wait as well as the deadline.
+  while (!shared->result.has_value()) {
+    if (ThreadDeadlinePassed()) return std::nullopt;
+    const auto slice = DeadlineClock::now() + kDeadlineStopPoll;
+    shared->done.wait_until(lock, slice < *deadline ? slice : *deadline,
+                            [&] { return shared->result.has_value(); });
+  }
   return std::move(shared->result);
 }
 

@@ -10,8 +10,8 @@
 
 #include "common/ansi_text.h"
 #include "fuzz/fuzz_check.h"
-#include "inventory/edid.h"
-#include "inventory/edid_dump.h"
+#include "inventory/edid/edid.h"
+#include "inventory/edid/edid_dump.h"
 
 namespace glimmora {
 namespace {

@@ -8,4 +8,4 @@ set(GLIMMORA_FUZZERS
   batch_input_fuzzer
   winreg_response_fuzzer)
 # Every target links these; the batch library brings the inventory with it.
-set(GLIMMORA_FUZZER_LIBS glimmora_batch)
+set(GLIMMORA_FUZZER_LIBS glimmora_batch glimmora_winreg_messages)

@@ -17,9 +17,9 @@
 
 #include "fuzz/fuzz_check.h"
 #include "inventory/monitor_table.h"
-#include "inventory/registry_export.h"
-#include "inventory/registry_scan.h"
-#include "inventory/registry_tree.h"
+#include "inventory/offline/registry_export.h"
+#include "inventory/registry/registry_scan.h"
+#include "inventory/registry/registry_tree.h"
 
 namespace glimmora {
 namespace {

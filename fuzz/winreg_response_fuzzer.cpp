@@ -13,7 +13,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "inventory/ansi_conversion.h"
-#include "inventory/winreg_messages.h"
+#include "inventory/rpc/winreg_messages.h"
 
 namespace glimmora::winreg {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "common/ansi_text.h"
 #include "inventory/monitor_table.h"
-#include "inventory/registry_scan.h"
+#include "inventory/registry/registry_scan.h"
 #include "resources/texts.h"
 
 namespace glimmora {

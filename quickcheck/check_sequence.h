@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "inventory/registry_access.h"
+#include "inventory/registry/registry_access.h"
 #include "quickcheck/monitor_list.h"
 
 namespace glimmora {

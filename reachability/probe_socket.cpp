@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "common/deadline.h"
-#include "common/unique_handle.h"
+#include "common/unique_fd.h"
 #include "reachability/probe.h"
 #include "reachability/probe_socket.h"
 
@@ -23,12 +23,7 @@ namespace glimmora {
 
 namespace {
 
-struct SocketTraits {
-  using Handle = int;
-  static Handle Invalid() noexcept { return -1; }
-  static void Close(Handle h) noexcept { ::close(h); }
-};
-using UniqueSocket = UniqueHandle<SocketTraits>;
+using UniqueSocket = UniqueFd;
 
 constexpr std::size_t kIcmpHeaderSize = 8;
 constexpr std::size_t kMinIpHeaderSize = 20;

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/window/message_box.h"
 #include "resources/texts.h"
+#include "window/message_box.h"
 
 namespace glimmora::testing {
 

@@ -1,14 +1,14 @@
 // The window layer itself: handler results reach the sender, exceptions stop at
 // the window procedure, pages ignore OK and Cancel, boxes and the wait cursor.
-#include "app/window/dialog.h"
+#include "window/dialog.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "app/resource.h"
-#include "app/window/message_box.h"
 #include "app_test_support.h"
+#include "resources/resource.h"
+#include "window/message_box.h"
 
 namespace glimmora {
 namespace {

@@ -11,8 +11,8 @@
 
 #include "app/glimmora_app.h"
 #include "app/main_dialog.h"
-#include "app/resource.h"
 #include "app_test_support.h"
+#include "resources/resource.h"
 
 namespace glimmora {
 namespace {

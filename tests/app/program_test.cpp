@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
 #include "app_test_support.h"
+#include "resources/resource.h"
 
 namespace glimmora {
 namespace {

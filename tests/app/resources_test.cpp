@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "resources/resource.h"
 #include "resources/texts.h"
 
 namespace glimmora {

@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "inventory/registry_memory.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/forwarding_registry.h"
+#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "inventory/registry_access.h"
+#include "inventory/registry/registry_access.h"
 #include "inventory/system_messages.h"
 #include "tests/batch/batch_test_support.h"
 

@@ -17,11 +17,11 @@
 
 #include "batch/batch_worker.h"
 #include "common/deadline.h"
-#include "inventory/registry_memory.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/forwarding_registry.h"
+#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "batch/batch_worker.h"
-#include "inventory/registry_offline.h"
+#include "inventory/offline/registry_offline.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"

@@ -80,5 +80,37 @@ TEST(Deadline, ACallStillRunningAtTheDeadlineIsGivenUpAndItsResultReleasedLater)
   EXPECT_GE(releases->load(), 1);
 }
 
+// A stop request that comes with the deadline makes it count as passed: a call
+// still running is given up as soon as the stop is made, long before the
+// deadline; the stop belongs to the thread's deadline and goes with it.
+TEST(Deadline, AStopWithTheDeadlineEndsTheWaitAtOnce) {
+  std::atomic<bool> stop{false};
+  const DeadlineStop stopRequested = [&stop] { return stop.load(); };
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  const auto start = DeadlineClock::now();
+  {
+    ScopedDeadline deadline(start + 60s, &stopRequested);
+    EXPECT_FALSE(ThreadDeadlinePassed());
+    std::thread stopper([&stop] {
+      std::this_thread::sleep_for(100ms);
+      stop.store(true);
+    });
+    const std::optional<int> result = CallBeforeThreadDeadline<int>([finished] {
+      std::this_thread::sleep_for(3s);
+      finished->store(true);
+      return 1;
+    });
+    stopper.join();
+    EXPECT_FALSE(result.has_value());
+    EXPECT_TRUE(ThreadDeadlinePassed());
+  }
+  // Far less than the call's 3 s, let alone the deadline's minute.
+  EXPECT_LT(DeadlineClock::now() - start, 2500ms);
+  EXPECT_FALSE(finished->load());
+  EXPECT_FALSE(ThreadDeadlinePassed());
+  ScopedDeadline later(DeadlineClock::now() + 10s);
+  EXPECT_FALSE(ThreadDeadlinePassed());
+}
+
 }  // namespace
 }  // namespace glimmora

@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "batch/batch_worker.h"
-#include "inventory/registry_memory.h"
-#include "inventory/registry_scan.h"
+#include "inventory/registry/registry_scan.h"
 #include "quickcheck/check_sequence.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/forwarding_registry.h"
+#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "inventory/monitor_table.h"
-#include "inventory/registry_offline.h"
-#include "inventory/registry_scan.h"
+#include "inventory/offline/registry_offline.h"
+#include "inventory/registry/registry_scan.h"
 #include "tests/faults/export_writer.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/run_process.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "inventory/edid.h"
-#include "inventory/edid_dump.h"
+#include "inventory/edid/edid.h"
+#include "inventory/edid/edid_dump.h"
 #include "tests/support/time_zone.h"
 
 namespace glimmora {

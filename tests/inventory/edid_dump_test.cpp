@@ -1,4 +1,4 @@
-#include "inventory/edid_dump.h"
+#include "inventory/edid/edid_dump.h"
 
 #include <gtest/gtest.h>
 

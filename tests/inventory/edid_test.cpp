@@ -1,4 +1,4 @@
-#include "inventory/edid.h"
+#include "inventory/edid/edid.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "inventory/edid/edid_base_block.h"
 #include "tests/support/time_zone.h"
 
 #ifdef _WIN32
@@ -278,6 +279,47 @@ TEST(EdidBlock, ExtensionBlocksPlayNoPart) {
   block.resize(3 * kBlockSize, 0);
   PutDescriptor(block, 128 + 54, 0xFC, Padded("EXTENSION"));
   ExpectSameFields(DecodeEdid(block), base);
+}
+
+}  // namespace
+}  // namespace glimmora
+
+namespace glimmora {
+namespace {
+
+// The fields as stored: numbers at their offsets, the descriptors' bytes 4 to
+// 17 untouched (reserved byte, line feed and padding included), the last of
+// each tag, none for a tag that is absent, and a short block read as zero-padded.
+TEST(EdidBaseBlock, ReadsTheStoredFieldsAsNumbersAndRawBytes) {
+  std::vector<std::uint8_t> block = ZeroBlock();
+  block[16] = 0xFF;  // model year
+  block[17] = 35;
+  block[18] = 1;
+  block[19] = 4;
+  block[21] = 70;
+  block[22] = 39;
+  PutDescriptor(block, 54, 0xFC, "FIRST");
+  PutDescriptor(block, 72, 0xFC, Padded("DELL U2722D"), 0x20);
+  PutDescriptor(block, 90, 0x10, "");  // a dummy descriptor: neither text
+  block[108] = 1;                      // a detailed timing, not a descriptor
+  block[108 + 3] = 0xFF;
+
+  const EdidBaseBlock fields = DecodeEdidBaseBlock(block);
+  EXPECT_EQ(fields.manufactureWeek, 0xFF);
+  EXPECT_EQ(fields.manufactureYear, 2025);
+  EXPECT_EQ(fields.version, 1);
+  EXPECT_EQ(fields.revision, 4);
+  EXPECT_EQ(fields.widthCm, 70);
+  EXPECT_EQ(fields.heightCm, 39);
+  ASSERT_TRUE(fields.displayNameBytes.has_value());
+  EXPECT_EQ(*fields.displayNameBytes, std::string(" DELL U2722D\n "));
+  EXPECT_FALSE(fields.serialNumberBytes.has_value());
+
+  const std::vector<std::uint8_t> shortBlock(block.begin(), block.begin() + 80);
+  const EdidBaseBlock cut = DecodeEdidBaseBlock(shortBlock);
+  EXPECT_EQ(cut.widthCm, 70);
+  ASSERT_TRUE(cut.displayNameBytes.has_value());
+  EXPECT_EQ(*cut.displayNameBytes, std::string(" DEL") + std::string(10, '\0'));
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <iterator>
 #include <random>
 
-#include "inventory/registry_access.h"
-#include "inventory/registry_export.h"
+#include "inventory/offline/registry_export.h"
+#include "inventory/registry/registry_access.h"
 
 namespace glimmora {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <thread>
 
-#include "inventory/registry_memory.h"
+#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {

@@ -1,8 +1,8 @@
 // Workstations read from export files, through the scan as a check reads them.
 #include <gtest/gtest.h>
 
-#include "inventory/registry_offline.h"
-#include "inventory/registry_scan.h"
+#include "inventory/offline/registry_offline.h"
+#include "inventory/registry/registry_scan.h"
 #include "inventory/system_messages.h"
 #include "resources/texts.h"
 #include "tests/support/scoped_env.h"

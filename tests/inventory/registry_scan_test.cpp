@@ -2,10 +2,10 @@
 // turns into, and that every key opened is closed again.
 #include <gtest/gtest.h>
 
-#include "inventory/registry_memory.h"
-#include "inventory/registry_scan.h"
+#include "inventory/registry/registry_scan.h"
 #include "resources/texts.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/registry_memory.h"
 #include "tests/support/scoped_env.h"
 
 namespace glimmora {

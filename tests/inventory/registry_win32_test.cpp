@@ -8,9 +8,9 @@
 #include <algorithm>
 
 #include "common/deadline.h"
-#include "inventory/registry_scan.h"
-#include "inventory/registry_win32.h"
+#include "inventory/registry/registry_scan.h"
 #include "inventory/system_messages.h"
+#include "inventory/win32/registry_win32.h"
 #include "quickcheck/check_sequence.h"
 #include "resources/texts.h"
 

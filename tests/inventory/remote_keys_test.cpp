@@ -3,7 +3,7 @@
 // handle value given out again starts afresh.
 #include <gtest/gtest.h>
 
-#include "inventory/remote_keys.h"
+#include "inventory/win32/remote_keys.h"
 
 namespace glimmora {
 namespace {

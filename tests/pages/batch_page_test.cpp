@@ -10,19 +10,25 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
-#include "app/window/file_dialog.h"
 #include "batch/batch_files.h"
-#include "inventory/registry_memory.h"
+#include "common/deadline.h"
 #include "reachability/probe.h"
+#include "resources/resource.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/pages/pages_test_support.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/forwarding_registry.h"
+#include "tests/support/registry_memory.h"
+#include "window/file_dialog.h"
 
 namespace glimmora {
 namespace {
@@ -670,6 +676,108 @@ INSTANTIATE_TEST_SUITE_P(EveryWay, ClosingDuringABatch, ::testing::ValuesIn(kClo
                          [](const ::testing::TestParamInfo<CloseWay>& info) {
                            return std::string(info.param.name);
                          });
+
+// A registry whose connect to one workstation hangs the way advapi32's can on
+// a filtered port: the call does not come back until the test is over, and the
+// registry waits for it under the thread's deadline, as the advapi32 back end
+// does. Without a deadline the wait would hold the worker for the whole call.
+class HangingConnectRegistry : public testing::ForwardingRegistry {
+ public:
+  HangingConnectRegistry(RegistryAccess& inner, std::string hangingName)
+      : ForwardingRegistry(inner),
+        hanging_(std::move(hangingName)),
+        gate_(std::make_shared<Gate>()) {}
+  ~HangingConnectRegistry() override { gate_->Open(); }
+
+  long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
+    if (machine != hanging_) return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
+    connects_.fetch_add(1);
+    std::shared_ptr<Gate> gate = gate_;
+    const std::optional<long> code = CallBeforeThreadDeadline<long>([gate] {
+      gate->WaitOpen(std::chrono::seconds(30));
+      return long{kErrorBadNetPath};
+    });
+    *result = kNoKey;
+    return code ? *code : kErrorTimeout;
+  }
+  int connects() const { return connects_.load(); }
+
+ private:
+  struct Gate {
+    void Open() {
+      std::lock_guard<std::mutex> lock(mutex);
+      open = true;
+      opened.notify_all();
+    }
+    void WaitOpen(std::chrono::seconds patience) {
+      std::unique_lock<std::mutex> lock(mutex);
+      opened.wait_for(lock, patience, [this] { return open; });
+    }
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+  };
+  std::string hanging_;
+  std::shared_ptr<Gate> gate_;
+  std::atomic<int> connects_{0};
+};
+
+// The page's worker has the command line's default bound on each workstation,
+// and closing the window while a registry connect hangs takes moments, not the
+// connect's minutes: the finished workstations' lines stay, none of the hanging
+// one, and the file is closed whole.
+class ClosingDuringAHangingConnect : public ::testing::Test, protected BatchPageFixture {
+ protected:
+  static void SetUpTestSuite() {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+  }
+};
+
+TEST_F(ClosingDuringAHangingConnect, ClosesPromptlyAndKeepsTheFinishedLines) {
+  HangingConnectRegistry hanging(registry, "HANG");
+  const std::string inputPath = files.File("in.txt");
+  const std::string outputPath = files.File("out.csv");
+  WriteBytes(inputPath, "PC1\r\nHANG\r\nPC2\r\n");
+
+  CGlimmoraDlg dlg;
+  std::chrono::milliseconds pageBound{0};
+  DWORD closing = 0;
+  testing::TimedSteps steps(
+      {[&] {
+         dlg.m_BatchPage.AdjustWorkerServices([&](BatchServices& services) {
+           pageBound = services.workstationTimeout;
+           services.registry = &hanging;
+           services.probe = probe.Function();
+           services.finishPause = std::chrono::milliseconds(1000);
+         });
+         HWND page = dlg.m_BatchPage.GetSafeHwnd();
+         SetWindowTextA(GetDlgItem(page, IDC_INPUT_FILE), inputPath.c_str());
+         SetWindowTextA(GetDlgItem(page, IDC_OUTPUT_FILE), outputPath.c_str());
+         SendMessageA(GetDlgItem(page, IDC_START), BM_CLICK, 0, 0);
+       },
+       [&] {
+         for (int waited = 0; hanging.connects() < 1 && waited < 5000; waited += 10) Sleep(10);
+         closing = GetTickCount();
+         PostMessageA(dlg.GetSafeHwnd(), WM_SYSCOMMAND, SC_CLOSE, 0);
+       }},
+      [&] { return dlg.GetSafeHwnd(); });
+  dlg.RunModal();
+  const DWORD closeTook = GetTickCount() - closing;
+
+  EXPECT_EQ(steps.stepsRun(), 2);
+  EXPECT_EQ(pageBound, kDefaultWorkstationTimeout);
+  EXPECT_EQ(hanging.connects(), 1);
+  // Without the stop the wait would last until the hanging call came back (30 s).
+  EXPECT_LT(closeTook, 10000u);
+  EXPECT_FALSE(TheApp().batchState.workerThread.joinable());
+  const std::string result = ReadBytes(outputPath);
+  ASSERT_GE(result.size(), 2u);
+  EXPECT_EQ(result.substr(result.size() - 2), "\r\n");
+  EXPECT_EQ(WorkstationsOf(result), (std::vector<std::string>{"PC1", "PC1"}));
+  PumpUntil([] { return false; }, 200);
+  EXPECT_TRUE(boxes.boxes().empty());
+}
 
 }  // namespace
 }  // namespace glimmora

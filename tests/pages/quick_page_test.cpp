@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
-#include "inventory/registry_memory.h"
 #include "quickcheck/icmp_probe.h"
 #include "reachability/probe.h"
+#include "resources/resource.h"
 #include "tests/pages/pages_test_support.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {

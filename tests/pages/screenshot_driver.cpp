@@ -25,11 +25,11 @@
 
 #include "app/glimmora_app.h"
 #include "app/main_dialog.h"
-#include "app/resource.h"
-#include "app/window/message_box.h"
-#include "inventory/registry_offline.h"
+#include "inventory/offline/registry_offline.h"
 #include "reachability/probe.h"
+#include "resources/resource.h"
 #include "resources/texts.h"
+#include "window/message_box.h"
 
 namespace glimmora {
 namespace {

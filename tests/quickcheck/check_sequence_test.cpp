@@ -2,10 +2,10 @@
 // recording page: what the user sees, in which order, and what is left open.
 #include <gtest/gtest.h>
 
-#include "inventory/registry_memory.h"
 #include "quickcheck/check_sequence.h"
 #include "reachability/probe.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/registry_memory.h"
 #include "tests/support/scoped_env.h"
 
 namespace glimmora {

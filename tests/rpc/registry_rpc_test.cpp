@@ -1,6 +1,6 @@
 // The Remote Registry back end against a real Samba server on 127.0.0.1
 // (scripts/samba-test-server, started once per ctest run by a fixture).
-#include "inventory/registry_rpc.h"
+#include "inventory/rpc/registry_rpc.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

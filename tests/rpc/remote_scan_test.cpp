@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "inventory/registry_network.h"
-#include "inventory/registry_offline.h"
-#include "inventory/registry_rpc.h"
-#include "inventory/registry_scan.h"
+#include "inventory/offline/registry_offline.h"
+#include "inventory/registry/registry_network.h"
+#include "inventory/registry/registry_scan.h"
+#include "inventory/rpc/registry_rpc.h"
 #include "inventory/system_messages.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"

@@ -1,4 +1,4 @@
-#include "inventory/winreg_messages.h"
+#include "inventory/rpc/winreg_messages.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "inventory/registry_access.h"
+#include "inventory/registry/registry_access.h"
 
 namespace glimmora::testing {
 

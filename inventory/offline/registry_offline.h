@@ -1,0 +1,57 @@
+#pragma once
+// Registries read from export files: the HKEY_LOCAL_MACHINE of workstation W is
+// the file "W.reg" in one directory, as `reg export` or the registry editor
+// wrote it. Each connect reads and parses the file anew into a tree that lives
+// as long as a key of it is open.
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "inventory/registry/registry_tree.h"
+
+namespace glimmora {
+
+// Whether the name can stand for a file "<name>.reg" inside the directory and
+// nowhere else: not empty, no path separator, no "..", no control character,
+// none of < > : " | ? *, not a device name (CON, NUL, COM1...), and short
+// enough for a file name.
+bool IsExportFileName(std::string_view workstation);
+
+// Connect failures: kErrorBadNetPath (53) when there is no file for the name,
+// kErrorInvalidName (123) when the name cannot be a file name in the directory,
+// kErrorBadDatabase (1009) when the file is not a registry export, and the
+// codes of ReadExportFile (export_file.h) when it cannot be read.
+class OfflineRegistry : public TreeRegistry {
+ public:
+  explicit OfflineRegistry(std::string directory);
+
+  // The file and the reason behind the last failed connect of the calling
+  // thread, e.g. "dir/PC1.reg line 7: a string without its closing quote";
+  // empty after a successful one.
+  std::string LastDiagnostic() const;
+
+  // The system's text for the code; for the code of this thread's last failed
+  // connect, followed by its diagnostic in parentheses, so that the message
+  // built from it names the file and line.
+  std::string SystemMessageText(long code) override;
+
+ protected:
+  long ConnectTree(const std::string& machineName,
+                   std::shared_ptr<const RegistryNode>* root) override;
+
+ private:
+  struct Diagnostic {
+    long code = 0;
+    std::string text;
+  };
+  void SetDiagnostic(long code, std::string text);
+
+  std::string directory_;
+  mutable std::mutex mutex_;
+  std::map<std::thread::id, Diagnostic> diagnostics_;
+};
+
+}  // namespace glimmora

@@ -1,0 +1,33 @@
+#pragma once
+// The registry back end that reaches workstations over the network on this
+// platform. The one place that chooses it, so that another can be put in.
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "common/secret_memory.h"
+#include "inventory/registry/registry_access.h"
+
+namespace glimmora {
+
+struct NetworkRegistryOptions {
+  // Off Windows, who to log on as: NTLM with a user name and password, or the
+  // Kerberos tickets of a credential cache (empty: the default one). On
+  // Windows the logon of the user who runs the program is used.
+  bool kerberos = false;
+  std::string ccache;
+  std::string username;
+  std::string domain;
+  SecretString password;  // wiped when the options go
+  // Bound on reaching a workstation, logon included.
+  std::chrono::milliseconds connectTimeout{10000};
+};
+
+std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptions& options = {});
+
+// Off Windows: whether the Kerberos cache (empty: the default one) holds a
+// ticket the network registry can log on with; when not, *why says so.
+bool NetworkKerberosTicketAvailable(const std::string& ccache, std::string* why);
+
+}  // namespace glimmora

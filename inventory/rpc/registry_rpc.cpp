@@ -1,0 +1,443 @@
+#include "inventory/rpc/registry_rpc.h"
+
+#include <fcntl.h>
+#include <krb5.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "common/deadline.h"
+#include "common/unique_fd.h"
+#include "common/unique_handle.h"
+#include "inventory/ansi_conversion.h"
+#include "inventory/rpc/rpc_pipe_samba.h"
+#include "resources/texts.h"
+
+namespace glimmora {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kSmbPort = "445";
+
+// NTSTATUS values the connect tells apart.
+constexpr std::uint32_t kStatusAccessDenied = 0xC0000022;
+constexpr std::uint32_t kStatusObjectNameNotFound = 0xC0000034;
+constexpr std::uint32_t kStatusNoMemory = 0xC0000017;
+constexpr std::uint32_t kStatusPipeNotAvailable = 0xC00000AC;
+constexpr std::uint32_t kStatusIoTimeout = 0xC00000B5;
+constexpr std::uint32_t kStatusInvalidParameter = 0xC000000D;
+
+// The longest system message text the scan keeps (its buffer holds 259 bytes).
+constexpr std::size_t kMaxMessageBytes = 258;
+
+struct PipeTraits {
+  using Handle = glimmora_rpc_pipe*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle pipe) noexcept { glimmora_rpc_close(pipe); }
+};
+using UniquePipe = UniqueHandle<PipeTraits>;
+
+using UniqueSocket = UniqueFd;
+
+struct AddrInfoTraits {
+  using Handle = addrinfo*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static void Close(Handle list) noexcept { freeaddrinfo(list); }
+};
+using UniqueAddrInfo = UniqueHandle<AddrInfoTraits>;
+
+// Why the last connect on this thread failed, when the code alone would not
+// tell the user what to do. Read by SystemMessageText right after.
+enum class ConnectHint { kNone, kServiceStopped, kAdministratorsOnly };
+struct LastConnectFailure {
+  long code = 0;
+  ConnectHint hint = ConnectHint::kNone;
+};
+thread_local LastConnectFailure tLastConnectFailure;
+
+std::string_view HintText(ConnectHint hint, Language language) {
+  const bool japanese = language == Language::kJapanese;
+  switch (hint) {
+    case ConnectHint::kServiceStopped:
+      return japanese ? "(リモート レジストリ サービスが停止していないか確認してください。"
+                        "Windows クライアントでは既定で停止しています)"
+                      : "(The Remote Registry service may be stopped on the workstation: "
+                        "current Windows client editions stop it by default. Start it there.)";
+    case ConnectHint::kAdministratorsOnly:
+      return japanese ? "(リモート レジストリを使用できるのはワークステーションの管理者だけです)"
+                      : "(Only administrators of the workstation may use its Remote Registry "
+                        "service.)";
+    case ConnectHint::kNone:
+      break;
+  }
+  return {};
+}
+
+// Cuts UTF-8 text to at most `limit` bytes without splitting a character.
+std::string CutUtf8(std::string text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  text.resize(end);
+  return text;
+}
+
+enum class Reach { kReachable, kRefused, kSilent, kUnresolved };
+
+// Tries TCP port 445 of every address of the host until the deadline. Samba's
+// connect reports a refused connection as "no memory" and has no time-out, so
+// this tells the cases apart before it starts.
+Reach ProbeSmbPort(const std::string& host, Clock::time_point deadline) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  // The lookup has no time-out of its own: it is waited for until the
+  // deadline only, and one given up on counts as a name not resolved.
+  UniqueAddrInfo addresses = CallBeforeThreadDeadline<UniqueAddrInfo>([host, hints] {
+                               addrinfo* found = nullptr;
+                               if (getaddrinfo(host.c_str(), kSmbPort, &hints, &found) != 0)
+                                 return UniqueAddrInfo();
+                               return UniqueAddrInfo(found);
+                             }).value_or(UniqueAddrInfo());
+  if (!addresses) return Reach::kUnresolved;
+  Reach result = Reach::kSilent;
+  for (const addrinfo* a = addresses.get(); a != nullptr; a = a->ai_next) {
+    UniqueSocket fd(
+        ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
+    if (!fd) continue;
+    int error = 0;
+    if (::connect(fd.get(), a->ai_addr, a->ai_addrlen) != 0) {
+      if (errno != EINPROGRESS) {
+        error = errno;
+      } else {
+        pollfd watch{fd.get(), POLLOUT, 0};
+        int ready = 0;
+        do {
+          const auto left =
+              std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+          if (left.count() <= 0) return result;
+          ready = ::poll(&watch, 1, static_cast<int>(left.count()));
+        } while (ready < 0 && errno == EINTR);
+        if (ready <= 0) return result;  // the deadline passed
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+      }
+    }
+    if (error == 0) return Reach::kReachable;
+    if (error == ECONNREFUSED) result = Reach::kRefused;
+  }
+  return result;
+}
+
+std::int64_t MonotonicMs(Clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+void AppendResponse(void* context, const std::uint8_t* data, std::size_t length) {
+  static_cast<winreg::Bytes*>(context)->assign(data, data + length);
+}
+
+}  // namespace
+
+struct RpcRegistryAccess::Connection {
+  UniquePipe pipe;
+  unsigned requestTimeoutS = 30;
+  std::mutex callMutex;  // one call at a time on the pipe's event context
+  bool closed = false;   // guarded by callMutex
+  // A call came to no answer (the server went away, the link broke, the
+  // time-out passed): what fails now says nothing about the key asked for.
+  std::atomic<bool> lost{false};
+
+  // One request and its answer; a transport failure gives its Windows code.
+  long Call(std::uint16_t opnum, const winreg::Bytes& request, winreg::Bytes* response) {
+    std::lock_guard lock(callMutex);
+    if (closed) return kErrorInvalidHandle;
+    int bigEndian = 0;
+    response->clear();
+    // A caller under a deadline (a batch's workstation) has only what is left of it.
+    const auto left = TimeLeftWithin(std::chrono::seconds(requestTimeoutS));
+    if (left.count() <= 0) return kErrorTimeout;
+    const auto timeoutS =
+        static_cast<unsigned>(std::chrono::ceil<std::chrono::seconds>(left).count());
+    const std::uint32_t status =
+        glimmora_rpc_call(pipe.get(), opnum, request.data(), request.size(), timeoutS,
+                          AppendResponse, response, &bigEndian);
+    if (status != 0) lost = true;
+    if (status == kStatusIoTimeout) return kErrorTimeout;
+    if (status != 0) return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
+    // Our parsers read little-endian; servers answer little-endian callers so.
+    if (bigEndian) return kErrorBadStubData;
+    return kErrorSuccess;
+  }
+
+  void Close() {
+    std::lock_guard lock(callMutex);
+    closed = true;
+    pipe.reset();
+  }
+};
+
+bool KerberosTicketAvailable(const std::string& ccache, std::string* why) {
+  // What `klist -s` tells: a ticket in the cache that has not expired.
+  krb5_context context = nullptr;
+  if (krb5_init_context(&context) != 0) {
+    if (why != nullptr) *why = "Kerberos is not set up on this machine";
+    return false;
+  }
+  const auto message = [&](krb5_error_code code) {
+    const char* text = krb5_get_error_message(context, code);
+    std::string copy = text != nullptr ? text : "unknown Kerberos error";
+    krb5_free_error_message(context, text);
+    return copy;
+  };
+  krb5_ccache cache = nullptr;
+  krb5_error_code code = ccache.empty() ? krb5_cc_default(context, &cache)
+                                        : krb5_cc_resolve(context, ccache.c_str(), &cache);
+  bool found = false;
+  std::string reason;
+  krb5_cc_cursor cursor = nullptr;
+  if (code == 0) code = krb5_cc_start_seq_get(context, cache, &cursor);
+  if (code != 0) {
+    reason = message(code);
+  } else {
+    const krb5_timestamp now = static_cast<krb5_timestamp>(std::time(nullptr));
+    krb5_creds creds;
+    while (krb5_cc_next_cred(context, cache, &cursor, &creds) == 0) {
+      if (!krb5_is_config_principal(context, creds.server) && creds.times.endtime > now) {
+        found = true;
+      }
+      krb5_free_cred_contents(context, &creds);
+    }
+    krb5_cc_end_seq_get(context, cache, &cursor);
+    if (!found) reason = "no ticket in the cache that has not expired";
+  }
+  if (cache != nullptr) krb5_cc_close(context, cache);
+  krb5_free_context(context);
+  if (!found && why != nullptr) *why = reason;
+  return found;
+}
+
+RpcRegistryAccess::RpcRegistryAccess(RpcCredentials credentials, RpcOptions options)
+    : credentials_(std::move(credentials)), options_(std::move(options)) {}
+
+RpcRegistryAccess::~RpcRegistryAccess() {
+  // Keys still open are closed with their connections; the server drops its
+  // handles with the session.
+  std::lock_guard lock(mutex_);
+  for (auto& [key, entry] : keys_) {
+    if (entry.isRoot) entry.connection->Close();
+  }
+}
+
+bool RpcRegistryAccess::ConnectionLost(RegKey key) {
+  KeyEntry entry;
+  return FindKey(key, &entry) && entry.connection->lost.load();
+}
+
+bool RpcRegistryAccess::FindKey(RegKey key, KeyEntry* entry) {
+  std::lock_guard lock(mutex_);
+  const auto found = keys_.find(key);
+  if (found == keys_.end()) return false;
+  *entry = found->second;
+  return true;
+}
+
+RegKey RpcRegistryAccess::AddKey(KeyEntry entry) {
+  std::lock_guard lock(mutex_);
+  RegKey key;
+  do {
+    key = nextKey_++;
+  } while (key == kNoKey || key == kHkeyLocalMachine || keys_.count(key) != 0);
+  keys_.emplace(key, std::move(entry));
+  return key;
+}
+
+long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
+                                            RegKey* result) {
+  *result = kNoKey;
+  tLastConnectFailure = {};
+  const auto fail = [](long code, ConnectHint hint = ConnectHint::kNone) {
+    tLastConnectFailure = {code, hint};
+    return code;
+  };
+  if (rootKey != kHkeyLocalMachine) return fail(kErrorNotSupported);
+  // "\\NAME" is accepted as Windows does.
+  std::string host = machineName;
+  if (host.rfind("\\\\", 0) == 0) host.erase(0, 2);
+  if (host.empty()) return fail(kErrorBadNetPath);  // there is no local registry here
+
+  // The connect time-out, or what is left of the caller's deadline when that is shorter.
+  const std::chrono::milliseconds connectTime = TimeLeftWithin(options_.connectTimeout);
+  if (connectTime.count() <= 0) return fail(kErrorTimeout);
+  const Clock::time_point deadline = Clock::now() + connectTime;
+  {
+    const ScopedDeadline lookupAndPortDeadline(deadline);
+    if (ProbeSmbPort(host, deadline) != Reach::kReachable) return fail(kErrorBadNetPath);
+  }
+
+  glimmora_rpc_params params{};
+  params.host = host.c_str();
+  params.pipe_name = options_.pipeName.c_str();
+  params.use_kerberos = credentials_.useKerberos ? 1 : 0;
+  params.ccache = credentials_.ccache.empty() ? nullptr : credentials_.ccache.c_str();
+  params.username = credentials_.username.c_str();
+  params.domain = credentials_.domain.c_str();
+  params.password = credentials_.password.c_str();
+  params.deadline_ms = MonotonicMs(deadline);
+  params.request_timeout_s = static_cast<unsigned>(
+      std::max<std::chrono::seconds::rep>(1, options_.requestTimeout.count()));
+
+  glimmora_rpc_pipe* opened = nullptr;
+  const std::uint32_t status = glimmora_rpc_open(&params, &opened);
+  if (status != 0) {
+    switch (status) {
+      case kStatusObjectNameNotFound:  // no \pipe\winreg: the service is not running
+      case kStatusPipeNotAvailable:
+        return fail(kErrorBadNetPath, ConnectHint::kServiceStopped);
+      case kStatusAccessDenied:
+        return fail(kErrorAccessDenied, ConnectHint::kAdministratorsOnly);
+      case kStatusNoMemory:  // how the library reports a refused connection
+      case kStatusIoTimeout:
+        return fail(kErrorBadNetPath);
+      case kStatusInvalidParameter:
+        return fail(kErrorInvalidName);
+      default:
+        return fail(static_cast<long>(glimmora_rpc_ntstatus_to_win32(status)));
+    }
+  }
+  auto connection = std::make_shared<Connection>();
+  connection->pipe.reset(opened);
+  connection->requestTimeoutS = params.request_timeout_s;
+
+  winreg::Bytes response;
+  long code = connection->Call(winreg::kOpOpenLocalMachine,
+                               winreg::EncodeOpenLocalMachine(kKeyRead), &response);
+  winreg::HandleResponse opened_root;
+  if (code == kErrorSuccess && !winreg::ParseOpenLocalMachine(response, &opened_root)) {
+    code = kErrorBadStubData;
+  }
+  if (code == kErrorSuccess) code = static_cast<long>(opened_root.status);
+  if (code != kErrorSuccess) {
+    connection->Close();
+    return fail(code,
+                code == kErrorAccessDenied ? ConnectHint::kAdministratorsOnly : ConnectHint::kNone);
+  }
+  *result = AddKey(KeyEntry{std::move(connection), opened_root.handle, true});
+  return kErrorSuccess;
+}
+
+long RpcRegistryAccess::RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
+                                      std::uint32_t samDesired, RegKey* result) {
+  *result = kNoKey;
+  KeyEntry parent;
+  if (!FindKey(key, &parent)) return kErrorInvalidHandle;
+  winreg::Bytes request;
+  if (!winreg::EncodeOpenKey(parent.handle, subKey, options, samDesired, &request)) {
+    return kErrorInvalidName;
+  }
+  winreg::Bytes response;
+  const long code = parent.connection->Call(winreg::kOpOpenKey, request, &response);
+  if (code != kErrorSuccess) return code;
+  winreg::HandleResponse opened;
+  if (!winreg::ParseOpenKey(response, &opened)) return kErrorBadStubData;
+  if (opened.status != 0) return static_cast<long>(opened.status);
+  *result = AddKey(KeyEntry{std::move(parent.connection), opened.handle, false});
+  return kErrorSuccess;
+}
+
+long RpcRegistryAccess::RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) {
+  KeyEntry entry;
+  if (!FindKey(key, &entry)) return kErrorInvalidHandle;
+  winreg::Bytes response;
+  const long code = entry.connection->Call(winreg::kOpEnumKey,
+                                           winreg::EncodeEnumKey(entry.handle, index), &response);
+  if (code != kErrorSuccess) return code;
+  winreg::EnumKeyResponse answer;
+  if (!winreg::ParseEnumKey(response, &answer)) return kErrorBadStubData;
+  if (answer.status != 0) return static_cast<long>(answer.status);
+  std::string text = AnsiFromUtf16(answer.nameUtf16);
+  if (text.size() > kMaxKeyNameLength) return kErrorMoreData;
+  *name = std::move(text);
+  return kErrorSuccess;
+}
+
+long RpcRegistryAccess::RegQueryValueExA(RegKey key, const std::string& valueName,
+                                         std::uint32_t* type, std::vector<std::uint8_t>* data) {
+  KeyEntry entry;
+  if (!FindKey(key, &entry)) return kErrorInvalidHandle;
+  // Most values fit the first buffer; a longer one is asked for again with the
+  // size the server names. The size only grows, so this ends.
+  constexpr std::uint32_t kFirstBufferBytes = 1024;
+  std::uint32_t bufferBytes = kFirstBufferBytes;
+  for (;;) {
+    winreg::Bytes request;
+    if (!winreg::EncodeQueryValue(entry.handle, valueName, bufferBytes, &request)) {
+      return kErrorInvalidName;
+    }
+    winreg::Bytes response;
+    const long code = entry.connection->Call(winreg::kOpQueryValue, request, &response);
+    if (code != kErrorSuccess) return code;
+    winreg::QueryValueResponse answer;
+    if (!winreg::ParseQueryValue(response, &answer)) return kErrorBadStubData;
+    if (answer.status == static_cast<std::uint32_t>(kErrorMoreData)) {
+      if (answer.neededSize <= bufferBytes || answer.neededSize > winreg::kMaxValueDataBytes) {
+        return kErrorBadStubData;
+      }
+      bufferBytes = answer.neededSize;
+      continue;
+    }
+    if (answer.status != 0) return static_cast<long>(answer.status);
+    *type = answer.type;
+    *data = winreg::ValueDataToAnsi(answer.type, answer.data);
+    return kErrorSuccess;
+  }
+}
+
+long RpcRegistryAccess::RegCloseKey(RegKey key) {
+  KeyEntry entry;
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = keys_.find(key);
+    if (found == keys_.end()) return kErrorInvalidHandle;
+    entry = std::move(found->second);
+    keys_.erase(found);
+    if (entry.isRoot) {
+      // The connection goes with its root: the keys opened through it too.
+      for (auto it = keys_.begin(); it != keys_.end();) {
+        it = it->second.connection == entry.connection ? keys_.erase(it) : std::next(it);
+      }
+    }
+  }
+  if (entry.isRoot) {
+    entry.connection->Close();
+    return kErrorSuccess;
+  }
+  winreg::Bytes response;
+  const long code =
+      entry.connection->Call(winreg::kOpCloseKey, winreg::EncodeCloseKey(entry.handle), &response);
+  if (code != kErrorSuccess) return code;
+  winreg::HandleResponse closed;
+  if (!winreg::ParseCloseKey(response, &closed)) return kErrorBadStubData;
+  return static_cast<long>(closed.status);
+}
+
+std::string RpcRegistryAccess::SystemMessageText(long code) {
+  std::string text = options_.systemMessages ? options_.systemMessages(code) : std::string();
+  const LastConnectFailure last = tLastConnectFailure;
+  if (last.code == code && last.hint != ConnectHint::kNone) {
+    const std::string_view hint = HintText(last.hint, LanguageFromEnvironment());
+    if (!text.empty()) text += ' ';
+    text += hint;
+  }
+  return CutUtf8(std::move(text), kMaxMessageBytes);
+}
+
+}  // namespace glimmora

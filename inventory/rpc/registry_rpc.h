@@ -1,0 +1,87 @@
+#pragma once
+// Linux: a workstation's registry read over the Remote Registry protocol
+// (winreg over the \PIPE\winreg named pipe of SMB, TCP port 445), with Samba's
+// client libraries for transport and authentication and our own marshalling
+// (winreg_messages.h) of the calls.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "common/secret_memory.h"
+#include "inventory/registry/registry_access.h"
+#include "inventory/rpc/winreg_messages.h"
+
+namespace glimmora {
+
+// Who the back end logs on as: NTLM with a user name and password, or
+// Kerberos with the tickets of a credential cache.
+struct RpcCredentials {
+  bool useKerberos = false;
+  std::string ccache;  // empty: the default cache (KRB5CCNAME)
+  std::string username;
+  std::string domain;
+  SecretString password;  // wiped when the back end goes
+};
+
+struct RpcOptions {
+  // The whole connect: name resolution aside, TCP, SMB session, pipe and bind.
+  std::chrono::milliseconds connectTimeout{10000};
+  // Each call once connected.
+  std::chrono::seconds requestTimeout{30};
+  // The named pipe of the service; tests name a missing one to stand for a
+  // stopped service.
+  std::string pipeName = "winreg";
+  // Base texts of Windows error codes; the back end adds its own hints.
+  std::function<std::string(long)> systemMessages;
+};
+
+// Codes beyond registry_access.h that this back end answers.
+inline constexpr long kErrorBadStubData = 1783;
+
+// Whether the credential cache (empty: the default one) holds a ticket; when
+// not, *why says so.
+bool KerberosTicketAvailable(const std::string& ccache, std::string* why);
+
+class RpcRegistryAccess final : public RegistryAccess {
+ public:
+  RpcRegistryAccess(RpcCredentials credentials, RpcOptions options);
+  ~RpcRegistryAccess() override;
+  RpcRegistryAccess(const RpcRegistryAccess&) = delete;
+  RpcRegistryAccess& operator=(const RpcRegistryAccess&) = delete;
+
+  long RegConnectRegistryA(const std::string& machineName, RegKey rootKey, RegKey* result) override;
+  long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
+                     std::uint32_t samDesired, RegKey* result) override;
+  long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override;
+  long RegQueryValueExA(RegKey key, const std::string& valueName, std::uint32_t* type,
+                        std::vector<std::uint8_t>* data) override;
+  long RegCloseKey(RegKey key) override;
+  // The base text, followed on this thread's last failed connect by a hint
+  // about the cause (the Remote Registry service, administrators only).
+  std::string SystemMessageText(long code) override;
+  bool ConnectionLost(RegKey key) override;
+
+  struct Connection;
+
+ private:
+  struct KeyEntry {
+    std::shared_ptr<Connection> connection;
+    winreg::KeyHandle handle;
+    bool isRoot = false;
+  };
+
+  bool FindKey(RegKey key, KeyEntry* entry);
+  RegKey AddKey(KeyEntry entry);
+
+  const RpcCredentials credentials_;
+  const RpcOptions options_;
+  std::mutex mutex_;  // guards keys_ and nextKey_
+  std::unordered_map<RegKey, KeyEntry> keys_;
+  RegKey nextKey_ = 0x1000;
+};
+
+}  // namespace glimmora

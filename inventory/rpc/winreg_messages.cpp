@@ -1,0 +1,365 @@
+#include "inventory/rpc/winreg_messages.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "inventory/ansi_conversion.h"
+#include "inventory/registry/registry_access.h"
+
+namespace glimmora::winreg {
+namespace {
+
+// Any non-zero value marks a present pointer; this one is easy to spot in dumps.
+constexpr std::uint32_t kReferentName = 0x00020000;
+constexpr std::uint32_t kReferentClass = 0x00020004;
+constexpr std::uint32_t kReferentClassName = 0x0002001c;
+constexpr std::uint32_t kReferentTime = 0x00020008;
+constexpr std::uint32_t kReferentType = 0x0002000c;
+constexpr std::uint32_t kReferentData = 0x00020010;
+constexpr std::uint32_t kReferentSize = 0x00020014;
+constexpr std::uint32_t kReferentLength = 0x00020018;
+
+// NDR output: every primitive aligned to its own size from the start of the stub.
+class Writer {
+ public:
+  void Align(std::size_t n) {
+    while (bytes_.size() % n != 0) bytes_.push_back(0);
+  }
+  void U16(std::uint16_t v) {
+    Align(2);
+    bytes_.push_back(static_cast<std::uint8_t>(v));
+    bytes_.push_back(static_cast<std::uint8_t>(v >> 8));
+  }
+  void U32(std::uint32_t v) {
+    Align(4);
+    for (int shift = 0; shift < 32; shift += 8)
+      bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
+  }
+  void Handle(const KeyHandle& handle) {
+    Align(4);
+    bytes_.insert(bytes_.end(), handle.bytes.begin(), handle.bytes.end());
+  }
+  Bytes Take() { return std::move(bytes_); }
+
+ private:
+  Bytes bytes_;
+};
+
+// NDR input over untrusted bytes: a failed read latches, so a parser checks once.
+class Reader {
+ public:
+  explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+  bool ok() const { return ok_; }
+  bool AtEnd() const { return ok_ && pos_ == bytes_.size(); }
+  std::size_t Remaining() const { return ok_ ? bytes_.size() - pos_ : 0; }
+  void Fail() { ok_ = false; }
+
+  void Align(std::size_t n) {
+    const std::size_t pad = (n - pos_ % n) % n;
+    if (!ok_ || pad > bytes_.size() - pos_) {
+      ok_ = false;
+      return;
+    }
+    pos_ += pad;
+  }
+  std::uint16_t U16() {
+    Align(2);
+    if (!Has(2)) return 0;
+    const std::uint16_t v = static_cast<std::uint16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
+    pos_ += 2;
+    return v;
+  }
+  std::uint32_t U32() {
+    Align(4);
+    if (!Has(4)) return 0;
+    std::uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | bytes_[pos_ + i];
+    pos_ += 4;
+    return v;
+  }
+  KeyHandle Handle() {
+    KeyHandle handle;
+    Align(4);
+    if (!Has(handle.bytes.size())) return handle;
+    std::memcpy(handle.bytes.data(), bytes_.data() + pos_, handle.bytes.size());
+    pos_ += handle.bytes.size();
+    return handle;
+  }
+  // `count` bytes; the size is checked against what is left before anything
+  // is allocated, so a huge count costs nothing.
+  bool Raw(std::size_t count, Bytes* out) {
+    if (!Has(count)) return false;
+    out->assign(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + count));
+    pos_ += count;
+    return true;
+  }
+  bool Utf16(std::size_t count, std::u16string* out) {
+    if (count > Remaining() / 2) {
+      ok_ = false;
+      return false;
+    }
+    out->resize(count);
+    for (std::size_t i = 0; i < count; ++i) (*out)[i] = static_cast<char16_t>(U16());
+    return ok_;
+  }
+
+ private:
+  bool Has(std::size_t n) {
+    if (!ok_ || n > bytes_.size() - pos_) ok_ = false;
+    return ok_;
+  }
+
+  std::span<const std::uint8_t> bytes_;
+  std::size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+// A counted UTF-16 string sent with its terminating zero: byte length,
+// maximum byte length, a pointer, then the conformant varying array.
+bool WriteCountedString(Writer& w, std::string_view utf8) {
+  std::u16string text;
+  if (!Utf8ToUtf16(utf8, &text)) return false;
+  text.push_back(u'\0');
+  if (text.size() > std::numeric_limits<std::uint16_t>::max() / 2) return false;
+  const auto bytes = static_cast<std::uint16_t>(text.size() * 2);
+  w.U16(bytes);
+  w.U16(bytes);
+  w.U32(kReferentName);
+  w.U32(static_cast<std::uint32_t>(text.size()));  // maximum count
+  w.U32(0);                                        // offset
+  w.U32(static_cast<std::uint32_t>(text.size()));  // actual count
+  for (char16_t c : text) w.U16(static_cast<std::uint16_t>(c));
+  return true;
+}
+
+// An empty string buffer of `sizeBytes`, offered for the server to fill.
+void WriteEmptyStringBuffer(Writer& w, std::uint32_t referent, std::uint16_t sizeBytes) {
+  w.U16(0);
+  w.U16(sizeBytes);
+  w.U32(referent);
+  w.U32(sizeBytes / 2u);  // maximum count
+  w.U32(0);               // offset
+  w.U32(0);               // actual count
+}
+
+// The string buffer as answered: lengths, pointer and, when the pointer is
+// set, the array, whose counts must agree with the lengths around them.
+bool ReadStringBuffer(Reader& r, std::u16string* text) {
+  const std::uint16_t lengthBytes = r.U16();
+  const std::uint16_t sizeBytes = r.U16();
+  const std::uint32_t pointer = r.U32();
+  if (!r.ok() || lengthBytes > sizeBytes || lengthBytes % 2 != 0) return false;
+  text->clear();
+  if (pointer == 0) return lengthBytes == 0;
+  const std::uint32_t maxCount = r.U32();
+  const std::uint32_t offset = r.U32();
+  const std::uint32_t actualCount = r.U32();
+  if (!r.ok() || offset != 0 || actualCount > maxCount || actualCount != lengthBytes / 2u ||
+      maxCount > sizeBytes / 2u + 1u) {
+    return false;
+  }
+  return r.Utf16(actualCount, text);
+}
+
+bool ParseHandleResponse(std::span<const std::uint8_t> stub, HandleResponse* response) {
+  Reader r(stub);
+  response->handle = r.Handle();
+  response->status = r.U32();
+  return r.AtEnd();
+}
+
+// A unique pointer to one 32-bit value; absent leaves *value as it was.
+bool ReadOptionalU32(Reader& r, std::uint32_t* value, bool* present) {
+  *present = r.U32() != 0;
+  if (*present) *value = r.U32();
+  return r.ok();
+}
+
+}  // namespace
+
+bool KeyHandle::IsNull() const {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+Bytes EncodeOpenLocalMachine(std::uint32_t accessMask) {
+  Writer w;
+  w.U32(0);  // no server name: the pipe already names the machine
+  w.U32(accessMask);
+  return w.Take();
+}
+
+bool EncodeOpenKey(const KeyHandle& parent, std::string_view utf8Path, std::uint32_t options,
+                   std::uint32_t accessMask, Bytes* request) {
+  Writer w;
+  w.Handle(parent);
+  if (!WriteCountedString(w, utf8Path)) return false;
+  w.U32(options);
+  w.U32(accessMask);
+  *request = w.Take();
+  return true;
+}
+
+Bytes EncodeEnumKey(const KeyHandle& key, std::uint32_t index) {
+  Writer w;
+  w.Handle(key);
+  w.U32(index);
+  WriteEmptyStringBuffer(w, kReferentName, kEnumNameBufferBytes);
+  // The class buffer and the write time are asked for as well: some servers
+  // refuse an enumeration that offers neither.
+  w.U32(kReferentClass);
+  WriteEmptyStringBuffer(w, kReferentClassName, kEnumNameBufferBytes);
+  w.U32(kReferentTime);
+  w.U32(0);  // last-write time, low and high halves: 4-byte aligned
+  w.U32(0);
+  return w.Take();
+}
+
+bool EncodeQueryValue(const KeyHandle& key, std::string_view utf8ValueName,
+                      std::uint32_t dataBufferBytes, Bytes* request) {
+  if (dataBufferBytes > kMaxValueDataBytes) return false;
+  Writer w;
+  w.Handle(key);
+  if (!WriteCountedString(w, utf8ValueName)) return false;
+  w.U32(kReferentType);
+  w.U32(0);
+  w.U32(kReferentData);
+  w.U32(dataBufferBytes);  // maximum count: the buffer offered
+  w.U32(0);                // offset
+  w.U32(0);                // actual count: nothing sent in
+  w.U32(kReferentSize);
+  w.U32(dataBufferBytes);
+  w.U32(kReferentLength);
+  w.U32(0);
+  *request = w.Take();
+  return true;
+}
+
+Bytes EncodeCloseKey(const KeyHandle& key) {
+  Writer w;
+  w.Handle(key);
+  return w.Take();
+}
+
+bool ParseOpenLocalMachine(std::span<const std::uint8_t> stub, HandleResponse* response) {
+  return ParseHandleResponse(stub, response);
+}
+bool ParseOpenKey(std::span<const std::uint8_t> stub, HandleResponse* response) {
+  return ParseHandleResponse(stub, response);
+}
+bool ParseCloseKey(std::span<const std::uint8_t> stub, HandleResponse* response) {
+  return ParseHandleResponse(stub, response);
+}
+
+bool ParseEnumKey(std::span<const std::uint8_t> stub, EnumKeyResponse* response) {
+  Reader r(stub);
+  std::u16string name;
+  if (!ReadStringBuffer(r, &name)) return false;
+  if (r.U32() != 0) {  // the class: read for its size, not used
+    std::u16string keyClass;
+    if (!ReadStringBuffer(r, &keyClass)) return false;
+  }
+  if (r.U32() != 0) {  // the last-write time
+    r.U32();
+    r.U32();
+  }
+  response->status = r.U32();
+  if (!r.AtEnd()) return false;
+  name.resize(std::min(name.size(), name.find(u'\0')));
+  response->nameUtf16.clear();
+  for (char16_t unit : name) {
+    response->nameUtf16.push_back(static_cast<char>(unit & 0xFF));
+    response->nameUtf16.push_back(static_cast<char>(unit >> 8));
+  }
+  return true;
+}
+
+bool ParseQueryValue(std::span<const std::uint8_t> stub, QueryValueResponse* response) {
+  Reader r(stub);
+  std::uint32_t type = 0;
+  bool hasType = false;
+  if (!ReadOptionalU32(r, &type, &hasType)) return false;
+
+  Bytes data;
+  bool hasData = r.U32() != 0;
+  if (hasData) {
+    const std::uint32_t maxCount = r.U32();
+    const std::uint32_t offset = r.U32();
+    const std::uint32_t actualCount = r.U32();
+    if (!r.ok() || offset != 0 || actualCount > maxCount || maxCount > kMaxValueDataBytes) {
+      return false;
+    }
+    if (!r.Raw(actualCount, &data)) return false;
+  }
+  std::uint32_t size = 0;
+  std::uint32_t length = 0;
+  bool hasSize = false;
+  bool hasLength = false;
+  if (!ReadOptionalU32(r, &size, &hasSize) || !ReadOptionalU32(r, &length, &hasLength)) {
+    return false;
+  }
+  const std::uint32_t status = r.U32();
+  if (!r.AtEnd()) return false;
+  // A successful answer must say what it sent, and no more than it has room for.
+  if (status == 0) {
+    if (!hasType || !hasData || !hasSize) return false;
+    if (hasLength && length != data.size()) return false;
+    if (data.size() > size) return false;
+  }
+  response->type = type;
+  response->data = std::move(data);
+  response->neededSize = size;
+  response->status = status;
+  return true;
+}
+
+bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16) {
+  utf16->clear();
+  utf16->reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::size_t extra;
+    char32_t c;
+    char32_t minimum;
+    if (lead < 0x80) {
+      extra = 0, c = lead, minimum = 0;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, c = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, c = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, c = lead & 0x07, minimum = 0x10000;
+    } else {
+      return false;
+    }
+    if (extra > utf8.size() - i - 1) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = (c << 6) | (next & 0x3F);
+    }
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      utf16->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      utf16->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      utf16->push_back(static_cast<char16_t>(c));
+    }
+    i += extra + 1;
+  }
+  return true;
+}
+
+Bytes ValueDataToAnsi(std::uint32_t type, std::span<const std::uint8_t> data) {
+  if (type != kRegSz && type != kRegExpandSz && type != kRegMultiSz) {
+    return Bytes(data.begin(), data.end());
+  }
+  const std::string text =
+      AnsiFromUtf16(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+  return Bytes(text.begin(), text.end());
+}
+
+}  // namespace glimmora::winreg

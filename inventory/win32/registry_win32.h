@@ -1,0 +1,30 @@
+#pragma once
+// The registry of Windows itself through advapi32: a workstation's over the
+// network, or this computer's when the name is its own.
+
+#include "inventory/registry/registry_access.h"
+#include "inventory/win32/remote_keys.h"
+
+namespace glimmora {
+
+class Win32Registry : public RegistryAccess {
+ public:
+  long RegConnectRegistryA(const std::string& machineName, RegKey rootKey, RegKey* result) override;
+  long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
+                     std::uint32_t samDesired, RegKey* result) override;
+  long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override;
+  long RegQueryValueExA(RegKey key, const std::string& valueName, std::uint32_t* type,
+                        std::vector<std::uint8_t>* data) override;
+  long RegCloseKey(RegKey key) override;
+  // FormatMessageA's text in the user's default language, on one line.
+  std::string SystemMessageText(long code) override;
+  bool ConnectionLost(RegKey key) override;
+
+ private:
+  long QueryValue(RegKey key, const std::string& valueName, std::uint32_t* type,
+                  std::vector<std::uint8_t>* data);
+
+  RemoteKeys remote_;
+};
+
+}  // namespace glimmora
