@@ -38,6 +38,17 @@ std::vector<std::vector<std::string>> Spellings() {
           {}};
 }
 
+// The write end of `fifo`, once a reader has it open; -1 after 30 s without.
+int OpenWriterOnceRead(const std::string& fifo) {
+  int writer = -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
+    writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return writer;
+}
+
 TEST(SecretsTest, PasswordIsNotInTheProcessListOrTheOutput) {
   testing::ScopedEnv english{"LC_ALL", "C"};
   glimmora::testing::TempDir dir;
@@ -69,12 +80,7 @@ TEST(SecretsTest, PasswordIsNotInTheProcessListOrTheOutput) {
 
     // A writer can open the pipe once the worker has opened it to read,
     // long after the arguments were read.
-    int writer = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
-      writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-      if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const int writer = OpenWriterOnceRead(fifo);
     ASSERT_GE(writer, 0) << "the batch did not open its input";
     const std::string commandLine = ReadBytes("/proc/" + std::to_string(batch.pid()) + "/cmdline");
     EXPECT_NE(commandLine.find("batch"), std::string::npos);
@@ -117,12 +123,7 @@ TEST(SecretsTest, AProcessHoldingAPasswordCannotBeDumped) {
     args.insert(args.end(), {fifo, dir.File("inventory.csv")});
     testing::Spawned batch("/usr/bin/setpriv", args, dir.File(withPassword ? "with" : "without"));
     ASSERT_GT(batch.pid(), 0);
-    int writer = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
-      writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-      if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const int writer = OpenWriterOnceRead(fifo);
     ASSERT_GE(writer, 0) << "the batch did not open its input: " << ReadBytes(batch.errPath());
     struct stat status {};
     ASSERT_EQ(stat(("/proc/" + std::to_string(batch.pid()) + "/status").c_str(), &status), 0);
