@@ -426,6 +426,8 @@ long RpcRegistryAccess::RegOpenKeyExA(RegKey key, const std::string& subKey, std
   // scan asks for; everything the scan then opens from the root comes from it.
   if (parent.isRoot && options_.readAhead && subKey == kDisplayEnumPath && options == 0 &&
       samDesired == kKeyRead && !connection.Snapshot()) {
+    // As for one call: with no time left nothing is sent, and the connection stays usable.
+    if (TimeLeftWithin(options_.requestTimeout).count() <= 0) return kErrorTimeout;
     auto snapshot =
         std::make_shared<const RegistrySnapshot>(ReadDisplaySubtree(connection, parent.handle));
     std::lock_guard lock(connection.snapshotMutex);
