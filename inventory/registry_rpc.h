@@ -40,7 +40,7 @@ struct RpcOptions {
   // allow fewer), and the scan is served from what was read; off, every
   // registry function is one call, as a diagnostic.
   bool readAhead = true;
-  unsigned pipes = 16;
+  unsigned pipes = 24;
   // The extra pipes open this pipe instead (empty: pipeName); tests name one
   // the server refuses.
   std::string extraPipeName;

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdbool.h>
 #include <stdio.h>
 #include <string.h>
@@ -73,6 +74,37 @@ static void wait_without_lock(enum tevent_trace_point point, void* private_data)
   } else if (point == TEVENT_TRACE_AFTER_WAIT) {
     pthread_mutex_lock(&library_lock);
   }
+}
+
+/* A write to a connection the peer has closed raises SIGPIPE in the writing
+ * thread, which would end the whole process: every entry into the library
+ * holds it blocked on its thread and drops one raised meanwhile. */
+struct sigpipe_guard {
+  sigset_t old_mask;
+  bool was_pending;
+};
+
+static void sigpipe_block(struct sigpipe_guard* guard) {
+  sigset_t pipe_only, pending;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  sigemptyset(&pending);
+  sigpending(&pending);
+  guard->was_pending = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipe_only, &guard->old_mask);
+}
+
+static void sigpipe_restore(struct sigpipe_guard* guard) {
+  sigset_t pipe_only, pending;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  sigemptyset(&pending);
+  sigpending(&pending);
+  if (!guard->was_pending && sigismember(&pending, SIGPIPE) == 1) {
+    const struct timespec no_wait = {0, 0};
+    sigtimedwait(&pipe_only, NULL, &no_wait);
+  }
+  pthread_sigmask(SIG_SETMASK, &guard->old_mask, NULL);
 }
 
 static int64_t now_ms(void) {
@@ -215,8 +247,8 @@ static uint32_t start_connect(const struct glimmora_rpc_params* params,
   return 0;
 }
 
-uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
-                           struct glimmora_rpc_pipe** pipe) {
+static uint32_t open_unguarded(const struct glimmora_rpc_params* params,
+                               struct glimmora_rpc_pipe** pipe) {
   *pipe = NULL;
   if (!host_is_plain(params->host) || !host_is_plain(params->pipe_name)) {
     return NT_STATUS_V(NT_STATUS_INVALID_PARAMETER);
@@ -301,8 +333,8 @@ static void harvest_pipes_locked(struct glimmora_rpc_pipe* pipe) {
   pipe->opening_count = kept;
 }
 
-unsigned glimmora_rpc_start_pipes(struct glimmora_rpc_pipe* pipe, unsigned wanted,
-                                  const char* pipe_name) {
+static unsigned start_pipes_unguarded(struct glimmora_rpc_pipe* pipe, unsigned wanted,
+                                      const char* pipe_name) {
   if (pipe_name != NULL && !host_is_plain(pipe_name)) return 0;
   pthread_mutex_lock(&library_lock);
   if (pipe->broken) wanted = 0;
@@ -383,9 +415,9 @@ static void send_locked(struct glimmora_rpc_pipe* pipe, unsigned slot_index, str
   slot->guard_ms = now + (int64_t)(timeout + 2) * 1000;
 }
 
-uint32_t glimmora_rpc_wave(struct glimmora_rpc_pipe* pipe, struct glimmora_rpc_request* requests,
-                           size_t count, unsigned timeout_s, int64_t deadline_ms,
-                           glimmora_rpc_sink sink) {
+static uint32_t wave_unguarded(struct glimmora_rpc_pipe* pipe,
+                               struct glimmora_rpc_request* requests, size_t count,
+                               unsigned timeout_s, int64_t deadline_ms, glimmora_rpc_sink sink) {
   const uint32_t kPending = 0xFFFFFFFFu;
   for (size_t i = 0; i < count; ++i) {
     requests[i].status = kPending;
@@ -510,11 +542,42 @@ uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const
   return status;
 }
 
+uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
+                           struct glimmora_rpc_pipe** pipe) {
+  struct sigpipe_guard guard;
+  sigpipe_block(&guard);
+  const uint32_t status = open_unguarded(params, pipe);
+  sigpipe_restore(&guard);
+  return status;
+}
+
+unsigned glimmora_rpc_start_pipes(struct glimmora_rpc_pipe* pipe, unsigned wanted,
+                                  const char* pipe_name) {
+  struct sigpipe_guard guard;
+  sigpipe_block(&guard);
+  const unsigned started = start_pipes_unguarded(pipe, wanted, pipe_name);
+  sigpipe_restore(&guard);
+  return started;
+}
+
+uint32_t glimmora_rpc_wave(struct glimmora_rpc_pipe* pipe, struct glimmora_rpc_request* requests,
+                           size_t count, unsigned timeout_s, int64_t deadline_ms,
+                           glimmora_rpc_sink sink) {
+  struct sigpipe_guard guard;
+  sigpipe_block(&guard);
+  const uint32_t status = wave_unguarded(pipe, requests, count, timeout_s, deadline_ms, sink);
+  sigpipe_restore(&guard);
+  return status;
+}
+
 void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe) {
   if (pipe == NULL) return;
+  struct sigpipe_guard guard;
+  sigpipe_block(&guard);
   pthread_mutex_lock(&library_lock);
   close_locked(pipe);
   pthread_mutex_unlock(&library_lock);
+  sigpipe_restore(&guard);
 }
 
 uint32_t glimmora_rpc_ntstatus_to_win32(uint32_t status) {
