@@ -273,7 +273,8 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
       }
       rows.push_back(std::move(row));
     }
-    text = options.format == OutputFormat::kCsv ? CsvText(headers, rows) : TableText(headers, rows);
+    text = options.format == OutputFormat::kCsv ? CsvText(headers, rows, IsTerminal(stdout))
+                                                : TableText(headers, rows);
   }
   if (!text.empty() && !WriteStandardOutput(text, options.format == OutputFormat::kCsv || json)) {
     std::fputs("glimmora check: could not write the rows to standard output\n", stderr);
