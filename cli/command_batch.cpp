@@ -28,6 +28,8 @@ namespace glimmora::cli {
 namespace {
 
 constexpr int kExitStopped = 130;
+constexpr int kExitLogonsStopped = 3;
+constexpr int kMaxLogonFailuresLimit = 1000000;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
 constexpr int kMaxJobs = 1024;
 constexpr double kMaxTimeoutSeconds = 86400;
@@ -45,7 +47,12 @@ void PrintUsage(std::FILE* out) {
       "  --jobs N     examine up to N workstations at once (default 1, up to 1024); the\n"
       "               output is the same, in input order\n"
       "  --timeout S  give a workstation at most S seconds (default 60; 0: no limit);\n"
-      "               one that takes longer gets a line saying it timed out\n",
+      "               one that takes longer gets a line saying it timed out\n"
+#ifndef _WIN32
+      "  --max-logon-failures N  stop logging on after N logon failures in a row, so\n"
+      "               that the account is not locked out (default 2; 0: never stop)\n"
+#endif
+      ,
       out);
   std::fputs(kNetworkOptionsHelp, out);
 }
@@ -206,6 +213,16 @@ int RunBatchCommand(const Arguments& arguments) {
                      kMaxTimeoutSeconds);
         return kExitUsage;
       }
+    } else if (args[i] == "--max-logon-failures") {
+      char* end = nullptr;
+      const char* text = i + 1 < args.size() ? args[++i].c_str() : "";
+      const long value = std::strtol(text, &end, 10);
+      if (*text == '\0' || *end != '\0' || value < 0 || value > kMaxLogonFailuresLimit) {
+        std::fprintf(stderr,
+                     "glimmora batch: --max-logon-failures needs a number (0: never stop)\n");
+        return kExitUsage;
+      }
+      networkOptions.maxLogonFailures = static_cast<int>(value);
     } else if (args[i] == "--connect-timeout") {
       if (i + 1 >= args.size() || !ParseConnectTimeout(args[++i], &networkOptions.connectTimeout)) {
         std::fprintf(stderr, "glimmora batch: --connect-timeout needs a number of seconds\n");
@@ -308,6 +325,15 @@ int RunBatchCommand(const Arguments& arguments) {
     return 1;
   }
   std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
+  std::string account;
+  if (registry->LogonsStopped(&account)) {
+    std::fprintf(stderr,
+                 "glimmora batch: stopped logging on as %s after %d logon failures in a row, so "
+                 "that the account is not locked out; the workstations after them were not "
+                 "tried. Check the credentials and run again.\n",
+                 account.c_str(), networkOptions.maxLogonFailures);
+    return kExitLogonsStopped;
+  }
   return 0;
 }
 

@@ -79,7 +79,8 @@ bool ReadAuthenticationFile(const std::string& path, const CredentialSources& so
     warnings->push_back("warning: the credentials file " + path +
                         " may be read by its group or by others; chmod 600 it");
   }
-  std::size_t start = 0;
+  // Editors on Windows may start the file with a UTF-8 byte-order mark.
+  std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
@@ -117,6 +118,20 @@ const char* const kCredentialOptionsHelp =
 bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* options,
                            std::string* error) {
   std::vector<std::string> rest;
+  // Each of them names who to log on as: two of them (or one twice) would
+  // leave it to the program which one counts.
+  const OptionName* given = nullptr;
+  const auto conflicts = [&](const OptionName& option) {
+    if (given == nullptr) {
+      given = &option;
+      return false;
+    }
+    *error = given == &option ? std::string(option.shortName) + " is given twice"
+                              : std::string(given->shortName) + " and " +
+                                    std::string(option.shortName) + " are given together";
+    *error += ": give one of -U, -A and -k, once";
+    return true;
+  };
   for (std::size_t i = 0; i < args->size(); ++i) {
     const std::string& arg = (*args)[i];
     if (arg == "--") {
@@ -126,14 +141,17 @@ bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* op
     std::string* target = nullptr;
     const OptionName* option = nullptr;
     if (IsOption(arg, kKerberosOption)) {
+      if (conflicts(kKerberosOption)) return false;
       options->kerberos = true;
       continue;
     }
     if (IsOption(arg, kUserOption) || AttachedValue(arg, kUserOption)) {
+      if (conflicts(kUserOption)) return false;
       options->user.emplace();
       target = &*options->user;
       option = &kUserOption;
     } else if (IsOption(arg, kFileOption) || AttachedValue(arg, kFileOption)) {
+      if (conflicts(kFileOption)) return false;
       target = &options->authenticationFile;
       option = &kFileOption;
     }

@@ -74,6 +74,10 @@ class RegistryAccess {
   // nothing about the key or value asked for. Registries reached without a
   // connection of their own never lose it.
   virtual bool ConnectionLost(RegKey /*key*/) { return false; }
+
+  // Whether this back end stopped logging on after repeated logon failures
+  // (so that an account is not locked out); *account names the account then.
+  virtual bool LogonsStopped(std::string* /*account*/) const { return false; }
 };
 
 // Owns one open key of one back end; closes it on destruction.

@@ -21,6 +21,8 @@ struct NetworkRegistryOptions {
   std::string password;
   // Bound on reaching a workstation, logon included.
   std::chrono::milliseconds connectTimeout{10000};
+  // Off Windows: logons stop after this many logon failures in a row (0: never).
+  int maxLogonFailures = 2;
 };
 
 std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptions& options = {});

@@ -14,6 +14,7 @@ std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptio
   credentials.password = options.password;
   RpcOptions rpcOptions;
   rpcOptions.connectTimeout = options.connectTimeout;
+  rpcOptions.maxLogonFailures = options.maxLogonFailures;
   rpcOptions.systemMessages = LocalSystemMessageText;
   return std::make_unique<RpcRegistryAccess>(std::move(credentials), std::move(rpcOptions));
 }

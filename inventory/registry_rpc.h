@@ -14,6 +14,8 @@
 #include "inventory/registry_access.h"
 #include "inventory/winreg_messages.h"
 
+struct glimmora_rpc_pipe;  // inventory/rpc_pipe_samba.h
+
 namespace glimmora {
 
 // Who the back end logs on as: NTLM with a user name and password, or
@@ -36,10 +38,18 @@ struct RpcOptions {
   std::string pipeName = "winreg";
   // Base texts of Windows error codes; the back end adds its own hints.
   std::function<std::string(long)> systemMessages;
+  // After this many logon failures in a row (connects of any thread), no
+  // more logons are tried, so that a domain's lockout policy does not lock
+  // the account; 0: never stop.
+  int maxLogonFailures = 2;
+  // How long a first open of the pipe that finds the service still starting
+  // waits before the one more try.
+  std::chrono::milliseconds serviceStartWait{1000};
 };
 
 // Codes beyond registry_access.h that this back end answers.
 inline constexpr long kErrorBadStubData = 1783;
+inline constexpr long kErrorRequestAborted = 1235;
 
 // Whether the credential cache (empty: the default one) holds a ticket; when
 // not, *why says so.
@@ -63,6 +73,7 @@ class RpcRegistryAccess final : public RegistryAccess {
   // about the cause (the Remote Registry service, administrators only).
   std::string SystemMessageText(long code) override;
   bool ConnectionLost(RegKey key) override;
+  bool LogonsStopped(std::string* account) const override;
 
   struct Connection;
 
@@ -75,12 +86,18 @@ class RpcRegistryAccess final : public RegistryAccess {
 
   bool FindKey(RegKey key, KeyEntry* entry);
   RegKey AddKey(KeyEntry entry);
+  long Open(const std::string& host, std::chrono::steady_clock::time_point deadline,
+            ::glimmora_rpc_pipe** opened, std::string* kerberosReason);
+  std::string Account() const;
+  void CountLogon(bool succeeded);
 
   const RpcCredentials credentials_;
   const RpcOptions options_;
-  std::mutex mutex_;  // guards keys_ and nextKey_
+  mutable std::mutex mutex_;  // guards keys_, nextKey_ and the logon failures
   std::unordered_map<RegKey, KeyEntry> keys_;
   RegKey nextKey_ = 0x1000;
+  int logonFailuresInARow_ = 0;  // guarded by mutex_
+  bool logonsStopped_ = false;   // guarded by mutex_
 };
 
 }  // namespace glimmora
