@@ -206,8 +206,9 @@ bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
     ready.clear();
 
     if (mayRead) {
-      const std::string name = ExtractWorkstationName(ReadInputLine(input));
-      state_.linesRead.fetch_add(1);
+      const std::string line = ReadInputLine(input);
+      if (!IsEndOfInput(line, input)) state_.linesRead.fetch_add(1);
+      const std::string name = ExtractWorkstationName(line);
       if (!name.empty() && !Dispatch(name)) {
         outOfMemory_ = true;
         Abandon(true);

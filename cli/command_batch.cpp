@@ -31,6 +31,12 @@ constexpr int kExitStopped = 130;
 constexpr int kExitLogonsStopped = 3;
 constexpr int kMaxLogonFailuresLimit = 1000000;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
+// How soon a stop request is answered on standard error.
+constexpr auto kStopNoticePeriod = std::chrono::milliseconds(50);
+// Files one examination may hold open at once: the echo socket or the name
+// lookup's files, then the registry connection with its event loop, or an
+// export file; twice what a stalled connection was measured to hold.
+constexpr int kFilesPerJob = 4;
 constexpr int kMaxJobs = 1024;
 constexpr double kMaxTimeoutSeconds = 86400;
 constexpr auto kDefaultTimeout = std::chrono::seconds(60);
@@ -95,6 +101,21 @@ std::string ShownName(std::string_view name) {
   return ShortPrintableText(name, kShownNameBytes);
 }
 
+// The result file, each write of which a second Ctrl-C lets finish: a
+// workstation's lines, written at once, reach the file whole or not at all.
+class UninterruptedOutput : public OutputStream {
+ public:
+  explicit UninterruptedOutput(std::unique_ptr<OutputStream> file) : file_(std::move(file)) {}
+  std::size_t Write(std::string_view bytes) override {
+    UninterruptedWrite whole;
+    return file_->Write(bytes);
+  }
+  bool Close() override { return file_->Close(); }
+
+ private:
+  std::unique_ptr<OutputStream> file_;
+};
+
 // Progress on stderr: on a terminal one line rewritten in place, elsewhere a
 // line each time the workstation under examination changes.
 class ProgressDisplay {
@@ -107,7 +128,7 @@ class ProgressDisplay {
 
   void Show() {
     if (parallel_) return ShowParallel();
-    const std::string workstation = ShownName(state_.CurrentWorkstation());
+    const std::string workstation = ShownName(ExaminedWorkstation());
     if (!terminal_) {
       if (!workstation.empty() && workstation != lastWorkstation_)
         std::fprintf(stderr, "%s%s\n", LoadText(kTextChecking).c_str(), workstation.c_str());
@@ -115,6 +136,33 @@ class ProgressDisplay {
       return;
     }
     Draw(workstation.empty() ? std::string() : "  " + LoadText(kTextChecking) + workstation);
+  }
+
+  // Said at once when the first Ctrl-C arrives: what the batch waits for
+  // before it ends, and how to end it sooner.
+  void Stopping(std::chrono::milliseconds timeout) {
+    std::vector<std::string> waiting;
+    if (parallel_) {
+      waiting = state_.WorkstationsInFlight();
+    } else if (const std::string name = ExaminedWorkstation(); !name.empty()) {
+      waiting.push_back(name);
+    }
+    std::string message = "glimmora batch: stopping";
+    if (!waiting.empty()) {
+      message += waiting.size() == 1 ? "; waiting for the workstation under examination:"
+                                     : "; waiting for the " + std::to_string(waiting.size()) +
+                                           " workstations under examination:";
+      for (std::size_t i = 0; i < waiting.size() && i < kNamesShownInFlight; ++i)
+        message += " " + ShownName(waiting[i]);
+      if (waiting.size() > kNamesShownInFlight) message += " ...";
+      if (timeout.count() > 0)
+        message += " (at most " + std::to_string((timeout.count() + 999) / 1000) + " s)";
+    }
+    message += ". Ctrl-C again ends the program at once; the finished workstations stay.";
+    if (terminal_ && lastWidth_ > 0) std::fputs("\n", stderr);
+    lastWidth_ = 0;
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
   }
 
   // The last count and time stay on the terminal, without a workstation.
@@ -125,6 +173,17 @@ class ProgressDisplay {
   }
 
  private:
+  // The workstation under examination; none while the batch waits for the
+  // next line of the input, though the last name read is still recorded.
+  std::string ExaminedWorkstation() const {
+    // The worker records the name before it counts it as read, so a count
+    // read here covers the name read after it.
+    const std::uint64_t read = state_.workstationsRead.load();
+    const std::uint64_t finished = state_.workstationsFinished.load();
+    if (finished >= read) return {};
+    return state_.CurrentWorkstation();
+  }
+
   // Finished of read, how many are under examination, and the first of them
   // in input order: the one the output waits for.
   void ShowParallel() {
@@ -272,9 +331,34 @@ int RunBatchCommand(const Arguments& arguments) {
     registry = std::make_unique<OfflineRegistry>(offlineDir);
   }
 
+  // Every examination under way holds files open; beyond what the process may
+  // open, they would fail for want of them, which is no workstation's fault.
+  unsigned long long fileLimit = 0;
+  const int jobsAllowed = JobsWithinFileLimit(jobs, kFilesPerJob, &fileLimit);
+  if (jobsAllowed < 1) {
+    std::fprintf(stderr,
+                 "glimmora batch: the process may have only %llu files open at once "
+                 "(ulimit -n): too few to examine a workstation\n",
+                 fileLimit);
+    return 1;
+  }
+  if (jobsAllowed < jobs) {
+    std::fprintf(stderr,
+                 "glimmora batch: --jobs %d lowered to %d: the process may have only %llu files "
+                 "open at once (ulimit -n)\n",
+                 jobs, jobsAllowed, fileLimit);
+    jobs = jobsAllowed;
+  }
+
   BatchServices services = PlatformBatchServices();
   services.registry = registry.get();
   services.jobs = jobs;
+  services.openOutputFile = [](const std::string& path,
+                               std::string* reason) -> std::unique_ptr<OutputStream> {
+    std::unique_ptr<OutputStream> file = OpenOutputFile(path, reason);
+    if (!file) return nullptr;
+    return std::make_unique<UninterruptedOutput>(std::move(file));
+  };
   services.workstationTimeout = timeout;
   if (offlineDir.empty()) {
     // Without the echo service every workstation is still tried through its registry.
@@ -300,10 +384,20 @@ int RunBatchCommand(const Arguments& arguments) {
   ProgressDisplay progress(state, jobs > 1);
   std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
   {
+    // Woken often enough to answer a Ctrl-C at once; progress once a second.
     std::unique_lock<std::mutex> guard(finishLock);
-    while (!finishSignal.wait_for(guard, kProgressPeriod, [&] { return finished; })) {
+    auto nextProgress = std::chrono::steady_clock::now() + kProgressPeriod;
+    bool stopNoticed = false;
+    while (!finishSignal.wait_for(guard, kStopNoticePeriod, [&] { return finished; })) {
       guard.unlock();
-      progress.Show();
+      if (!stopNoticed && state.StopRequested()) {
+        stopNoticed = true;
+        progress.Stopping(timeout);
+      }
+      if (std::chrono::steady_clock::now() >= nextProgress) {
+        progress.Show();
+        nextProgress += kProgressPeriod;
+      }
       guard.lock();
     }
   }
@@ -317,9 +411,10 @@ int RunBatchCommand(const Arguments& arguments) {
     return kExitStopped;
   }
   if (state.failed != 0) {
+    const std::string reason = state.failureReason.empty() ? "" : " (" + state.failureReason + ")";
     if (!state.failurePath.empty())
-      std::fprintf(stderr, "glimmora batch: %s: %s\n", state.failurePath.c_str(),
-                   state.failureText.c_str());
+      std::fprintf(stderr, "glimmora batch: %s: %s%s\n", state.failurePath.c_str(),
+                   state.failureText.c_str(), reason.c_str());
     else
       std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
     return 1;
