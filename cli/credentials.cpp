@@ -218,8 +218,9 @@ bool ResolveCredentials(const CredentialOptions& options, const CredentialSource
     credentials->ccache = environment("KRB5CCNAME");
     std::string why;
     if (!haveTicket(credentials->ccache, &why)) {
-      *error = "-k: no Kerberos ticket to use" + (why.empty() ? "" : " (" + why + ")") +
-               "; get one with kinit";
+      *error = "-k: no Kerberos ticket to use" + (why.empty() ? "" : " (" + why + ")");
+      // The reason may already say what to run.
+      if (why.find("kinit") == std::string::npos) *error += "; get one with kinit";
       return false;
     }
     return true;

@@ -86,7 +86,7 @@ TEST(TakeCredentialOptions, RemovesEverySpellingAndKeepsTheRestInOrder) {
     std::string error;
     ASSERT_TRUE(TakeCredentialOptions(&args, &options, &error)) << error;
     EXPECT_EQ(args, (std::vector<std::string>{"host1", "--offline", "dir", "--", "-U"}));
-    EXPECT_EQ(options.user.value_or(""), c.user);
+    EXPECT_EQ(options.user ? std::string(*options.user) : std::string(), c.user);
     EXPECT_EQ(options.authenticationFile, c.file);
     EXPECT_EQ(options.kerberos, c.kerberos);
   }
