@@ -253,9 +253,8 @@ std::string DiagnoseKerberos(const std::string& ccache, const std::string& host)
     }
   }
   if (!hostRealm.empty() && strcasecmp(hostRealm.c_str(), cache.realm.c_str()) != 0) {
-    return "the Kerberos ticket in " + cache.name + " is of " + cache.principal + ", realm " +
-           cache.realm + ", and " + host + " belongs to realm " + hostRealm +
-           " (no trust lets it in): get a ticket of " + hostRealm + " with kinit";
+    return "the Kerberos ticket in " + cache.name + " is of " + cache.principal + "; " + host +
+           " belongs to realm " + hostRealm + ": get a ticket of that realm with kinit";
   }
   return {};
 }

@@ -625,6 +625,10 @@ TEST(KerberosTicket, OnlyAnUnexpiredTicketCounts) {
   EXPECT_FALSE(KerberosTicketAvailable(testing::WriteCcache(path, std::nullopt), &why));
   EXPECT_NE(why.find("no ticket"), std::string::npos) << why;
   EXPECT_FALSE(KerberosTicketAvailable(testing::WriteCcache(path, now - 60), &why));
+  EXPECT_EQ(
+      why.rfind("the Kerberos ticket of alice@EXAMPLE.TEST in FILE:" + path + " expired at ", 0),
+      0u)
+      << why;
   EXPECT_TRUE(KerberosTicketAvailable(testing::WriteCcache(path, now + 3600), &why)) << why;
   std::remove(path.c_str());
 }
