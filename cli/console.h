@@ -5,10 +5,18 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace glimmora::cli {
 
 bool IsTerminal(std::FILE* stream);
+
+// Bytes pass through the stream unchanged (no CR added on Windows).
+void SetBinaryMode(std::FILE* stream);
+
+// Puts the file `from` in the place of `to`, which may exist; false when it
+// could not.
+bool MoveFileOver(const std::string& from, const std::string& to);
 
 // Until RestoreStopRequests, the first Ctrl-C (SIGINT or SIGTERM; on Windows
 // the console's Ctrl-C or Ctrl-Break) sets *flag to 1 instead of ending

@@ -1,5 +1,7 @@
 #include <signal.h>
+
 #include <unistd.h>
+#include <cstdio>
 
 #include "cli/console.h"
 
@@ -29,6 +31,12 @@ extern "C" void OnStopSignal(int) {
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
+}
+
+void SetBinaryMode(std::FILE*) {}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void InstallStopRequests(std::atomic<std::int32_t>* flag) {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -20,6 +21,14 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 }  // namespace
+
+void SetBinaryMode(std::FILE* stream) {
+  _setmode(_fileno(stream), _O_BINARY);
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
 bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;

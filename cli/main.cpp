@@ -23,7 +23,7 @@ constexpr Command kCommands[] = {
      "                           list a workstation's monitors as Quick Check does"},
     {"batch", glimmora::cli::RunBatchCommand,
      "batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
-     "        [-U ... | -A FILE | -k] INPUT OUTPUT\n"
+     "        [-U ... | -A FILE | -k] [--resume | --retry-from OLD [--merge]] INPUT OUTPUT\n"
      "                           inventory of every workstation listed in INPUT, as CSV"},
 };
 
@@ -32,6 +32,28 @@ void PrintUsage(std::FILE* out) {
   for (const Command& command : kCommands)
     std::fprintf(out, "  %.*s\n", static_cast<int>(command.synopsis.size()),
                  command.synopsis.data());
+  std::fputs(
+      "\n`glimmora help COMMAND` describes a command; `glimmora --version` tells the\n"
+      "version and how this program was built.\n",
+      out);
+}
+
+const Command* FindCommand(std::string_view name) {
+  for (const Command& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+void PrintVersion() {
+  std::printf("glimmora %s\nbuild: %s\n", GLIMMORA_VERSION, GLIMMORA_BUILD);
+#if defined(_WIN32)
+  std::puts("Remote Registry back end: the system's network registry (advapi32), built in");
+#elif defined(GLIMMORA_HAVE_REGISTRY_RPC)
+  std::puts("Remote Registry back end: over SMB with Samba's client libraries, built in");
+#else
+  std::puts("Remote Registry back end: not built in (no Samba client libraries at build time)");
+#endif
 }
 
 }  // namespace
@@ -42,16 +64,26 @@ int main(int argc, char** argv) {
     return glimmora::cli::kExitUsage;
   }
   const std::string_view name = argv[1];
+  if (name == "--version") {
+    PrintVersion();
+    return 0;
+  }
+  if (name == "help" && argc == 3) {
+    const Command* command = FindCommand(argv[2]);
+    if (command != nullptr) return command->run({"--help"});
+    std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[2]);
+    PrintUsage(stderr);
+    return glimmora::cli::kExitUsage;
+  }
   if (name == "--help" || name == "-h" || name == "help") {
     PrintUsage(stdout);
     return 0;
   }
-  for (const Command& command : kCommands) {
-    if (command.name != name) continue;
+  if (const Command* command = FindCommand(name)) {
     const glimmora::cli::Arguments args(argv + 2, argv + argc);
     // The copy keeps the password; the process list must not show it.
     glimmora::cli::HidePasswordsInArgv(argc, argv);
-    return command.run(args);
+    return command->run(args);
   }
   std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[1]);
   PrintUsage(stderr);
