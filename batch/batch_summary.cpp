@@ -8,6 +8,8 @@ namespace glimmora {
 
 namespace {
 
+constexpr std::size_t kKeptNameBytes = 1024;
+
 double Seconds(std::chrono::steady_clock::duration duration) {
   return std::chrono::duration<double>(duration).count();
 }
@@ -70,8 +72,10 @@ void BatchSummary::Add(std::string_view workstation, WorkstationResult result, s
       ++timedOut;
       break;
   }
-  if (slowestWorkstation.empty() || took > slowest) {
-    slowestWorkstation = std::string(workstation);
+  if (examined == 1 || took > slowest) {
+    // A name is at most a few hundred bytes; a runaway line of the input is
+    // not kept twice.
+    slowestWorkstation = std::string(workstation.substr(0, kKeptNameBytes));
     slowest = took;
   }
 }

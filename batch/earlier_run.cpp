@@ -206,8 +206,9 @@ std::string MergeRetried(const ResultLayout& layout, const EarlierOutput& earlie
     bool replaced = false;
     if (next < retried.size() && retried[next] == i) {
       if (next < lines.size() && !lines[next].empty()) {
-        const std::optional<ResultLine> first = layout.Read(lines[next].front());
-        if (first && !IsFailure(first->result)) {
+        const std::optional<WorkstationResult> result =
+            layout.ResultOf(lines[next].front(), earlier.workstations[i].workstation);
+        if (result && !IsFailure(*result)) {
           for (const std::string& line : lines[next]) merged += line;
           replaced = true;
         }

@@ -67,19 +67,20 @@ WorkstationResult ClassifyNote(std::string_view workstation, std::string_view no
   return WorkstationResult::kRegistryUnreachable;
 }
 
-std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record) {
+std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record, bool skipFirst) {
   if (record.size() >= 2 && record.substr(record.size() - 2) == "\r\n") record.remove_suffix(2);
   std::vector<std::string> fields(1);
   std::size_t i = 0;
   while (i <= record.size()) {
+    const bool skip = skipFirst && fields.size() == 1;
     if (i < record.size() && record[i] == '"') {
       // A quoted field: to the closing quote, "" standing for one.
       for (++i;; ++i) {
         if (i >= record.size()) return std::nullopt;
         if (record[i] != '"') {
-          fields.back() += record[i];
+          if (!skip) fields.back() += record[i];
         } else if (i + 1 < record.size() && record[i + 1] == '"') {
-          fields.back() += '"';
+          if (!skip) fields.back() += '"';
           ++i;
         } else {
           break;
@@ -90,7 +91,7 @@ std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record) 
     } else {
       const std::size_t comma = record.find(',', i);
       const std::size_t end = comma == std::string_view::npos ? record.size() : comma;
-      fields.back().append(record.substr(i, end - i));
+      if (!skip) fields.back().append(record.substr(i, end - i));
       i = end;
     }
     if (i >= record.size()) break;
@@ -138,18 +139,26 @@ std::size_t CsvResultLayout::RecordLength(std::string_view rest) const {
 }
 
 std::optional<ResultLine> CsvResultLayout::Read(std::string_view record) const {
-  if (record.size() < 2 || record.substr(record.size() - 2) != "\r\n") return std::nullopt;
   const auto fields = SplitCsvRecord(record);
-  if (!fields || (*fields)[0].empty()) return std::nullopt;
-  ResultLine line;
-  line.workstation = (*fields)[0];
-  if (fields->size() == kMonitorFields) return line;
+  if (!fields) return std::nullopt;
+  const std::optional<WorkstationResult> result = ResultOf(record, (*fields)[0]);
+  if (!result) return std::nullopt;
+  return ResultLine{(*fields)[0], *result};
+}
+
+std::optional<WorkstationResult> CsvResultLayout::ResultOf(std::string_view record,
+                                                           std::string_view workstation) const {
+  if (record.size() < 2 || record.substr(record.size() - 2) != "\r\n" || workstation.empty())
+    return std::nullopt;
+  // The workstation's own field is not copied: a name may be as long as a line of the input.
+  const auto fields = SplitCsvRecord(record, true);
+  if (!fields) return std::nullopt;
+  if (fields->size() == kMonitorFields) return WorkstationResult::kMonitors;
   if (fields->size() != kNoteFields) return std::nullopt;
   for (std::size_t i = 1; i + 1 < kNoteFields; ++i) {
     if (!(*fields)[i].empty()) return std::nullopt;
   }
-  line.result = ClassifyNote(line.workstation, (*fields)[11]);
-  return line;
+  return ClassifyNote(workstation, (*fields)[11]);
 }
 
 }  // namespace glimmora

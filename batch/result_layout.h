@@ -50,6 +50,9 @@ class ResultLayout {
   virtual std::size_t RecordLength(std::string_view rest) const = 0;
   // The record read back; nothing when it is not a line of this layout.
   virtual std::optional<ResultLine> Read(std::string_view record) const = 0;
+  // What a record written for `workstation` says, without reading its name back.
+  virtual std::optional<WorkstationResult> ResultOf(std::string_view record,
+                                                    std::string_view workstation) const = 0;
 };
 
 // The comma-separated result file: a header line, then eleven fields a
@@ -61,10 +64,14 @@ class CsvResultLayout : public ResultLayout {
   bool IsAnyHeader(std::string_view header) const override;
   std::size_t RecordLength(std::string_view rest) const override;
   std::optional<ResultLine> Read(std::string_view record) const override;
+  std::optional<WorkstationResult> ResultOf(std::string_view record,
+                                            std::string_view workstation) const override;
 };
 
 // The fields of one CSV record (its line end included or not); nothing when
-// a quote is not closed or stray bytes follow a closing quote.
-std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record);
+// a quote is not closed or stray bytes follow a closing quote. With
+// `skipFirst` the first field is left empty.
+std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record,
+                                                       bool skipFirst = false);
 
 }  // namespace glimmora

@@ -63,8 +63,8 @@ void CountWorkstations(BatchServices* services, const ResultLayout& layout, Batc
                                                     const std::vector<std::string>& lines,
                                                     std::chrono::steady_clock::duration took) {
     if (lines.empty()) return;
-    const std::optional<ResultLine> line = layout.Read(lines.front());
-    summary->Add(workstation, line ? line->result : WorkstationResult::kRegistryUnreachable,
+    const std::optional<WorkstationResult> result = layout.ResultOf(lines.front(), workstation);
+    summary->Add(workstation, result.value_or(WorkstationResult::kRegistryUnreachable),
                  lines.size(), took);
   };
 }
