@@ -61,18 +61,6 @@ bool InputFile::ReadByte(char* byte) {
   return true;
 }
 
-std::size_t OutputFile::Write(std::string_view bytes) {
-  if (!file_ || bytes.empty()) return 0;
-  return std::fwrite(bytes.data(), 1, bytes.size(), file_.get());
-}
-
-bool OutputFile::Close() {
-  if (!file_) return true;
-  const bool flushed = std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
-  const bool closed = std::fclose(file_.release()) == 0;
-  return flushed && closed;
-}
-
 std::unique_ptr<InputFile> OpenInputFile(const std::string& path) {
   // Binary: the text rules are applied by InputFile itself, the same everywhere.
   UniqueFile file(std::fopen(path.c_str(), "rb"));
@@ -87,13 +75,6 @@ std::unique_ptr<InputFile> OpenInputFile(const std::string& path) {
     std::ungetc(first, file.get());
   }
   return std::make_unique<InputFile>(std::move(file));
-}
-
-std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path) {
-  // Binary: the lines carry their own CR LF, so every platform writes the same bytes.
-  UniqueFile file(std::fopen(path.c_str(), "wb"));
-  if (!file) return nullptr;
-  return std::make_unique<OutputFile>(std::move(file));
 }
 
 std::string ReadInputLine(InputFile& input) {

@@ -5,6 +5,7 @@
 // the input with the line rules of a Windows text file, the result with CR LF
 // line ends.
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -57,25 +58,50 @@ class OutputStream {
   virtual bool Close() = 0;
 };
 
+// The result file itself, unbuffered: each Write goes to the system at once,
+// so what a batch has written is on disk whatever ends the program later, and
+// a workstation's lines handed over in one Write never reach it in part
+// (short of a full disk). The file stays locked against other writers until
+// it is closed.
 class OutputFile : public OutputStream {
  public:
-  explicit OutputFile(UniqueFile file) noexcept : file_(std::move(file)) {}
+  // The platform's handle: a file descriptor, or a Windows file handle.
+  explicit OutputFile(std::intptr_t handle) noexcept : handle_(handle) {}
+  ~OutputFile() override;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
   std::size_t Write(std::string_view bytes) override;
   bool Close() override;
 
  private:
-  UniqueFile file_;
+  std::intptr_t handle_;
 };
 
 // Null when the file cannot be opened for reading, or its first byte cannot be
 // read (a directory, a file the system refuses to read).
 std::unique_ptr<InputFile> OpenInputFile(const std::string& path);
-// Creates or truncates the file; null when that is not possible.
-std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path);
+// Creates or truncates the file, locked so that no other batch writes it at
+// the same time; null when that is not possible, with *reason (when given)
+// saying why if the file is in use. A file another batch holds is refused
+// before it is truncated, so its content stays as that batch writes it.
+std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path,
+                                             std::string* reason = nullptr);
+// The same for going on with the file: its first keptBytes stay, and what is
+// written goes after them.
+std::unique_ptr<OutputStream> OpenOutputFileKeeping(const std::string& path,
+                                                    std::uint64_t keptBytes,
+                                                    std::string* reason = nullptr);
+// The reason OpenOutputFile gives for a file another program holds locked.
+inline constexpr std::string_view kOutputFileInUse = "in use by another batch";
 
 // One line without its LF; empty at the end of the input. The caller tests
 // AtEnd() after each line, so a last line without a line end is still read.
 std::string ReadInputLine(InputFile& input);
+// Whether what ReadInputLine gave is no line but the end of the input: nothing
+// was read. An empty line still ended in its LF.
+inline bool IsEndOfInput(const std::string& line, const InputFile& input) {
+  return line.empty() && input.AtEnd();
+}
 
 // The workstation a line names, upper case; empty when the line is to be
 // ignored (blank, or not starting with an ASCII letter or digit). The name ends

@@ -163,6 +163,7 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
   state.failureText.clear();
   state.failureStyle = 0;
   state.failurePath.clear();
+  state.failureReason.clear();
   state.linesRead.store(0);
   state.workstationsRead.store(0);
   state.workstationsFinished.store(0);
@@ -180,10 +181,12 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
     ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath);
     return false;
   }
-  files->output = services.openOutputFile(outputPath);
+  std::string reason;
+  files->output = services.openOutputFile(outputPath, &reason);
   if (!files->output) {
     files->input.reset();
     ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath);
+    state.failureReason = std::move(reason);
     return false;
   }
   if (services.writeHeader && WriteHeaderLine(*files->output) != 0) {
@@ -208,10 +211,15 @@ void CloseBatchFiles(BatchState& state, BatchFiles* files, bool writeFailed,
 }
 
 int WriteWorkstationLines(OutputStream& output, const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) {
-    if (WriteOutputLine(output, line) != 0) return -1;
-  }
-  return 0;
+  // One write for the whole workstation: whatever ends the program, the file
+  // never holds part of one.
+  if (lines.size() == 1) return WriteOutputLine(output, lines.front());
+  std::size_t size = 0;
+  for (const std::string& line : lines) size += line.size();
+  std::string all;
+  all.reserve(size);
+  for (const std::string& line : lines) all += line;
+  return WriteOutputLine(output, all);
 }
 
 void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
@@ -225,15 +233,17 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
   std::uint64_t skipped = 0;
   while (!writeFailed && !files.input->AtEnd()) {
     if (state.StopRequested()) break;
-    const std::string name = ExtractWorkstationName(ReadInputLine(*files.input));
-    state.linesRead.fetch_add(1);
+    const std::string line = ReadInputLine(*files.input);
+    if (!IsEndOfInput(line, *files.input)) state.linesRead.fetch_add(1);
+    const std::string name = ExtractWorkstationName(line);
     if (name.empty()) continue;
     if (skipped < services.workstationsDone) {
       ++skipped;  // its lines are in the file already
       continue;
     }
-    state.workstationsRead.fetch_add(1);
+    // The name before the count: whoever reads the count finds the name.
     state.SetCurrentWorkstation(name);
+    state.workstationsRead.fetch_add(1);
     // Lines are written once the whole workstation has been examined, so a
     // stop leaves none of it behind.
     const auto began = std::chrono::steady_clock::now();

@@ -38,8 +38,10 @@ class BatchState {
   std::int32_t failed = 0;  // 0, or -1 when the batch stopped on a failure
   std::uint32_t failureStyle = 0;
   std::string failureText;
-  // The file the failure concerns, for a front end that names it.
+  // The file the failure concerns, for a front end that names it, and what
+  // is known of why beyond the text (empty when nothing is).
   std::string failurePath;
+  std::string failureReason;
 
   // Set by the page before the worker starts; the worker takes copies.
   std::string inputPath;
@@ -86,8 +88,9 @@ struct BatchServices {
   ProbeFunction probe;  // empty: no probe, every workstation goes to the registry
   RegistryAccess* registry = nullptr;
   std::function<std::unique_ptr<InputFile>(const std::string& path)> openInputFile = OpenInputFile;
-  std::function<std::unique_ptr<OutputStream>(const std::string& path)> openOutputFile =
-      OpenOutputFile;
+  // Null when the file cannot be opened; *reason may say why.
+  std::function<std::unique_ptr<OutputStream>(const std::string& path, std::string* reason)>
+      openOutputFile = OpenOutputFile;
   // Going on with an earlier run's output: openOutputFile gives the file
   // positioned after what stays of it, the header is not written again when
   // it is there, and the input's first workstationsDone workstations, whose

@@ -215,8 +215,9 @@ bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
     ready.clear();
 
     if (mayRead) {
-      const std::string name = ExtractWorkstationName(ReadInputLine(input));
-      state_.linesRead.fetch_add(1);
+      const std::string line = ReadInputLine(input);
+      if (!IsEndOfInput(line, input)) state_.linesRead.fetch_add(1);
+      const std::string name = ExtractWorkstationName(line);
       if (!name.empty() && skipped_ < services_.workstationsDone) {
         ++skipped_;  // its lines are in the file already
       } else if (!name.empty() && !Dispatch(name)) {

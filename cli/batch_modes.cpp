@@ -38,20 +38,17 @@ void UseBatchStreams(BatchServices* services, OutputEncoding encoding) {
   auto openInput = services->openInputFile;
   services->openInputFile = [openInput](const std::string& path) -> std::unique_ptr<InputFile> {
     if (path != kStandardStream) return openInput(path);
-    SetBinaryMode(stdin);
-    return std::make_unique<InputFile>(UniqueFile(stdin));
+    UniqueFile input(DuplicateStandardInput());
+    if (!input) return nullptr;
+    return std::make_unique<InputFile>(std::move(input));
   };
   auto openOutput = services->openOutputFile;
   const bool atStart = services->writeHeader;
-  services->openOutputFile = [openOutput, encoding,
-                              atStart](const std::string& path) -> std::unique_ptr<OutputStream> {
-    std::unique_ptr<OutputStream> output;
-    if (path == kStandardStream) {
-      SetBinaryMode(stdout);
-      output = std::make_unique<OutputFile>(UniqueFile(stdout));
-    } else {
-      output = openOutput(path);
-    }
+  services->openOutputFile = [openOutput, encoding, atStart](
+                                 const std::string& path,
+                                 std::string* reason) -> std::unique_ptr<OutputStream> {
+    std::unique_ptr<OutputStream> output =
+        path == kStandardStream ? StandardOutputStream() : openOutput(path, reason);
     // The text as the program holds it goes out unchanged, as it always has.
     if (encoding == OutputEncoding::kAnsi) return output;
     return EncodingOutput(std::move(output), encoding, atStart);
@@ -71,7 +68,7 @@ void CountWorkstations(BatchServices* services, const ResultLayout& layout, Batc
 
 bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
                    OutputEncoding encoding, const ResultLayout& layout, BatchServices* services,
-                   BatchSummary* summary, std::string* problem) {
+                   std::uint64_t* keptBytes, BatchSummary* summary, std::string* problem) {
   if (inputPath == kStandardStream || outputPath == kStandardStream) {
     *problem = "--resume needs INPUT and OUTPUT to be files";
     return false;
@@ -107,16 +104,7 @@ bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
   services->writeHeader = plan.writeHeader;
   services->workstationsDone = plan.workstationsDone;
   summary->keptFromEarlierRun = plan.workstationsDone;
-  const std::size_t kept = plan.keptBytes;
-  // What is not kept goes only once the batch has its files open.
-  services->openOutputFile = [kept](const std::string& path) -> std::unique_ptr<OutputStream> {
-    std::error_code resizeError;
-    std::filesystem::resize_file(path, kept, resizeError);
-    if (resizeError) return nullptr;
-    UniqueFile file(std::fopen(path.c_str(), "ab"));
-    if (!file) return nullptr;
-    return std::make_unique<OutputFile>(std::move(file));
-  };
+  *keptBytes = plan.keptBytes;
   return true;
 }
 
@@ -159,7 +147,7 @@ bool RetryRun::WriteNames(std::string* path, std::string* problem) {
 }
 
 void RetryRun::CollectInstead(BatchServices* services) {
-  services->openOutputFile = [](const std::string&) -> std::unique_ptr<OutputStream> {
+  services->openOutputFile = [](const std::string&, std::string*) -> std::unique_ptr<OutputStream> {
     return std::make_unique<DiscardOutput>();
   };
   auto counted = services->workstationWritten;

@@ -27,11 +27,13 @@ void UseBatchStreams(BatchServices* services, OutputEncoding encoding);
 void CountWorkstations(BatchServices* services, const ResultLayout& layout, BatchSummary* summary);
 
 // Sets the services up to go on with OUTPUT, the output of an earlier run of
-// INPUT: false with *problem naming the line that does not fit; OUTPUT is
-// then not touched. An OUTPUT that does not exist is begun afresh.
+// INPUT, and *keptBytes to the bytes of it that stay (the output is to be
+// opened with OpenOutputFileKeeping): false with *problem naming the line
+// that does not fit; OUTPUT is then not touched. An OUTPUT that does not
+// exist is begun afresh.
 bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
                    OutputEncoding encoding, const ResultLayout& layout, BatchServices* services,
-                   BatchSummary* summary, std::string* problem);
+                   std::uint64_t* keptBytes, BatchSummary* summary, std::string* problem);
 
 // An earlier run's output, read for --retry-from, and what the retry brings.
 class RetryRun {

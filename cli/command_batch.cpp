@@ -34,6 +34,12 @@ constexpr int kExitFileFailure = 1;
 // With --strict-exit: finished, but some workstations could not be examined.
 constexpr int kExitFinishedWithFailures = 3;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
+// How soon a stop request is answered on standard error.
+constexpr auto kStopNoticePeriod = std::chrono::milliseconds(50);
+// Files one examination may hold open at once: the echo socket or the name
+// lookup's files, then the registry connection with its event loop, or an
+// export file; twice what a stalled connection was measured to hold.
+constexpr int kFilesPerJob = 4;
 constexpr int kMaxJobs = 1024;
 constexpr double kMaxTimeoutSeconds = 86400;
 constexpr auto kDefaultTimeout = std::chrono::seconds(60);
@@ -106,6 +112,21 @@ std::string ShownName(std::string_view name) {
   return ShortPrintableText(name, kShownNameBytes);
 }
 
+// The result file, each write of which a second Ctrl-C lets finish: a
+// workstation's lines, written at once, reach the file whole or not at all.
+class UninterruptedOutput : public OutputStream {
+ public:
+  explicit UninterruptedOutput(std::unique_ptr<OutputStream> file) : file_(std::move(file)) {}
+  std::size_t Write(std::string_view bytes) override {
+    UninterruptedWrite whole;
+    return file_->Write(bytes);
+  }
+  bool Close() override { return file_->Close(); }
+
+ private:
+  std::unique_ptr<OutputStream> file_;
+};
+
 std::string SecondsText(std::chrono::steady_clock::duration duration) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(duration).count());
@@ -156,7 +177,7 @@ class ProgressDisplay {
 
   void Show() {
     if (parallel_) return ShowParallel();
-    const std::string workstation = ShownName(state_.CurrentWorkstation());
+    const std::string workstation = ShownName(ExaminedWorkstation());
     if (!terminal_) {
       if (!workstation.empty() && workstation != lastWorkstation_)
         std::fprintf(stderr, "%s%s\n", LoadText(kTextChecking).c_str(), workstation.c_str());
@@ -164,6 +185,33 @@ class ProgressDisplay {
       return;
     }
     Draw(workstation.empty() ? std::string() : "  " + LoadText(kTextChecking) + workstation);
+  }
+
+  // Said at once when the first Ctrl-C arrives: what the batch waits for
+  // before it ends, and how to end it sooner.
+  void Stopping(std::chrono::milliseconds timeout) {
+    std::vector<std::string> waiting;
+    if (parallel_) {
+      waiting = state_.WorkstationsInFlight();
+    } else if (const std::string name = ExaminedWorkstation(); !name.empty()) {
+      waiting.push_back(name);
+    }
+    std::string message = "glimmora batch: stopping";
+    if (!waiting.empty()) {
+      message += waiting.size() == 1 ? "; waiting for the workstation under examination:"
+                                     : "; waiting for the " + std::to_string(waiting.size()) +
+                                           " workstations under examination:";
+      for (std::size_t i = 0; i < waiting.size() && i < kNamesShownInFlight; ++i)
+        message += " " + ShownName(waiting[i]);
+      if (waiting.size() > kNamesShownInFlight) message += " ...";
+      if (timeout.count() > 0)
+        message += " (at most " + std::to_string((timeout.count() + 999) / 1000) + " s)";
+    }
+    message += ". Ctrl-C again ends the program at once; the finished workstations stay.";
+    if (terminal_ && lastWidth_ > 0) std::fputs("\n", stderr);
+    lastWidth_ = 0;
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
   }
 
   // The last count and time stay on the terminal, without a workstation.
@@ -174,6 +222,17 @@ class ProgressDisplay {
   }
 
  private:
+  // The workstation under examination; none while the batch waits for the
+  // next line of the input, though the last name read is still recorded.
+  std::string ExaminedWorkstation() const {
+    // The worker records the name before it counts it as read, so a count
+    // read here covers the name read after it.
+    const std::uint64_t read = state_.workstationsRead.load();
+    const std::uint64_t finished = state_.workstationsFinished.load();
+    if (finished >= read) return {};
+    return state_.CurrentWorkstation();
+  }
+
   // Finished of read, how many are under examination, and the first of them
   // in input order: the one the output waits for.
   void ShowParallel() {
@@ -335,9 +394,36 @@ int RunBatchCommand(const Arguments& arguments) {
     registry = std::make_unique<OfflineRegistry>(offlineDir);
   }
 
+  // Every examination under way holds files open; beyond what the process may
+  // open, they would fail for want of them, which is no workstation's fault.
+  unsigned long long fileLimit = 0;
+  const int jobsAllowed = JobsWithinFileLimit(jobs, kFilesPerJob, &fileLimit);
+  if (jobsAllowed < 1) {
+    std::fprintf(stderr,
+                 "glimmora batch: the process may have only %llu files open at once "
+                 "(ulimit -n): too few to examine a workstation\n",
+                 fileLimit);
+    return 1;
+  }
+  if (jobsAllowed < jobs) {
+    std::fprintf(stderr,
+                 "glimmora batch: --jobs %d lowered to %d: the process may have only %llu files "
+                 "open at once (ulimit -n)\n",
+                 jobs, jobsAllowed, fileLimit);
+    jobs = jobsAllowed;
+  }
+
   BatchServices services = PlatformBatchServices();
   services.registry = registry.get();
   services.jobs = jobs;
+  // With --resume, what stays of the earlier run's output.
+  std::uint64_t keptBytes = 0;
+  services.openOutputFile = [&keptBytes](const std::string& path,
+                                         std::string* reason) -> std::unique_ptr<OutputStream> {
+    std::unique_ptr<OutputStream> file = OpenOutputFileKeeping(path, keptBytes, reason);
+    if (!file) return nullptr;
+    return std::make_unique<UninterruptedOutput>(std::move(file));
+  };
   services.workstationTimeout = timeout;
   if (offlineDir.empty()) {
     // Without the echo service every workstation is still tried through its registry.
@@ -352,7 +438,7 @@ int RunBatchCommand(const Arguments& arguments) {
   CountWorkstations(&services, layout, &summary);
   RetryRun retry;
   if (resume && !PrepareResume(state.inputPath, state.outputPath, encoding, layout, &services,
-                               &summary, &problem)) {
+                               &keptBytes, &summary, &problem)) {
     std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
     return kExitFileFailure;
   }
@@ -381,10 +467,20 @@ int RunBatchCommand(const Arguments& arguments) {
   const auto started = std::chrono::steady_clock::now();
   std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
   {
+    // Woken often enough to answer a Ctrl-C at once; progress once a second.
     std::unique_lock<std::mutex> guard(finishLock);
-    while (!finishSignal.wait_for(guard, kProgressPeriod, [&] { return finished; })) {
+    auto nextProgress = std::chrono::steady_clock::now() + kProgressPeriod;
+    bool stopNoticed = false;
+    while (!finishSignal.wait_for(guard, kStopNoticePeriod, [&] { return finished; })) {
       guard.unlock();
-      progress.Show();
+      if (!stopNoticed && state.StopRequested()) {
+        stopNoticed = true;
+        progress.Stopping(timeout);
+      }
+      if (std::chrono::steady_clock::now() >= nextProgress) {
+        progress.Show();
+        nextProgress += kProgressPeriod;
+      }
       guard.lock();
     }
   }
@@ -402,9 +498,10 @@ int RunBatchCommand(const Arguments& arguments) {
     status = kExitStopped;
     outcome = "stopped";
   } else if (state.failed != 0) {
+    const std::string reason = state.failureReason.empty() ? "" : " (" + state.failureReason + ")";
     if (!state.failurePath.empty())
-      std::fprintf(stderr, "glimmora batch: %s: %s\n", state.failurePath.c_str(),
-                   state.failureText.c_str());
+      std::fprintf(stderr, "glimmora batch: %s: %s%s\n", state.failurePath.c_str(),
+                   state.failureText.c_str(), reason.c_str());
     else
       std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
     status = kExitFileFailure;

@@ -8,6 +8,7 @@
 
 #include "batch/csv_line.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/display_width.h"
 #include "cli/network_options.h"
 #include "common/ansi_text.h"
@@ -32,7 +33,6 @@ constexpr int kExitListed = 0;
 constexpr int kExitNoMonitors = 1;
 constexpr int kExitNotOpened = 2;  // unreachable, or the registry could not be opened
 constexpr int kExitCheckUsage = 64;
-constexpr int kExitOutputError = 74;
 
 constexpr const char* kUsage =
     "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv]\n"
@@ -44,7 +44,7 @@ constexpr const char* kUsage =
     "  --format F      table (default) or csv\n"
     "%s"
     "exit status: 0 monitors listed, 1 no monitor information, 2 unreachable or registry\n"
-    "not opened, 64 usage error or empty name\n";
+    "not opened, 64 usage error or empty name, 74 standard output not written\n";
 
 enum class OutputFormat { kTable, kCsv };
 
@@ -194,10 +194,20 @@ std::string TableText(const std::vector<std::string>& headers,
   return text;
 }
 
+// In a file or a pipe the CSV keeps the values' bytes: they are data. On a
+// terminal their control characters are replaced, as in the table.
 std::string CsvText(const std::vector<std::string>& headers,
-                    const std::vector<std::vector<std::string>>& rows) {
+                    const std::vector<std::vector<std::string>>& rows, bool terminal) {
   std::string text = CsvLine(headers);
-  for (const auto& row : rows) text += CsvLine(row);
+  for (const auto& row : rows) {
+    if (!terminal) {
+      text += CsvLine(row);
+      continue;
+    }
+    std::vector<std::string> printable;
+    for (const std::string& cell : row) printable.push_back(PrintableText(cell));
+    text += CsvLine(printable);
+  }
   return text;
 }
 
@@ -273,7 +283,9 @@ int RunCheckCommand(const Arguments& arguments) {
   const std::vector<std::string> headers = HeaderTexts();
   const auto rows = ListedRows(view);
   const bool csv = options.format == OutputFormat::kCsv;
-  if (!WriteStandardOutput(csv ? CsvText(headers, rows) : TableText(headers, rows), csv)) {
+  const std::string text =
+      csv ? CsvText(headers, rows, IsTerminal(stdout)) : TableText(headers, rows);
+  if (!WriteStandardOutput(text, csv)) {
     std::fputs("glimmora check: could not write the rows to standard output\n", stderr);
     return kExitOutputError;
   }

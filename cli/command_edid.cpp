@@ -99,7 +99,7 @@ int RunEdidCommand(const Arguments& arguments) {
   // A full disk or a closed pipe must not pass for a decoded dump.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fprintf(stderr, "glimmora: standard output: %s\n", std::strerror(errno));
-    status = 1;
+    return kExitOutputError;
   }
   return status;
 }

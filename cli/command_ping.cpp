@@ -16,7 +16,7 @@ constexpr char kPingUsage[] =
     "usage: glimmora ping WORKSTATION\n"
     "Sends up to three ICMP echo requests to the workstation's first IPv4 address.\n"
     "Exit status: 0 reply, 1 name not found, 2 no reply, 3 probe unavailable or\n"
-    "out of memory, 64 usage error.\n";
+    "out of memory, 64 usage error, 74 standard output not written.\n";
 
 int ExitStatusFor(int pingResult) {
   switch (pingResult) {

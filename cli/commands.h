@@ -11,6 +11,8 @@ using Arguments = std::vector<std::string>;
 
 // Exit status for a command line that cannot be understood.
 inline constexpr int kExitUsage = 2;
+// Exit status of every command whose standard output could not be written.
+inline constexpr int kExitOutputError = 74;
 
 int RunEdidCommand(const Arguments& args);
 int RunPingCommand(const Arguments& args);

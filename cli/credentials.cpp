@@ -1,5 +1,6 @@
 #include "cli/credentials.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -16,15 +17,16 @@ constexpr OptionName kFileOption{"-A", "--authentication-file"};
 constexpr OptionName kKerberosOption{"-k", "--kerberos"};
 
 // The value of `arg` if it is the option with its value attached ("-Uvalue",
-// "--user=value").
-std::optional<std::string> AttachedValue(std::string_view arg, const OptionName& option) {
+// "--user=value"). A view: a copy of a password would be freed unwiped.
+std::optional<std::string_view> AttachedValue(std::string_view arg, const OptionName& option) {
   if (arg.size() > option.shortName.size() &&
       arg.substr(0, option.shortName.size()) == option.shortName) {
-    return std::string(arg.substr(option.shortName.size()));
+    return arg.substr(option.shortName.size());
   }
-  const std::string longEq = std::string(option.longName) + "=";
-  if (arg.size() >= longEq.size() && arg.substr(0, longEq.size()) == longEq) {
-    return std::string(arg.substr(longEq.size()));
+  const std::string_view longName = option.longName;
+  if (arg.size() > longName.size() && arg.substr(0, longName.size()) == longName &&
+      arg[longName.size()] == '=') {
+    return arg.substr(longName.size() + 1);
   }
   return std::nullopt;
 }
@@ -59,16 +61,16 @@ void SplitDomainUser(const std::string& text, std::string* domain, std::string* 
   *user = text.substr(separator + 1);
 }
 
-std::string FirstLine(const std::string& text) {
-  std::string line = text.substr(0, text.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+std::size_t FirstLineLength(const std::string& text) {
+  std::size_t length = std::min(text.find('\n'), text.size());
+  if (length > 0 && text[length - 1] == '\r') --length;
+  return length;
 }
 
 bool ReadAuthenticationFile(const std::string& path, const CredentialSources& sources,
                             Credentials* credentials, bool* havePassword,
                             std::vector<std::string>* warnings, std::string* error) {
-  std::string text;
+  SecretString text;
   bool readableByOthers = false;
   std::string why;
   if (!sources.readFile || !sources.readFile(path, &text, &readableByOthers, &why)) {
@@ -83,12 +85,12 @@ bool ReadAuthenticationFile(const std::string& path, const CredentialSources& so
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::string line = Trim(std::string_view(text).substr(start, end - start));
+    const SecretString line = Trim(std::string_view(text).substr(start, end - start));
     start = end + 1;
     const std::size_t equals = line.find('=');
     if (line.empty() || line[0] == '#' || line[0] == ';' || equals == std::string::npos) continue;
     const std::string key = Lower(Trim(std::string_view(line).substr(0, equals)));
-    const std::string value = Trim(std::string_view(line).substr(equals + 1));
+    const SecretString value = Trim(std::string_view(line).substr(equals + 1));
     if (key == "username") {
       SplitDomainUser(value, &credentials->domain, &credentials->username);
     } else if (key == "password") {
@@ -141,10 +143,13 @@ bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* op
       rest.push_back(arg);
       continue;
     }
-    if (std::optional<std::string> value = AttachedValue(arg, *option)) {
-      *target = std::move(*value);
+    // The taken -U value is wiped where it was: the old arguments are freed.
+    if (std::optional<std::string_view> value = AttachedValue(arg, *option)) {
+      target->assign(value->data(), value->size());
+      if (option == &kUserOption) WipeString(&(*args)[i]);
     } else if (i + 1 < args->size()) {
       *target = (*args)[++i];
+      if (option == &kUserOption) WipeString(&(*args)[i]);
     } else {
       *error = "option " + arg + " needs a value";
       return false;
@@ -157,7 +162,9 @@ bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* op
 void HidePasswordsInArgv(int argc, char** argv) {
   const auto blank = [](char* value) {
     char* percent = value != nullptr ? std::strchr(value, '%') : nullptr;
-    if (percent != nullptr) std::memset(percent + 1, 0, std::strlen(percent + 1));
+    if (percent == nullptr) return;
+    KeepOutOfCoreDumps();
+    WipeMemory(percent + 1, std::strlen(percent + 1));
   };
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -170,6 +177,10 @@ void HidePasswordsInArgv(int argc, char** argv) {
       ++i;  // a file name, never a password; it may hold a '%'
     }
   }
+}
+
+void WipeArguments(std::vector<std::string>* args) {
+  for (std::string& arg : *args) WipeString(&arg);
 }
 
 bool ResolveCredentials(const CredentialOptions& options, const CredentialSources& sources,
@@ -203,10 +214,10 @@ bool ResolveCredentials(const CredentialOptions& options, const CredentialSource
     return false;
   }
   if (options.user) {
-    std::string account = *options.user;
+    SecretString account = *options.user;
     const std::size_t percent = account.find('%');
     if (percent != std::string::npos) {
-      credentials->password = account.substr(percent + 1);
+      credentials->password.assign(account, percent + 1);
       havePassword = true;
       account.resize(percent);
     }
@@ -236,11 +247,12 @@ bool ResolveCredentials(const CredentialOptions& options, const CredentialSource
   if (std::optional<std::string> password =
           sources.environment ? sources.environment("PASSWD") : std::nullopt) {
     credentials->password = *password;
+    WipeString(&*password);
     return true;
   }
   const std::string passwordFile = environment("PASSWD_FILE");
   if (!passwordFile.empty()) {
-    std::string text;
+    SecretString text;
     bool readableByOthers = false;
     std::string why;
     if (!sources.readFile || !sources.readFile(passwordFile, &text, &readableByOthers, &why)) {
@@ -251,7 +263,7 @@ bool ResolveCredentials(const CredentialOptions& options, const CredentialSource
       warnings->push_back("warning: the password file " + passwordFile +
                           " may be read by its group or by others; chmod 600 it");
     }
-    credentials->password = FirstLine(text);
+    credentials->password.assign(text, 0, FirstLineLength(text));
     return true;
   }
   const std::string account = credentials->domain.empty()
@@ -261,6 +273,7 @@ bool ResolveCredentials(const CredentialOptions& options, const CredentialSource
     if (std::optional<std::string> typed =
             sources.promptPassword("Password for " + account + ": ")) {
       credentials->password = *typed;
+      WipeString(&*typed);
       return true;
     }
   }

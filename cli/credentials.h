@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "common/secret_memory.h"
+
 namespace glimmora::cli {
 
 struct CredentialOptions {
-  std::optional<std::string> user;  // -U as given
-  std::string authenticationFile;   // -A
-  bool kerberos = false;            // -k
+  std::optional<SecretString> user;  // -U as given, password and all
+  std::string authenticationFile;    // -A
+  bool kerberos = false;             // -k
 };
 
 // Takes the credential options and their values out of `args`, leaving the
@@ -27,15 +29,19 @@ bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* op
 
 // Overwrites in place the PASSWORD of every -U USER%PASSWORD (each spelling)
 // in the process's own arguments, so that the process list does not show it.
-// Call it once the arguments have been copied.
+// Call it once the arguments have been copied. From the first password found
+// on, the process is kept out of core dumps.
 void HidePasswordsInArgv(int argc, char** argv);
+
+// Wipes every argument, for the copy of the arguments once a command is done.
+void WipeArguments(std::vector<std::string>* args);
 
 struct Credentials {
   bool kerberos = false;
   std::string ccache;  // Kerberos: the cache to use; empty for the default
   std::string username;
   std::string domain;
-  std::string password;
+  SecretString password;
 };
 
 // What resolving the credentials reads from the system; tests supply their own.

@@ -29,8 +29,16 @@ bool ReadWholeFile(const std::string& path, std::string* text, bool* readableByO
     return false;
   }
   *readableByOthers = (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
-  text->clear();
+  // The file may hold a password: room for all of it at once, so that no
+  // buffer with a part of it is freed unwiped, and the chunk wiped at the end.
+  WipeString(text);
+  if (info.st_size > 0) text->reserve(static_cast<std::size_t>(info.st_size));
   char buffer[4096];
+  struct WipeOnReturn {
+    char* bytes;
+    std::size_t size;
+    ~WipeOnReturn() { WipeMemory(bytes, size); }
+  } wipe{buffer, sizeof buffer};
   for (;;) {
     const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
@@ -55,6 +63,7 @@ std::optional<std::string> PromptWithoutEcho(const std::string& prompt) {
   if (::write(tty.get(), prompt.data(), prompt.size()) < 0) return std::nullopt;
   if (::tcsetattr(tty.get(), TCSAFLUSH, &quiet) != 0) return std::nullopt;
   std::string line;
+  line.reserve(256);  // a typed password is not spread over freed buffers
   bool ended = false;
   char c;
   for (;;) {

@@ -1,4 +1,5 @@
 // glimmora: the command-line front end. `glimmora COMMAND ARGS...`
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -56,6 +57,19 @@ void PrintVersion() {
 #endif
 }
 
+// Whatever a command wrote must have reached standard output: a full disk or
+// a closed pipe ends with kExitOutputError, whatever the command's own status.
+int WithOutputChecked(int status) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  // The command has said so already.
+  if (status == glimmora::cli::kExitOutputError) return status;
+  const int error = errno;
+  std::fprintf(stderr, "glimmora: standard output: %s\n",
+               error != 0 ? std::strerror(error) : "write error");
+  return glimmora::cli::kExitOutputError;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,24 +80,26 @@ int main(int argc, char** argv) {
   const std::string_view name = argv[1];
   if (name == "--version") {
     PrintVersion();
-    return 0;
+    return WithOutputChecked(0);
   }
   if (name == "help" && argc == 3) {
     const Command* command = FindCommand(argv[2]);
-    if (command != nullptr) return command->run({"--help"});
+    if (command != nullptr) return WithOutputChecked(command->run({"--help"}));
     std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[2]);
     PrintUsage(stderr);
     return glimmora::cli::kExitUsage;
   }
   if (name == "--help" || name == "-h" || name == "help") {
     PrintUsage(stdout);
-    return 0;
+    return WithOutputChecked(0);
   }
   if (const Command* command = FindCommand(name)) {
-    const glimmora::cli::Arguments args(argv + 2, argv + argc);
+    glimmora::cli::Arguments args(argv + 2, argv + argc);
     // The copy keeps the password; the process list must not show it.
     glimmora::cli::HidePasswordsInArgv(argc, argv);
-    return command->run(args);
+    const int status = command->run(args);
+    glimmora::cli::WipeArguments(&args);
+    return WithOutputChecked(status);
   }
   std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[1]);
   PrintUsage(stderr);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "cli/credentials.h"
+#include "common/secret_memory.h"
 
 namespace glimmora::cli {
 
@@ -35,6 +36,8 @@ bool ParseConnectTimeout(const std::string& text, std::chrono::milliseconds* tim
 
 bool ResolveNetworkCredentials(const CredentialOptions& credentials,
                                NetworkRegistryOptions* options, std::string* error) {
+  // Passwords, hashes and Kerberos keys may be in memory from here on.
+  KeepOutOfCoreDumps();
 #ifdef _WIN32
   // The Windows back end opens registries with the logon of the user.
   if (credentials.user || !credentials.authenticationFile.empty() || credentials.kerberos) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/secret_memory.h"
 #include "inventory/registry_access.h"
 
 namespace glimmora {
@@ -18,7 +19,7 @@ struct NetworkRegistryOptions {
   std::string ccache;
   std::string username;
   std::string domain;
-  std::string password;
+  SecretString password;  // wiped when the options go
   // Bound on reaching a workstation, logon included.
   std::chrono::milliseconds connectTimeout{10000};
 };

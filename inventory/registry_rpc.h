@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "common/secret_memory.h"
 #include "inventory/registry_access.h"
 #include "inventory/winreg_messages.h"
 
@@ -23,7 +24,7 @@ struct RpcCredentials {
   std::string ccache;  // empty: the default cache (KRB5CCNAME)
   std::string username;
   std::string domain;
-  std::string password;
+  SecretString password;  // wiped when the back end goes
 };
 
 struct RpcOptions {

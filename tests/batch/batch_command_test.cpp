@@ -276,6 +276,8 @@ class InterruptTest : public BatchCommandTest {
 
 TEST_F(InterruptTest, TheFirstStopsTheBatchAndKeepsFinishedWorkstations) {
   Interrupt();
+  // Said at once, not when the worker next looks at the request.
+  EXPECT_TRUE(Contains(ReadBytes(errPath_), "glimmora batch: stopping")) << ReadBytes(errPath_);
   EXPECT_TRUE(Write("acct-02\nhr-11\n"));
   close(fifo_);
   fifo_ = -1;
@@ -290,10 +292,51 @@ TEST_F(InterruptTest, TheFirstStopsTheBatchAndKeepsFinishedWorkstations) {
   EXPECT_EQ(lines[2].substr(0, 16), "ACCT-01,GSM5A49,");
 }
 
-TEST_F(InterruptTest, TheSecondEndsTheProgram) {
+// The lines of a finished workstation are on disk as soon as it is done, so
+// the second Ctrl-C, which ends the program at once, keeps them.
+TEST_F(InterruptTest, TheSecondEndsTheProgramAndKeepsFinishedWorkstations) {
   Interrupt();
   process_->Signal(SIGINT);
   EXPECT_EQ(process_->Wait(), 128 + SIGINT);
+  const std::vector<std::string> lines =
+      glimmora::testing::SplitResultLines(ReadBytes(outputPath_));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2].substr(0, 16), "ACCT-01,GSM5A49,");
+}
+
+// The terminal closed (SIGHUP) stops the batch as Ctrl-C does.
+TEST_F(InterruptTest, AHangUpStopsTheBatchAsCtrlCDoes) {
+  process_->Signal(SIGHUP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_TRUE(Write("acct-02\n"));
+  close(fifo_);
+  fifo_ = -1;
+  EXPECT_EQ(process_->Wait(), 130);
+  EXPECT_EQ(glimmora::testing::SplitResultLines(ReadBytes(outputPath_)).size(), 3u);
+}
+
+// A second batch on the file the first is writing is refused, naming the
+// file, before it empties it; the first goes on and finishes its file.
+TEST_F(InterruptTest, ASecondBatchOnTheSameOutputIsRefusedAndChangesNothing) {
+  const std::string before = ReadBytes(outputPath_);
+  ASSERT_EQ(glimmora::testing::SplitResultLines(before).size(), 3u);
+  const std::string input = dir_.File("other.txt");
+  WriteBytes(input, "hr-11\n");
+  Process second({"batch", "--offline", kSourceDir + "/examples/fleet", input, outputPath_},
+                 dir_.File("second.txt"));
+  EXPECT_EQ(second.Wait(), 1);
+  const std::string err = ReadBytes(dir_.File("second.txt"));
+  EXPECT_TRUE(Contains(err, outputPath_ + ": Output file open error. (in use by another batch)"))
+      << err;
+  EXPECT_EQ(ReadBytes(outputPath_), before);
+
+  EXPECT_TRUE(Write("acct-02\n"));
+  close(fifo_);
+  fifo_ = -1;
+  EXPECT_EQ(process_->Wait(), 0);
+  const std::string after = ReadBytes(outputPath_);
+  EXPECT_EQ(after.substr(0, before.size()), before);
+  EXPECT_GT(after.size(), before.size());
 }
 #endif
 

@@ -203,6 +203,27 @@ TEST(OutputFile, OpeningTruncatesAnExistingFile) {
   EXPECT_EQ(ReadBytes(path), "new\r\n");
 }
 
+// Two batches must not interleave their lines in one file; the one that
+// comes second is refused before it can empty what the first has written.
+TEST(OutputFile, AFileBeingWrittenIsRefusedToASecondWriterAndKeepsItsContent) {
+  TempDir dir;
+  const std::string path = dir.File("out.csv");
+  std::unique_ptr<OutputStream> first = OpenOutputFile(path);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(WriteOutputLine(*first, "PC01,,x\r\n"), 0);
+  std::string reason;
+  EXPECT_EQ(OpenOutputFile(path, &reason), nullptr);
+  EXPECT_EQ(reason, kOutputFileInUse);
+  EXPECT_EQ(ReadBytes(path), "PC01,,x\r\n");  // on disk already, and not truncated
+  EXPECT_EQ(WriteOutputLine(*first, "PC02,,y\r\n"), 0);
+  EXPECT_TRUE(first->Close());
+  EXPECT_EQ(ReadBytes(path), "PC01,,x\r\nPC02,,y\r\n");
+  // Once closed, the file is free again.
+  std::unique_ptr<OutputStream> next = OpenOutputFile(path);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(ReadBytes(path), "");
+}
+
 TEST(OutputFile, OpenFailures) {
   TempDir dir;
   EXPECT_EQ(OpenOutputFile(dir.File("no-such-directory/out.csv")), nullptr);
@@ -254,15 +275,13 @@ TEST(OutputFile, AShortHeaderWriteFails) {
 TEST(OutputFile, AFullDiskIsAFailure) {
   std::unique_ptr<OutputStream> output = OpenOutputFile("/dev/full");
   ASSERT_NE(output, nullptr);
-  // Buffered: the line itself is accepted, the failure shows when it is written out.
-  EXPECT_EQ(WriteHeaderLine(*output), 0);
-  EXPECT_FALSE(output->Close());
+  // Unbuffered: the write itself fails.
+  EXPECT_EQ(WriteHeaderLine(*output), -1);
 
   std::unique_ptr<OutputStream> large = OpenOutputFile("/dev/full");
   ASSERT_NE(large, nullptr);
   const std::string line(1 << 20, 'x');
   EXPECT_EQ(WriteOutputLine(*large, line), -1);
-  EXPECT_FALSE(large->Close());
 }
 #endif
 

@@ -17,6 +17,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -117,6 +121,26 @@ TEST_F(BatchModesTest, AFileThatIsNotThisRunsOutputIsRefusedAndLeftAsItIs) {
   EXPECT_TRUE(Contains(resumed.err, "line 2 names HR-11 where INPUT's next workstation is ACCT-01"))
       << resumed.err;
   EXPECT_EQ(ReadBytes(output_), other);
+
+  // A file another batch is writing (it holds the lock every batch takes).
+  WriteBytes(output_, other.substr(0, other.size() - 5));
+#ifdef _WIN32
+  HANDLE held = CreateFileA(output_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+#else
+  const int held = open(output_.c_str(), O_WRONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+#endif
+  const auto locked = Batch({"--resume", "--offline", fleet, otherList, output_});
+#ifdef _WIN32
+  CloseHandle(held);
+#else
+  close(held);
+#endif
+  EXPECT_EQ(locked.exitCode, 1);
+  EXPECT_TRUE(Contains(locked.err, "in use by another batch")) << locked.err;
+  EXPECT_EQ(ReadBytes(output_), other.substr(0, other.size() - 5));
 
   const std::string foreign = "Host,Model,Serial\r\nPC1,U2720Q,7\r\n";
   WriteBytes(output_, foreign);

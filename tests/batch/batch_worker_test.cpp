@@ -271,6 +271,8 @@ TEST_F(BatchWorkerTest, AnInputWithoutNamesGivesTheHeaderAlone) {
   Run("# nothing to do\n\n");
   ExpectFinished();
   EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
+  // The end of the file after the last line end is no line of its own.
+  EXPECT_EQ(state_.linesRead.load(), 2u);
 }
 
 TEST_F(BatchWorkerTest, AStopBeforeTheFirstLineLeavesTheHeaderAlone) {
@@ -358,7 +360,8 @@ TEST_F(BatchWorkerTest, AMissingOutputDirectoryIsAnOpenError) {
 
 TEST_F(BatchWorkerTest, AShortHeaderWriteEndsTheBatch) {
   AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
-  services_.openOutputFile = [](const std::string& path) -> std::unique_ptr<OutputStream> {
+  services_.openOutputFile = [](const std::string& path,
+                                std::string*) -> std::unique_ptr<OutputStream> {
     return std::make_unique<LimitedOutput>(OpenOutputFile(path), 7);
   };
   Run("pc01\n");
@@ -385,7 +388,8 @@ TEST_F(BatchWorkerTest, AShortWriteInTheMiddleEndsTheBatchAndKeepsEarlierLines) 
                     "1.3"};
   const std::size_t lineSize = FormatMonitorLine("PC01", "DELD11D", row).size();
   const std::size_t limit = FormatHeaderLine().size() + 3 * lineSize - 20;
-  services_.openOutputFile = [&](const std::string& path) -> std::unique_ptr<OutputStream> {
+  services_.openOutputFile = [&](const std::string& path,
+                                 std::string*) -> std::unique_ptr<OutputStream> {
     return std::make_unique<LimitedOutput>(OpenOutputFile(path), limit);
   };
 

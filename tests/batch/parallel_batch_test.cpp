@@ -269,7 +269,8 @@ TEST_F(ParallelBatchTest, AStopKeepsTheFinishedWorkstationsUpToTheFirstUnfinishe
   // WS0012 holds its registry open until the stop; by then WS0011 is written
   // and several after WS0012 are done.
   OutputWatch watched;
-  services_.openOutputFile = [&](const std::string& path) -> std::unique_ptr<OutputStream> {
+  services_.openOutputFile = [&](const std::string& path,
+                                 std::string*) -> std::unique_ptr<OutputStream> {
     return std::make_unique<WatchedOutput>(OpenOutputFile(path), SIZE_MAX, watched);
   };
   slow_.onConnect = [&](const std::string& name) {
@@ -336,7 +337,8 @@ TEST_F(ParallelBatchTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfter
   // The disk fills in the middle of WS0020's lines.
   const std::size_t limit = complete.find("\nWS0020,") + 10;
   OutputWatch watched;
-  services_.openOutputFile = [&](const std::string& path) -> std::unique_ptr<OutputStream> {
+  services_.openOutputFile = [&](const std::string& path,
+                                 std::string*) -> std::unique_ptr<OutputStream> {
     return std::make_unique<WatchedOutput>(OpenOutputFile(path), limit, watched);
   };
 

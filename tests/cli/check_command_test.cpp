@@ -5,6 +5,16 @@
 #include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#endif
+
 namespace glimmora {
 namespace {
 
@@ -152,6 +162,79 @@ TEST_F(CheckCommandTest, NetworkCheckOfLoopbackCannotOpenTheRegistry) {
   EXPECT_NE(result.err.find("Registry Open Error : Key=127.0.0.1 Code="), std::string::npos)
       << result.err;
 }
+
+#ifndef _WIN32
+// The exit status of the program run with its standard output on `stdoutPath`
+// (a device or a terminal); what it writes there is the caller's to read.
+int RunWithStandardOutput(const std::vector<std::string>& args, const std::string& stdoutPath) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open(stdoutPath.c_str(), O_WRONLY | O_NOCTTY);
+    const int err = open("/dev/null", O_WRONLY);
+    if (out < 0 || err < 0) _exit(127);
+    dup2(out, 1);
+    dup2(err, 2);
+    std::vector<char*> argv{const_cast<char*>(GLIMMORA_CLI_PATH)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(GLIMMORA_CLI_PATH, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+// Whatever a command writes, a full disk under its standard output ends it
+// with the one status for that, 74, not with success.
+TEST(CliOutputTest, EveryCommandFailsWhenItsOutputCannotBeWritten) {
+  const std::string dump = std::string(GLIMMORA_SOURCE_DIR) + "/examples/edid/dell-s3222hn.txt";
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--help"},
+                                             {"ping", "127.0.0.1"},
+                                             {"check", "--offline", kSamples, "pc-ansi"},
+                                             {"check", "--help"},
+                                             {"edid", dump},
+                                             {"batch", "--help"}}) {
+    EXPECT_EQ(RunWithStandardOutput(args, "/dev/full"), 74) << ::testing::PrintToString(args);
+  }
+  EXPECT_EQ(RunWithStandardOutput({"edid", dump}, "/dev/null"), 0);
+}
+
+// On a terminal the CSV cannot send escape sequences; in a file it keeps
+// every byte of the values.
+TEST(CliOutputTest, CsvOnATerminalReplacesControlCharacters) {
+  const std::string dir = ::testing::TempDir() + "glimmora_csv_terminal";
+  std::filesystem::create_directories(dir);
+  std::string exportText =
+      ReadWholeFile(std::string(GLIMMORA_TEST_DATA_DIR) + "/offline/pc-ansi.reg");
+  const std::string mfg = "\"Mfg\"=\"LG\"";
+  ASSERT_NE(exportText.find(mfg), std::string::npos);
+  exportText.replace(exportText.find(mfg), mfg.size(), "\"Mfg\"=\"LG\x1b]0;owned\x07\x1b[2J\"");
+  std::ofstream(dir + "/PC-ESC.reg", std::ios::binary) << exportText;
+
+  const ProcessResult inFile = testing::RunProcess(
+      GLIMMORA_CLI_PATH, {"check", "--offline", dir, "--format", "csv", "pc-esc"}, dir + "/run");
+  EXPECT_EQ(inFile.exitCode, 0) << inFile.err;
+  EXPECT_NE(inFile.out.find(",LG\x1b]0;owned\x07\x1b[2J,"), std::string::npos) << inFile.out;
+
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string terminal = ptsname(master);
+  EXPECT_EQ(
+      RunWithStandardOutput({"check", "--offline", dir, "--format", "csv", "pc-esc"}, terminal), 0);
+  std::string shown;
+  char chunk[4096];
+  for (ssize_t got; (got = read(master, chunk, sizeof chunk)) > 0;) shown.append(chunk, got);
+  close(master);
+  EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+  EXPECT_NE(shown.find(",LG?]0;owned??[2J,"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("LG FULLHD(HDMI)"), std::string::npos);
+  std::filesystem::remove_all(dir);
+}
+#endif
 
 }  // namespace
 }  // namespace glimmora

@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 
 #ifdef __linux__
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -167,6 +172,41 @@ TEST_F(BatchProcessTest, CtrlCAtAnyMomentLeavesWholeWorkstations) {
   }
 }
 
+// Standard error piped into a reader that has gone (`2>&1 | head -1`): the
+// progress and the last message are lost, the batch and its file are not.
+TEST_F(BatchProcessTest, ABrokenStandardErrorEndsNothing) {
+  const std::string input = dir_.File("list.txt");
+  const std::string output = dir_.File("inventory.csv");
+  WriteBytes(input, FleetList(40));
+  ASSERT_EQ(RunBatch(kFleet, input, output).status, 0) << err_;
+  const std::string complete = ReadBytes(output);
+  std::remove(output.c_str());
+
+  for (const char* jobs : {"1", "8"}) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    close(pipeEnds[0]);
+    std::vector<std::string> args = {GLIMMORA_CLI_PATH, "batch", "--jobs", jobs,
+                                     "--offline",       kFleet,  input,    output};
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "--jobs " << jobs << ": ended by signal "
+        << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(ReadBytes(output), complete) << "--jobs " << jobs;
+  }
+}
+
 TEST_F(BatchProcessTest, TwoHundredThousandNames) {
   constexpr int kNames = 200000 / kSizeDivisor;
   std::string list;
@@ -235,6 +275,56 @@ TEST_F(BatchProcessTest, ANameOfOneHundredMegabytes) {
   // the result line that carry it (twice the line), each allocated once.
   EXPECT_LT(ended.maxRssKb, 8 * static_cast<long>(kLineBytes / 1024) + kSanitizerMemoryKb);
 }
+
+#ifdef GLIMMORA_TEST_REGISTRY_RPC
+// Workstations whose registry connection stalls, each holding its sockets for
+// the whole connect time-out: a listener on 445 that accepts no session, in a
+// network namespace of the test's own (root).
+class StalledConnectTest : public BatchProcessTest {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "a private network namespace needs root";
+    if (unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "cannot make a network namespace here";
+    ASSERT_EQ(std::system("ip link set lo up"), 0);
+    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(445);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener_, 1024), 0);
+  }
+  void TearDown() override {
+    if (listener_ >= 0) close(listener_);
+  }
+  int listener_ = -1;
+};
+
+// With more jobs than the process may open files for, the run goes on with as
+// many as fit, says so once, and no workstation is blamed for the shortage.
+TEST_F(StalledConnectTest, TooFewFilesForTheJobsLowerThemAndBlameNoWorkstation) {
+  constexpr int kNames = 30;
+  std::string list;
+  for (int i = 0; i < kNames; ++i) list += "127.0.0.1\n";
+  const std::string input = dir_.File("list.txt");
+  const std::string output = dir_.File("inventory.csv");
+  WriteBytes(input, list);
+  const std::string command = "ulimit -n 64 && exec " + std::string(GLIMMORA_CLI_PATH) +
+                              " batch --jobs 300 --connect-timeout 1 -U tester%secret " + input +
+                              " " + output;
+  Spawned batch("/bin/sh", {"-c", command}, dir_.File("run"));
+  const testing::Ended ended = batch.Wait();
+  const std::string err = ReadBytes(batch.errPath());
+  EXPECT_EQ(ended.status, 0) << err;
+  EXPECT_EQ(CountOf(err, "--jobs 300 lowered to "), 1u) << err;
+  const std::vector<std::string> lines = testing::SplitResultLines(ReadBytes(output));
+  ASSERT_EQ(lines.size(), kNames + 1u);
+  for (std::size_t i = 1; i < lines.size(); ++i)
+    EXPECT_EQ(lines[i].rfind("127.0.0.1,,,,,,,,,,,Registry Open Error : Key=127.0.0.1 Code=53 ", 0),
+              0u)
+        << lines[i];
+}
+#endif
 
 // A small file system of its own, mounted for the test; root only.
 class FullDiskTest : public BatchProcessTest {

@@ -156,7 +156,7 @@ class BatchPageFixture {
 
   MemoryRegistry registry;
   WorkerProbe probe;
-  std::function<std::unique_ptr<OutputStream>(const std::string&)> openOutput;
+  std::function<std::unique_ptr<OutputStream>(const std::string&, std::string*)> openOutput;
   testing::TestFolder files;
   MessageBoxRecorder boxes;
   testing::FocusRequests focus;
@@ -433,7 +433,7 @@ TEST_F(BatchPageTest, WriteFailureIsReportedWithTheErrorIcon) {
   const std::string outputPath = files.File("out.csv");
   WriteBytes(files.File("in.txt"), "PC1\r\nPC2\r\n");
   SetNames(files.File("in.txt"), outputPath);
-  openOutput = [](const std::string& path) -> std::unique_ptr<OutputStream> {
+  openOutput = [](const std::string& path, std::string*) -> std::unique_ptr<OutputStream> {
     std::unique_ptr<OutputStream> file = OpenOutputFile(path);
     if (!file) return nullptr;
     return std::make_unique<FillingStream>(std::move(file));
@@ -449,7 +449,7 @@ TEST_F(BatchPageTest, WriteFailureIsReportedWithTheErrorIcon) {
 TEST_F(BatchPageTest, StopTakesPrecedenceOverAWriteFailure) {
   WriteBytes(files.File("in.txt"), "PC1\r\nPC2\r\n");
   SetNames(files.File("in.txt"), files.File("out.csv"));
-  openOutput = [](const std::string& path) -> std::unique_ptr<OutputStream> {
+  openOutput = [](const std::string& path, std::string*) -> std::unique_ptr<OutputStream> {
     std::unique_ptr<OutputStream> file = OpenOutputFile(path);
     if (!file) return nullptr;
     return std::make_unique<FillingStream>(std::move(file));
