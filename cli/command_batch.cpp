@@ -442,6 +442,13 @@ int RunBatchCommand(const Arguments& arguments) {
     std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
     return kExitFileFailure;
   }
+  std::error_code sameFile;
+  if (retrying && !merge &&
+      std::filesystem::equivalent(state.inputPath, state.outputPath, sameFile)) {
+    // The retried lines alone would take the place of all of OLD.
+    std::fprintf(stderr, "glimmora batch: OUTPUT is OLD; --merge updates it in place\n");
+    return kExitUsage;
+  }
   if (retrying && (!retry.Read(state.inputPath, layout, encodingGiven, &encoding, &problem) ||
                    !retry.WriteNames(&state.inputPath, &problem))) {
     std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
