@@ -4,86 +4,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <new>
-#include <unordered_set>
 #include <vector>
 
 #include "batch/batch_run.h"
 #include "batch/batch_thread.h"
 #include "common/ansi_text.h"
 #include "common/deadline.h"
-#include "inventory/registry/registry_scan.h"
+#include "inventory/registry/examination.h"
 #include "resources/texts.h"
 
 namespace glimmora {
-
-namespace {
-
-// The case-folded forms of the lines retained for one workstation, for the
-// duplicate test: equal folds are exactly the lines that compare equal without
-// regard to letter case (only single-byte ASCII letters fold, so a line and its
-// fold split into the same characters). Comparing each new line with every
-// retained one took minutes for a workstation with thousands of monitors.
-class RetainedLines {
- public:
-  explicit RetainedLines(std::vector<std::string>* lines) : lines_(lines) {}
-  // False, and nothing retained, when an equal line already is.
-  bool Retain(std::string line) {
-    if (!folded_.insert(ToUpperAnsi(line)).second) return false;
-    lines_->push_back(std::move(line));
-    return true;
-  }
-
- private:
-  std::vector<std::string>* lines_;
-  std::unordered_set<std::string> folded_;
-};
-
-// The examination proper. It stops at a stop request, and also, under a
-// deadline, once the deadline has passed; the caller tells the two apart.
-WorkstationOutcome ExamineUntilDone(const BatchServices& services, const std::string& name,
-                                    const std::function<bool()>& stopRequested,
-                                    std::vector<std::string>* lines) {
-  const auto stopOrLate = [&] { return stopRequested() || ThreadDeadlinePassed(); };
-  std::string text;
-  if (services.probe && services.probe(name, text) > 0) {
-    lines->push_back(FormatFailureLine(name, text));
-    return WorkstationOutcome::kFinished;
-  }
-  if (ThreadDeadlinePassed()) return WorkstationOutcome::kStopped;
-
-  RegistryAccess& registry = *services.registry;
-  RegKey rootKey = kNoKey;
-  std::vector<std::string> deviceIds;
-  if (ConnectRemoteRegistry(registry, name, &rootKey, &deviceIds, &text) != 0) {
-    lines->push_back(FormatFailureLine(name, text));
-    return WorkstationOutcome::kFinished;
-  }
-  ScopedRegKey remoteRoot(registry, rootKey);
-  if (ThreadDeadlinePassed()) return WorkstationOutcome::kStopped;
-  RetainedLines retained(lines);
-  MonitorTable table;
-  for (const std::string& deviceId : deviceIds) {
-    if (stopOrLate()) return WorkstationOutcome::kStopped;
-    if (ScanDisplayMonitors(registry, remoteRoot.get(), deviceId, table, &text) ==
-        kScanConnectionLost) {
-      // The lines gathered may be any part of the workstation's monitors:
-      // none is written as if it were all of them.
-      lines->assign(1, FormatFailureLine(name, text));
-      return WorkstationOutcome::kFinished;
-    }
-    for (std::size_t i = 0; i < table.RowCount(); ++i) {
-      if (stopOrLate()) return WorkstationOutcome::kStopped;
-      const MonitorRow row = RowAt(table, i);
-      if (!IsReportableRow(row)) continue;
-      // Whole lines, letter case aside: the first of equal rows is kept.
-      retained.Retain(FormatMonitorLine(name, deviceId, row));
-    }
-  }
-  if (lines->empty()) lines->push_back(FormatNoMonitorLine(name));
-  return WorkstationOutcome::kFinished;
-}
-
-}  // namespace
 
 void BatchState::SetCurrentWorkstation(std::string name) {
   std::lock_guard<std::mutex> guard(workstationLock_);
@@ -131,23 +61,40 @@ std::string FormatTimedOutNote(std::chrono::milliseconds timeout) {
   return LoadText(kTextRequestTimedOut) + "(" + limit + "))";
 }
 
-WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::string& name,
-                                      const std::function<bool()>& stopRequested,
-                                      std::vector<std::string>* lines) {
+WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
+                                    const std::function<bool()>& stopRequested,
+                                    std::vector<std::string>* lines) {
   lines->clear();
-  if (services.workstationTimeout.count() <= 0)
-    return ExamineUntilDone(services, name, stopRequested, lines);
-
-  // The waits below the examination (lookup, connect, each registry call) end
-  // by the deadline, or as soon as a stop is asked for; the checks between its
-  // steps end the examination itself.
-  ScopedDeadline deadline(DeadlineClock::now() + services.workstationTimeout, &stopRequested);
-  const WorkstationOutcome outcome = ExamineUntilDone(services, name, stopRequested, lines);
+  // Under a limit the waits below the examination (lookup, connect, each
+  // registry call) end by the deadline, or as soon as a stop is asked for.
+  // Without one a stop still ends the examination between its steps.
+  const Deadline deadline =
+      services.workstationTimeout.count() > 0
+          ? Deadline(DeadlineClock::now() + services.workstationTimeout, stopRequested)
+          : Deadline::StopOnly(stopRequested);
+  Examination examination = ExamineWorkstation(*services.registry, name, services.probe, deadline);
+  examination.remoteRoot.reset();
   if (stopRequested()) return WorkstationOutcome::kStopped;
   // Whatever a step cut short by the deadline gave (a lookup given up on, a
   // call that timed out) is not what the workstation holds.
-  if (ThreadDeadlinePassed() || outcome == WorkstationOutcome::kStopped) {
+  if (deadline.Passed() || examination.outcome == ExaminationOutcome::kCutShort) {
     lines->assign(1, FormatFailureLine(name, FormatTimedOutNote(services.workstationTimeout)));
+    return WorkstationOutcome::kFinished;
+  }
+  switch (examination.outcome) {
+    case ExaminationOutcome::kUnreachable:
+    case ExaminationOutcome::kRegistryError:
+    case ExaminationOutcome::kCutShort:
+      lines->push_back(FormatFailureLine(name, examination.errorText));
+      break;
+    case ExaminationOutcome::kNoMonitors:
+      lines->push_back(FormatNoMonitorLine(name));
+      break;
+    case ExaminationOutcome::kMonitorsFound:
+      lines->reserve(examination.monitors.size());
+      for (const ReportedMonitor& monitor : examination.monitors)
+        lines->push_back(FormatMonitorLine(name, monitor.monitorId, monitor.row));
+      break;
   }
   return WorkstationOutcome::kFinished;
 }
@@ -247,7 +194,7 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
     state.workstationsRead.fetch_add(1);
     // Lines are written once the whole workstation has been examined, so a
     // stop leaves none of it behind.
-    if (ExamineWorkstation(services, name, stopRequested, &lines) == WorkstationOutcome::kStopped)
+    if (ExamineIntoLines(services, name, stopRequested, &lines) == WorkstationOutcome::kStopped)
       break;
     state.workstationsFinished.fetch_add(1);
     writeFailed = WriteWorkstationLines(*files.output, lines) != 0;

@@ -17,19 +17,16 @@
 #include <vector>
 
 #include "batch/batch_files.h"
-#include "inventory/registry/registry_access.h"
+#include "inventory/registry/examination.h"
 
 namespace glimmora {
 
-// The private message by which the worker announces its end to the Batch page
-// (WM_USER + 2); both parameters are 0.
-inline constexpr unsigned kWmBatchFinished = 0x0400 + 2;
-// Message-box style of a failure report (MB_ICONERROR).
+// The style of a failure report, as a message box takes it (MB_ICONERROR).
 inline constexpr std::uint32_t kFailureStyleError = 16;
 
 class BatchState {
  public:
-  // Written and read by the page only.
+  // Written and read by the Batch page only; the worker never looks at them.
   std::uintptr_t timerId = 0;
   std::int32_t running = 0;
   std::thread workerThread;
@@ -78,10 +75,6 @@ class BatchState {
   std::map<std::uint64_t, std::string> inFlight_;
 };
 
-// PingHost's contract: above 0 the workstation is unreachable and resultText
-// says why; 0 or below the batch goes on to the registry.
-using ProbeFunction = std::function<int(const std::string& workstation, std::string& resultText)>;
-
 // What the worker works with. Production: PingHost, the platform's registry,
 // the real files and the platform's thread start; tests put fakes in.
 struct BatchServices {
@@ -97,7 +90,7 @@ struct BatchServices {
   std::function<void()> endThread;
   // Lets a progress display show the emptied workstation before the end is announced.
   std::chrono::milliseconds finishPause{1000};
-  // The completion notification: on Windows a posted kWmBatchFinished.
+  // The completion notification: the Batch page posts its private message.
   std::function<void()> notifyFinished;
 
   // Workstations examined at once. 1 (the Batch page): one after the other.
@@ -122,14 +115,14 @@ enum class WorkstationOutcome {
   kStopped,   // a stop came first; it has no lines
 };
 
-// Examines one workstation, from the probe to its formatted result lines
-// (monitor lines, or its one failure or no-monitor line), into *lines. Looks
-// at stopRequested between steps, device identifiers and rows; under a
+// Examines one workstation (ExamineWorkstation) into its formatted result
+// lines: monitor lines, or its one failure or no-monitor line. A stop ends
+// it between steps and device identifiers with no lines; under a
 // workstation time-out, a workstation not finished by then gets the
 // timed-out failure line. Every key it opened is closed again.
-WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::string& name,
-                                      const std::function<bool()>& stopRequested,
-                                      std::vector<std::string>* lines);
+WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
+                                    const std::function<bool()>& stopRequested,
+                                    std::vector<std::string>* lines);
 
 // The note of a workstation that exceeded the time-out: the probe's time-out
 // text with the limit, "(Error: Request timed out (60 s))" in English.

@@ -4,7 +4,7 @@
 // The thread that runs the batch reads the names and writes the results: it
 // hands each name, with its place in the input, to a queue that up to `jobs`
 // worker threads take from; each worker examines its workstation into lines
-// (ExamineWorkstation, as RunBatch does) and files them under that place; the
+// (ExamineIntoLines, as RunBatch does) and files them under that place; the
 // batch thread writes them strictly in input order. It reads ahead of what it
 // has written by a bounded window only, so what is held at any time grows with
 // the number of jobs, not with the input.
@@ -128,7 +128,7 @@ void ParallelBatch::WorkerLoop() {
     if (!ShouldStop()) {
       state_.BeginWorkstation(job.sequence, job.name);
       try {
-        if (ExamineWorkstation(services_, job.name, stopRequested, &result.lines) ==
+        if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines) ==
             WorkstationOutcome::kFinished)
           result.outcome = Outcome::kFinished;
       } catch (const std::bad_alloc&) {

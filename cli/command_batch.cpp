@@ -347,8 +347,8 @@ int RunBatchCommand(const Arguments& arguments) {
     // Without the echo service every workstation is still tried through its registry.
     if (LoadIcmpLibrary() != 0)
       std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextIcmpLoadError).c_str());
-    services.probe = [](const std::string& name, std::string& text) {
-      return PingHost(name, text);
+    services.probe = [](const std::string& name, std::string& text, const Deadline& deadline) {
+      return PingHost(name, text, deadline);
     };
   }
   // The page pauses so its timer shows the emptied name; here the last

@@ -1,14 +1,13 @@
 #pragma once
-// The time by which the calling thread's current piece of work must be done.
-// A batch gives each workstation one; the operations that can wait on the
-// network (a name lookup, a connect, a call on a connection) shorten their
+// The time by which a piece of work must be done. A batch gives each
+// workstation one; the operations that can wait on the network (a name
+// lookup, a connect, a call on a connection) are handed it and shorten their
 // own waits to it, so that none outlives it by more than a moment. Without a
 // deadline every operation keeps its own limits.
 //
-// The deadline travels with the thread rather than through the registry and
-// probe interfaces, whose operations stand for fixed system functions. A
-// deadline may come with a stop request: once that is made, the deadline
+// A deadline may come with a stop request: once that is made, the deadline
 // counts as passed, so that a wait under it ends as soon as the stop comes.
+// A Deadline is a small value, copied into whatever waits under it.
 
 #include <chrono>
 #include <condition_variable>
@@ -24,34 +23,38 @@ namespace glimmora {
 
 using DeadlineClock = std::chrono::steady_clock;
 
-// The calling thread's deadline, if one is set.
-std::optional<DeadlineClock::time_point> ThreadDeadline();
-
-// Whether the calling thread's deadline has come, or its stop request has been
-// made; false when no deadline is set.
-bool ThreadDeadlinePassed();
-
-// `limit`, or the time left before the thread's deadline when that is shorter
-// (never below zero).
-std::chrono::milliseconds TimeLeftWithin(std::chrono::milliseconds limit);
-
-// A stop request that ends the waits under a deadline: true once made. It is
-// called from the thread whose deadline it belongs to, and must outlive it.
+// A stop request that ends the waits under a deadline: true once made. It may
+// be called from any thread that waits under the deadline.
 using DeadlineStop = std::function<bool()>;
 
-// Sets the calling thread's deadline, and the stop request that cuts it short
-// (none when `stop` is null), while it lives; the ones before come back
-// afterwards.
-class ScopedDeadline {
+class Deadline {
  public:
-  explicit ScopedDeadline(DeadlineClock::time_point deadline, const DeadlineStop* stop = nullptr);
-  ~ScopedDeadline();
-  ScopedDeadline(const ScopedDeadline&) = delete;
-  ScopedDeadline& operator=(const ScopedDeadline&) = delete;
+  // No deadline: every wait keeps its own limit.
+  Deadline() = default;
+  explicit Deadline(DeadlineClock::time_point at, DeadlineStop stop = {})
+      : at_(at), stop_(std::move(stop)) {}
+  // No time of its own, only the stop request: the waits keep their own
+  // limits, and the work ends between its steps when the stop comes.
+  static Deadline StopOnly(DeadlineStop stop) {
+    Deadline deadline;
+    deadline.stop_ = std::move(stop);
+    return deadline;
+  }
+
+  std::optional<DeadlineClock::time_point> At() const { return at_; }
+
+  // Whether the time has come, or the stop request has been made.
+  bool Passed() const;
+
+  // `limit`, or the time left when that is shorter (never below zero).
+  std::chrono::milliseconds TimeLeftWithin(std::chrono::milliseconds limit) const;
+
+  // The same stop request with the earlier of the two times.
+  Deadline Within(std::chrono::milliseconds limit) const;
 
  private:
-  std::optional<DeadlineClock::time_point> previous_;
-  const DeadlineStop* previousStop_;
+  std::optional<DeadlineClock::time_point> at_;
+  DeadlineStop stop_;
 };
 
 // How often a wait under a deadline looks at the stop request.
@@ -63,9 +66,9 @@ inline constexpr std::chrono::milliseconds kDeadlineStopPoll{50};
 // holds). For calls that have no time-out of their own, such as a name lookup.
 // `work` must not refer to anything the caller may release meanwhile.
 template <typename T>
-std::optional<T> CallBeforeThreadDeadline(std::function<T()> work) {
-  const std::optional<DeadlineClock::time_point> deadline = ThreadDeadline();
-  if (!deadline) return work();
+std::optional<T> CallBeforeDeadline(const Deadline& deadline, std::function<T()> work) {
+  const std::optional<DeadlineClock::time_point> at = deadline.At();
+  if (!at) return work();
   struct Shared {
     std::mutex mutex;
     std::condition_variable done;
@@ -86,9 +89,9 @@ std::optional<T> CallBeforeThreadDeadline(std::function<T()> work) {
   std::unique_lock<std::mutex> lock(shared->mutex);
   // In slices, so that a stop request ends the wait as well as the deadline.
   while (!shared->result.has_value()) {
-    if (ThreadDeadlinePassed()) return std::nullopt;
+    if (deadline.Passed()) return std::nullopt;
     const auto slice = DeadlineClock::now() + kDeadlineStopPoll;
-    shared->done.wait_until(lock, slice < *deadline ? slice : *deadline,
+    shared->done.wait_until(lock, slice < *at ? slice : *at,
                             [&] { return shared->result.has_value(); });
   }
   return std::move(shared->result);

@@ -31,8 +31,8 @@ class ParsedTreeRegistry : public TreeRegistry {
   std::string SystemMessageText(long /*code*/) override { return "message"; }
 
  protected:
-  long ConnectTree(const std::string& /*machineName*/,
-                   std::shared_ptr<const RegistryNode>* root) override {
+  long ConnectTree(const std::string& /*machineName*/, std::shared_ptr<const RegistryNode>* root,
+                   std::string* /*diagnostic*/) override {
     *root = root_;
     return kErrorSuccess;
   }

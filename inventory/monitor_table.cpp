@@ -28,12 +28,26 @@ bool IsReportableRow(const MonitorRow& row) {
   return IsReportableRow(row[kColumnModel], row[kColumnSerialNumber]);
 }
 
-bool AreDuplicateRows(std::string_view monitorIdA, const MonitorRow& a, std::string_view monitorIdB,
-                      const MonitorRow& b) {
-  if (!EqualNoCase(monitorIdA, monitorIdB)) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (!EqualNoCase(a[i], b[i])) return false;
-  }
+namespace {
+// Equal for two rows exactly when all their texts are equal under
+// EqualNoCase: the fold changes only single-byte ASCII letters, which never
+// begin or continue a multibyte character, so a text and its fold split into
+// the same characters. Each text is preceded by its length, so that no text
+// can run into the next (as it could in the texts joined by commas).
+void AppendFolded(std::string& key, std::string_view text) {
+  key += std::to_string(text.size());
+  key += ':';
+  key += ToUpperAnsi(text);
+}
+}  // namespace
+
+bool ReportedMonitors::Admit(std::string_view monitorId, const MonitorRow& row) {
+  if (!IsReportableRow(row)) return false;
+  std::string key;
+  AppendFolded(key, monitorId);
+  for (const std::string& cell : row) AppendFolded(key, cell);
+  if (!keys_.insert(std::move(key)).second) return false;
+  rows_.push_back(ReportedMonitor{std::string(monitorId), row});
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace glimmora {
@@ -54,9 +55,30 @@ bool IsUnknown(std::string_view cell);
 bool IsReportableRow(std::string_view model, std::string_view serialNumber);
 bool IsReportableRow(const MonitorRow& row);
 
-// Two rows of one workstation are duplicates when their monitor IDs and all nine
-// cells are equal without regard to letter case.
-bool AreDuplicateRows(std::string_view monitorIdA, const MonitorRow& a, std::string_view monitorIdB,
-                      const MonitorRow& b);
+// A row as it is reported: the device identifier it was found under (the
+// monitor ID) and its nine cells.
+struct ReportedMonitor {
+  std::string monitorId;
+  MonitorRow row;
+};
+
+// The rows reported for one workstation, by the rules both readers apply: a
+// row is left out when it is not reportable, and when its monitor ID and all
+// nine cells equal those of a row already reported, letter case aside (the
+// first of equal rows is the one reported).
+class ReportedMonitors {
+ public:
+  // True when the row is reported, and kept.
+  bool Admit(std::string_view monitorId, const MonitorRow& row);
+  const std::vector<ReportedMonitor>& rows() const { return rows_; }
+  std::vector<ReportedMonitor> Take() { return std::move(rows_); }
+
+ private:
+  std::vector<ReportedMonitor> rows_;
+  // The case-folded texts of every reported row, so that the duplicate test
+  // does not read every row for each new one (thousands of instances would
+  // take minutes).
+  std::unordered_set<std::string> keys_;
+};
 
 }  // namespace glimmora

@@ -1,10 +1,7 @@
 #include "quickcheck/check_sequence.h"
 
-#include <vector>
-
 #include "common/ansi_text.h"
-#include "inventory/monitor_table.h"
-#include "inventory/registry/registry_scan.h"
+#include "inventory/registry/examination.h"
 #include "resources/texts.h"
 
 namespace glimmora {
@@ -18,46 +15,34 @@ QuickCheckOutcome RunQuickCheck(std::string_view typedName, const QuickCheckPart
 
   parts.waitCursor.Begin();
   parts.list.Clear();
-
-  std::string message;
-  if (parts.probe != nullptr && parts.probe->Ping(workstation, message) > 0) {
-    parts.waitCursor.End();
-    parts.messages.Show(message, MessageIcon::kHand);
-    return QuickCheckOutcome::kUnreachable;
+  ProbeFunction probe;
+  if (parts.probe != nullptr) {
+    probe = [&parts](const std::string& name, std::string& text, const Deadline&) {
+      return parts.probe->Ping(name, text);
+    };
   }
-
-  RegKey remoteRoot = kNoKey;
-  std::vector<std::string> deviceIds;
-  if (ConnectRemoteRegistry(parts.registry, workstation, &remoteRoot, &deviceIds, &message) != 0) {
-    parts.waitCursor.End();
-    parts.messages.Show(message, MessageIcon::kHand);
-    return QuickCheckOutcome::kRegistryError;
-  }
-
-  parts.list.BeginCheck();
-  MonitorTable table;
-  for (const std::string& deviceId : deviceIds) {
-    // A device key that cannot be opened contributes no row; the check goes on.
-    // A lost connection ends it: the rows listed may be any part of the monitors.
-    if (ScanDisplayMonitors(parts.registry, remoteRoot, deviceId, table, &message) ==
-        kScanConnectionLost) {
-      parts.list.Clear();
-      parts.registry.RegCloseKey(remoteRoot);
+  Examination examination = ExamineWorkstation(parts.registry, workstation, probe);
+  switch (examination.outcome) {
+    case ExaminationOutcome::kUnreachable:
+    case ExaminationOutcome::kRegistryError:
+    case ExaminationOutcome::kCutShort:  // not without a deadline
       parts.waitCursor.End();
-      parts.messages.Show(message, MessageIcon::kHand);
-      return QuickCheckOutcome::kRegistryError;
-    }
-    for (std::size_t row = 0; row < table.RowCount(); ++row)
-      parts.list.AdmitRow(deviceId, RowAt(table, row));
+      parts.messages.Show(examination.errorText, MessageIcon::kHand);
+      return examination.outcome == ExaminationOutcome::kUnreachable
+                 ? QuickCheckOutcome::kUnreachable
+                 : QuickCheckOutcome::kRegistryError;
+    case ExaminationOutcome::kNoMonitors:
+    case ExaminationOutcome::kMonitorsFound:
+      break;
   }
 
   // The box comes up while the key is still open and the wait cursor still on.
-  const bool listed = parts.list.FinishCheck();
+  const bool listed = parts.list.ShowCheck(examination.monitors);
   if (!listed) {
     parts.messages.Show(workstation + LoadText(kTextNoMonitorInformation),
                         MessageIcon::kExclamation);
   }
-  parts.registry.RegCloseKey(remoteRoot);
+  examination.remoteRoot.reset();
   parts.waitCursor.End();
   return listed ? QuickCheckOutcome::kMonitorsListed : QuickCheckOutcome::kNoMonitors;
 }

@@ -36,21 +36,6 @@ int CompareMonitorRows(const std::vector<std::string>& columnTexts, std::intptr_
 }
 
 namespace {
-// Equal for two rows exactly when all their texts are equal under
-// EqualNoCase: the fold changes only single-byte ASCII letters, which never
-// begin or continue a multibyte character, so a text and its fold split into
-// the same characters. Each text is preceded by its length, so that no text
-// can run into the next.
-std::string FoldedRowKey(const MonitorListRow& texts) {
-  std::string key;
-  for (const std::string& text : texts) {
-    key += std::to_string(text.size());
-    key += ':';
-    key += ToUpperAnsi(text);
-  }
-  return key;
-}
-
 void NumberItems(MonitorListView& list) {
   const std::size_t count = list.ItemCount();
   for (std::size_t item = 0; item < count; ++item)
@@ -73,39 +58,13 @@ void SortMonitorList(MonitorListView& list, std::size_t column, bool ascending) 
   NumberItems(list);
 }
 
-bool MonitorList::AdmitRow(const std::string& deviceId, const MonitorRow& row) {
-  if (!IsReportableRow(row)) return false;
-  MonitorListRow texts;
-  texts[0] = deviceId;
-  std::copy(row.begin(), row.end(), texts.begin() + 1);
-
-  // Ten fields compared one by one: joining them by commas would make rows equal
-  // that differ only in where a comma inside a field falls.
-  auto sameTexts = [](const MonitorListRow& a, const MonitorListRow& b) {
-    for (std::size_t column = 0; column < kMonitorListColumnCount; ++column) {
-      if (!EqualNoCase(a[column], b[column])) return false;
-    }
-    return true;
-  };
-  if (lastAdded_ && sameTexts(*lastAdded_, texts)) return false;
-  // Rows that reached the view some other way are taken in before the test.
-  const std::size_t count = view_.ItemCount();
-  if (admittedKeys_.size() != count) {
-    admittedKeys_.clear();
-    for (std::size_t item = 0; item < count; ++item) {
-      MonitorListRow listed;
-      for (std::size_t column = 0; column < kMonitorListColumnCount; ++column)
-        listed[column] = view_.ItemText(item, column);
-      admittedKeys_.insert(FoldedRowKey(listed));
-    }
+bool MonitorList::ShowCheck(const std::vector<ReportedMonitor>& monitors) {
+  for (const ReportedMonitor& monitor : monitors) {
+    MonitorListRow texts;
+    texts[0] = monitor.monitorId;
+    std::copy(monitor.row.begin(), monitor.row.end(), texts.begin() + 1);
+    view_.AppendItem(texts);
   }
-  if (!admittedKeys_.insert(FoldedRowKey(texts)).second) return false;
-  view_.AppendItem(texts);
-  lastAdded_ = std::move(texts);
-  return true;
-}
-
-bool MonitorList::FinishCheck() {
   if (view_.ItemCount() == 0) return false;
   NumberItems(view_);
   SortMonitorList(view_, sortState_.column, sortState_.ascending);

@@ -8,10 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "inventory/monitor_table.h"
@@ -99,22 +97,16 @@ int CompareMonitorRows(const std::vector<std::string>& columnTexts, std::intptr_
 // their new positions.
 void SortMonitorList(MonitorListView& list, std::size_t column, bool ascending);
 
-// The list's part in a check: which rows are admitted, and its order.
+// The list's part in a check: the rows it shows, and their order.
 class MonitorList {
  public:
   MonitorList(MonitorListView& view, MonitorSortState& sortState)
       : view_(view), sortState_(sortState) {}
 
-  void Clear() {
-    view_.DeleteAllItems();
-    admittedKeys_.clear();
-  }
-  void BeginCheck() { lastAdded_.reset(); }
-  // Adds the row unless both its model and serial number are unknown or the
-  // list already holds a row equal in all ten texts. True when added.
-  bool AdmitRow(const std::string& deviceId, const MonitorRow& row);
-  // Numbers and sorts the rows; true when the list holds any.
-  bool FinishCheck();
+  void Clear() { view_.DeleteAllItems(); }
+  // Shows the rows a check reported (the row rules have been applied), then
+  // numbers and sorts them; true when the list holds any.
+  bool ShowCheck(const std::vector<ReportedMonitor>& monitors);
   // A click on a column header: the same column again reverses the order, another
   // column is sorted in the direction used last.
   void OnColumnClick(std::size_t column, WaitCursor& waitCursor);
@@ -124,12 +116,6 @@ class MonitorList {
  private:
   MonitorListView& view_;
   MonitorSortState& sortState_;
-  // The ten texts of the row added last in this check, if any.
-  std::optional<MonitorListRow> lastAdded_;
-  // The case-folded texts of every row in the view, so that the duplicate
-  // test does not read every listed row for each new one (thousands of
-  // instances would take minutes).
-  std::unordered_set<std::string> admittedKeys_;
 };
 
 }  // namespace glimmora

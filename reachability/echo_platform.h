@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/deadline.h"
+
 namespace glimmora {
 
 // Four bytes in network order.
@@ -49,8 +51,9 @@ class EchoPlatform {
   // False when the echo service could not be loaded.
   virtual bool Available() const = 0;
   // The IPv4 addresses of a name or dotted address, in the resolver's order;
-  // empty when it cannot be resolved.
-  virtual std::vector<Ipv4Address> ResolveIpv4(const std::string& name) = 0;
+  // empty when it cannot be resolved, or not resolved by the deadline.
+  virtual std::vector<Ipv4Address> ResolveIpv4(const std::string& name,
+                                               const Deadline& deadline) = 0;
   // Never null. When the system refuses a handle, every send on it fails.
   virtual std::unique_ptr<EchoChannel> OpenChannel() = 0;
   // Bytes the reply buffer needs for one reply to a payload of this size.
@@ -65,6 +68,7 @@ class EchoPlatform {
 EchoPlatform& SystemEchoPlatform();
 
 // PingHost against a given platform.
-int PingHost(EchoPlatform& platform, const std::string& workstation, std::string& resultText);
+int PingHost(EchoPlatform& platform, const std::string& workstation, std::string& resultText,
+             const Deadline& deadline = Deadline());
 
 }  // namespace glimmora

@@ -41,13 +41,14 @@ std::unique_ptr<std::uint8_t[]> EchoPlatform::AllocateReplyBuffer(std::size_t si
   return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size]());
 }
 
-int PingHost(EchoPlatform& platform, const std::string& workstation, std::string& resultText) {
+int PingHost(EchoPlatform& platform, const std::string& workstation, std::string& resultText,
+             const Deadline& deadline) {
   if (!platform.Available()) {
     resultText = LoadText(kTextPingUnavailable);
     return PingUnavailable;
   }
 
-  const std::vector<Ipv4Address> addresses = platform.ResolveIpv4(workstation);
+  const std::vector<Ipv4Address> addresses = platform.ResolveIpv4(workstation, deadline);
   if (addresses.empty()) {
     // The text ends in a blank, so two blanks stand before the name.
     resultText = FormatText("%s %s)", LoadText(kTextHostNotFound).c_str(), workstation.c_str());
@@ -90,8 +91,8 @@ int PingHost(EchoPlatform& platform, const std::string& workstation, std::string
   return PingTimedOut;
 }
 
-int PingHost(const std::string& workstation, std::string& resultText) {
-  return PingHost(SystemEchoPlatform(), workstation, resultText);
+int PingHost(const std::string& workstation, std::string& resultText, const Deadline& deadline) {
+  return PingHost(SystemEchoPlatform(), workstation, resultText, deadline);
 }
 
 }  // namespace glimmora

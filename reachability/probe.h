@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "common/deadline.h"
+
 namespace glimmora {
 
 enum PingResult : int {
@@ -19,8 +21,10 @@ int LoadIcmpLibrary();
 
 // Resolves the name, probes its first IPv4 address and fills resultText with the
 // line to show. Above 0: unreachable; 0 or below: the caller goes on.
-// Safe to call from several threads at once.
-int PingHost(const std::string& workstation, std::string& resultText);
+// Safe to call from several threads at once. The name lookup, which has no
+// time-out of its own, is waited for only until the deadline, if one is given.
+int PingHost(const std::string& workstation, std::string& resultText,
+             const Deadline& deadline = Deadline());
 
 // Keeps the system's socket library started while it lives (Windows Sockets 2.0
 // on Windows, nothing elsewhere). Name resolution needs it; every thread or

@@ -87,10 +87,11 @@ class IcmpDllPlatform final : public EchoPlatform {
  public:
   bool Available() const override { return g_icmpLibrary.Complete(); }
 
-  std::vector<Ipv4Address> ResolveIpv4(const std::string& name) override {
+  std::vector<Ipv4Address> ResolveIpv4(const std::string& name, const Deadline& deadline) override {
     // The lookup has no time-out of its own; under a deadline it is waited for
     // only until then, and a lookup given up on counts as a name not found.
-    return CallBeforeThreadDeadline<std::vector<Ipv4Address>>([name] { return LookUpIpv4(name); })
+    return CallBeforeDeadline<std::vector<Ipv4Address>>(deadline,
+                                                        [name] { return LookUpIpv4(name); })
         .value_or(std::vector<Ipv4Address>());
   }
 

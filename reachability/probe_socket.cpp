@@ -193,11 +193,12 @@ class SocketEchoPlatform final : public EchoPlatform {
 
   bool Available() const override { return kind_ != EchoSocketKind::kNone; }
 
-  std::vector<Ipv4Address> ResolveIpv4(const std::string& name) override {
+  std::vector<Ipv4Address> ResolveIpv4(const std::string& name, const Deadline& deadline) override {
     // The lookup has no time-out of its own (an unreachable name server holds
     // it for long); under a deadline it is waited for only until then, and a
     // lookup given up on counts as a name not found.
-    return CallBeforeThreadDeadline<std::vector<Ipv4Address>>([name] { return LookUpIpv4(name); })
+    return CallBeforeDeadline<std::vector<Ipv4Address>>(deadline,
+                                                        [name] { return LookUpIpv4(name); })
         .value_or(std::vector<Ipv4Address>());
   }
 

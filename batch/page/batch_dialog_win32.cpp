@@ -106,7 +106,9 @@ BatchServices CBatchDialog::WorkerServices() {
   services.workstationTimeout = kDefaultWorkstationTimeout;
   if (!networkRegistry_) networkRegistry_ = CreateNetworkRegistry();
   services.registry = networkRegistry_.get();
-  services.probe = [](const std::string& name, std::string& text) { return PingHost(name, text); };
+  services.probe = [](const std::string& name, std::string& text, const Deadline& deadline) {
+    return PingHost(name, text, deadline);
+  };
   if (adjustServices_) adjustServices_(services);
   // The worker reaches the page only through this posted message.
   HWND page = GetSafeHwnd();

@@ -18,6 +18,10 @@
 
 namespace glimmora {
 
+// The private message by which the worker announces its end to the page;
+// both parameters are 0.
+inline constexpr UINT kWmBatchFinished = WM_USER + 2;
+
 // The page's progress timer and its period.
 inline constexpr UINT_PTR kProgressTimerId = 1;
 inline constexpr UINT kProgressPeriodMs = 1000;

@@ -33,45 +33,28 @@ bool IsExportFileName(std::string_view workstation) {
 
 OfflineRegistry::OfflineRegistry(std::string directory) : directory_(std::move(directory)) {}
 
-void OfflineRegistry::SetDiagnostic(long code, std::string text) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  diagnostics_[std::this_thread::get_id()] = Diagnostic{code, std::move(text)};
-}
-
-std::string OfflineRegistry::LastDiagnostic() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = diagnostics_.find(std::this_thread::get_id());
-  return found == diagnostics_.end() ? std::string() : found->second.text;
-}
-
 std::string OfflineRegistry::SystemMessageText(long code) {
-  std::string text = LocalSystemMessageText(code);
-  std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = diagnostics_.find(std::this_thread::get_id());
-  if (found != diagnostics_.end() && found->second.code == code && !found->second.text.empty())
-    text += (text.empty() ? "(" : " (") + found->second.text + ")";
-  return text;
+  return LocalSystemMessageText(code);
 }
 
 long OfflineRegistry::ConnectTree(const std::string& machineName,
-                                  std::shared_ptr<const RegistryNode>* root) {
-  SetDiagnostic(0, {});
+                                  std::shared_ptr<const RegistryNode>* root,
+                                  std::string* diagnostic) {
   const std::string shownDirectory = directory_.empty() ? "." : directory_;
   if (!IsExportFileName(machineName)) {
-    SetDiagnostic(kErrorInvalidName, "no file name in " + shownDirectory + " can be made from it");
+    *diagnostic = "no file name in " + shownDirectory + " can be made from it";
     return kErrorInvalidName;
   }
   ExportFile file;
   std::string reason;
   if (const long code = ReadExportFile(directory_, machineName, &file, &reason); code != 0) {
-    SetDiagnostic(code, std::move(reason));
+    *diagnostic = std::move(reason);
     return code;
   }
   auto tree = std::make_shared<RegistryNode>("");
   RegistryExportError error;
   if (!ParseRegistryExport(file.bytes, *tree, &error)) {
-    SetDiagnostic(kErrorBadDatabase,
-                  file.path + " line " + std::to_string(error.line) + ": " + error.reason);
+    *diagnostic = file.path + " line " + std::to_string(error.line) + ": " + error.reason;
     return kErrorBadDatabase;
   }
   *root = std::move(tree);

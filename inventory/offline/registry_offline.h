@@ -4,11 +4,8 @@
 // wrote it. Each connect reads and parses the file anew into a tree that lives
 // as long as a key of it is open.
 
-#include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "inventory/registry/registry_tree.h"
 
@@ -28,30 +25,16 @@ class OfflineRegistry : public TreeRegistry {
  public:
   explicit OfflineRegistry(std::string directory);
 
-  // The file and the reason behind the last failed connect of the calling
-  // thread, e.g. "dir/PC1.reg line 7: a string without its closing quote";
-  // empty after a successful one.
-  std::string LastDiagnostic() const;
-
-  // The system's text for the code; for the code of this thread's last failed
-  // connect, followed by its diagnostic in parentheses, so that the message
-  // built from it names the file and line.
   std::string SystemMessageText(long code) override;
 
  protected:
-  long ConnectTree(const std::string& machineName,
-                   std::shared_ptr<const RegistryNode>* root) override;
+  // A failure's diagnostic names the file and the reason, e.g.
+  // "dir/PC1.reg line 7: a string without its closing quote".
+  long ConnectTree(const std::string& machineName, std::shared_ptr<const RegistryNode>* root,
+                   std::string* diagnostic) override;
 
  private:
-  struct Diagnostic {
-    long code = 0;
-    std::string text;
-  };
-  void SetDiagnostic(long code, std::string text);
-
   std::string directory_;
-  mutable std::mutex mutex_;
-  std::map<std::thread::id, Diagnostic> diagnostics_;
 };
 
 }  // namespace glimmora

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "common/deadline.h"
+#include "common/unique_handle.h"
 
 namespace glimmora {
 
@@ -53,6 +55,14 @@ class RegistryAccess {
   // Opens the HKEY_LOCAL_MACHINE (rootKey) of the named workstation.
   virtual long RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
                                    RegKey* result) = 0;
+  // The connect of one examination: as RegConnectRegistryA, with the waits of
+  // the connect and of every call on the keys opened through it kept within
+  // `deadline`. When it fails, *description is the text that describes the
+  // code to the user: the system's text, and what the back end knows beyond
+  // the code (the service that may be stopped, the file and line at fault).
+  // Back ends without waits of their own keep the default.
+  virtual long ConnectWithin(const std::string& machineName, RegKey rootKey,
+                             const Deadline& deadline, RegKey* result, std::string* description);
   // Opens the key named by a full path below `key`, with options 0 and `samDesired`.
   virtual long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                              std::uint32_t samDesired, RegKey* result) = 0;
@@ -76,35 +86,28 @@ class RegistryAccess {
   virtual bool ConnectionLost(RegKey /*key*/) { return false; }
 };
 
+// One open key of one back end. Two are the same handle when their keys are:
+// an owner compares with "no key" only.
+struct OpenRegKey {
+  RegistryAccess* access = nullptr;
+  RegKey key = kNoKey;
+  friend bool operator==(const OpenRegKey& a, const OpenRegKey& b) { return a.key == b.key; }
+};
+struct OpenRegKeyTraits {
+  using Handle = OpenRegKey;
+  static Handle Invalid() noexcept { return {}; }
+  static void Close(Handle h) noexcept { h.access->RegCloseKey(h.key); }
+};
+
 // Owns one open key of one back end; closes it on destruction.
-class ScopedRegKey {
+class ScopedRegKey : public UniqueHandle<OpenRegKeyTraits> {
  public:
   ScopedRegKey() noexcept = default;
-  ScopedRegKey(RegistryAccess& access, RegKey key) noexcept : access_(&access), key_(key) {}
-  ~ScopedRegKey() { reset(); }
-  ScopedRegKey(const ScopedRegKey&) = delete;
-  ScopedRegKey& operator=(const ScopedRegKey&) = delete;
-  ScopedRegKey(ScopedRegKey&& other) noexcept
-      : access_(other.access_), key_(std::exchange(other.key_, kNoKey)) {}
-  ScopedRegKey& operator=(ScopedRegKey&& other) noexcept {
-    if (this != &other) {
-      reset();
-      access_ = other.access_;
-      key_ = std::exchange(other.key_, kNoKey);
-    }
-    return *this;
-  }
+  ScopedRegKey(RegistryAccess& access, RegKey key) noexcept
+      : UniqueHandle(OpenRegKey{&access, key}) {}
 
-  RegKey get() const noexcept { return key_; }
-  explicit operator bool() const noexcept { return key_ != kNoKey; }
-  RegKey release() noexcept { return std::exchange(key_, kNoKey); }
-  void reset() noexcept {
-    if (key_ != kNoKey && access_ != nullptr) access_->RegCloseKey(std::exchange(key_, kNoKey));
-  }
-
- private:
-  RegistryAccess* access_ = nullptr;
-  RegKey key_ = kNoKey;
+  RegKey get() const noexcept { return UniqueHandle::get().key; }
+  RegKey release() noexcept { return UniqueHandle::release().key; }
 };
 
 }  // namespace glimmora

@@ -11,10 +11,10 @@ namespace {
 
 constexpr const char* kInstanceValueNames[] = {"Mfg", "DeviceDesc", "Class", "HardwareID"};
 
-// "Registry Open Error : Key=<key> Code=<code> Desc=<system text>".
-std::string RegistryOpenErrorText(RegistryAccess& registry, const std::string& key, long code) {
+// "Registry Open Error : Key=<key> Code=<code> Desc=<description>".
+std::string RegistryOpenErrorText(const std::string& key, long code,
+                                  const std::string& description) {
   const std::string title = LoadText(kTextRegistryOpenError);
-  const std::string description = registry.SystemMessageText(code);
   const char* format = "%s : Key=%s Code=%ld Desc=%s";
   const int length =
       std::snprintf(nullptr, 0, format, title.c_str(), key.c_str(), code, description.c_str());
@@ -24,6 +24,10 @@ std::string RegistryOpenErrorText(RegistryAccess& registry, const std::string& k
                 description.c_str());
   text.pop_back();
   return text;
+}
+
+std::string RegistryOpenErrorText(RegistryAccess& registry, const std::string& key, long code) {
+  return RegistryOpenErrorText(key, code, registry.SystemMessageText(code));
 }
 
 // A value's data as text: up to its first zero byte, or all of it when it has
@@ -52,11 +56,12 @@ void AppendUnknownEdidCells(MonitorTable& table) {
 
 int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
                           RegKey* remoteRoot, std::vector<std::string>* deviceIds,
-                          std::string* errorText) {
+                          std::string* errorText, const Deadline& deadline) {
   RegKey root = kNoKey;
-  long code = registry.RegConnectRegistryA(workstation, kHkeyLocalMachine, &root);
+  std::string description;
+  long code = registry.ConnectWithin(workstation, kHkeyLocalMachine, deadline, &root, &description);
   if (code != kErrorSuccess) {
-    *errorText = RegistryOpenErrorText(registry, workstation, code);
+    *errorText = RegistryOpenErrorText(workstation, code, description);
     return -1;
   }
   ScopedRegKey rootKey(registry, root);

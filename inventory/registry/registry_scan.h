@@ -18,9 +18,10 @@ inline constexpr const char* kDisplayEnumPath = "SYSTEM\\CurrentControlSet\\Enum
 // RegCloseKey after the last scan). -1: nothing is left open, *deviceIds is
 // untouched and *errorText holds "Registry Open Error : Key=... Code=... Desc=...";
 // so also when the connection failed while the identifiers were listed.
+// The connect and every call through it keep within the deadline.
 int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
                           RegKey* remoteRoot, std::vector<std::string>* deviceIds,
-                          std::string* errorText);
+                          std::string* errorText, const Deadline& deadline = Deadline());
 
 // ScanDisplayMonitors' result when the connection to the workstation failed
 // part-way: the rows it had gathered are dropped, as they may be any part of

@@ -115,11 +115,23 @@ bool TreeRegistry::Lookup(RegKey key, OpenKey* found) const {
 
 long TreeRegistry::RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
                                        RegKey* result) {
+  std::string description;
+  return ConnectWithin(machineName, rootKey, Deadline(), result, &description);
+}
+
+long TreeRegistry::ConnectWithin(const std::string& machineName, RegKey rootKey,
+                                 const Deadline& /*deadline*/, RegKey* result,
+                                 std::string* description) {
   *result = kNoKey;
-  if (rootKey != kHkeyLocalMachine) return kErrorInvalidHandle;
   std::shared_ptr<const RegistryNode> root;
-  const long code = ConnectTree(machineName, &root);
-  if (code != kErrorSuccess) return code;
+  std::string diagnostic;
+  const long code = rootKey == kHkeyLocalMachine ? ConnectTree(machineName, &root, &diagnostic)
+                                                 : kErrorInvalidHandle;
+  if (code != kErrorSuccess) {
+    *description = SystemMessageText(code);
+    if (!diagnostic.empty()) *description += (description->empty() ? "(" : " (") + diagnostic + ")";
+    return code;
+  }
   const RegistryNode* node = root.get();
   *result = Register(OpenKey{std::move(root), node});
   return kErrorSuccess;

@@ -69,6 +69,10 @@ class RegistryNode {
 class TreeRegistry : public RegistryAccess {
  public:
   long RegConnectRegistryA(const std::string& machineName, RegKey rootKey, RegKey* result) override;
+  // A failure's description is the system's text with the diagnostic of
+  // ConnectTree in parentheses, so that the message names the file and line.
+  long ConnectWithin(const std::string& machineName, RegKey rootKey, const Deadline& deadline,
+                     RegKey* result, std::string* description) override;
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t samDesired, RegKey* result) override;
   long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override;
@@ -80,9 +84,10 @@ class TreeRegistry : public RegistryAccess {
   std::size_t OpenKeyCount() const;
 
  protected:
-  // The root of the workstation's HKEY_LOCAL_MACHINE, or a failure code.
+  // The root of the workstation's HKEY_LOCAL_MACHINE, or a failure code and,
+  // in *diagnostic, what the source of the trees knows beyond it.
   virtual long ConnectTree(const std::string& machineName,
-                           std::shared_ptr<const RegistryNode>* root) = 0;
+                           std::shared_ptr<const RegistryNode>* root, std::string* diagnostic) = 0;
 
   // A code that opening the key, enumerating its index-th subkey or querying
   // one of its values gives instead of the tree's answer; 0 for the answer.

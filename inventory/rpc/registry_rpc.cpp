@@ -54,27 +54,16 @@ struct AddrInfoTraits {
 };
 using UniqueAddrInfo = UniqueHandle<AddrInfoTraits>;
 
-// Why the last connect on this thread failed, when the code alone would not
-// tell the user what to do. Read by SystemMessageText right after.
+// Why a connect failed, when the code alone would not tell the user what to
+// do: a text added to the failure's description.
 enum class ConnectHint { kNone, kServiceStopped, kAdministratorsOnly };
-struct LastConnectFailure {
-  long code = 0;
-  ConnectHint hint = ConnectHint::kNone;
-};
-thread_local LastConnectFailure tLastConnectFailure;
 
-std::string_view HintText(ConnectHint hint, Language language) {
-  const bool japanese = language == Language::kJapanese;
+std::string HintText(ConnectHint hint) {
   switch (hint) {
     case ConnectHint::kServiceStopped:
-      return japanese ? "(リモート レジストリ サービスが停止していないか確認してください。"
-                        "Windows クライアントでは既定で停止しています)"
-                      : "(The Remote Registry service may be stopped on the workstation: "
-                        "current Windows client editions stop it by default. Start it there.)";
+      return LoadText(kTextHintServiceStopped);
     case ConnectHint::kAdministratorsOnly:
-      return japanese ? "(リモート レジストリを使用できるのはワークステーションの管理者だけです)"
-                      : "(Only administrators of the workstation may use its Remote Registry "
-                        "service.)";
+      return LoadText(kTextHintAdministratorsOnly);
     case ConnectHint::kNone:
       break;
   }
@@ -95,13 +84,13 @@ enum class Reach { kReachable, kRefused, kSilent, kUnresolved };
 // Tries TCP port 445 of every address of the host until the deadline. Samba's
 // connect reports a refused connection as "no memory" and has no time-out, so
 // this tells the cases apart before it starts.
-Reach ProbeSmbPort(const std::string& host, Clock::time_point deadline) {
+Reach ProbeSmbPort(const std::string& host, const Deadline& deadline) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   // The lookup has no time-out of its own: it is waited for until the
   // deadline only, and one given up on counts as a name not resolved.
-  UniqueAddrInfo addresses = CallBeforeThreadDeadline<UniqueAddrInfo>([host, hints] {
+  UniqueAddrInfo addresses = CallBeforeDeadline<UniqueAddrInfo>(deadline, [host, hints] {
                                addrinfo* found = nullptr;
                                if (getaddrinfo(host.c_str(), kSmbPort, &hints, &found) != 0)
                                  return UniqueAddrInfo();
@@ -120,13 +109,13 @@ Reach ProbeSmbPort(const std::string& host, Clock::time_point deadline) {
       } else {
         pollfd watch{fd.get(), POLLOUT, 0};
         int ready = 0;
+        // In slices, so that a stop request ends the wait as well as the deadline.
         do {
-          const auto left =
-              std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+          const auto left = deadline.TimeLeftWithin(kDeadlineStopPoll);
           if (left.count() <= 0) return result;
           ready = ::poll(&watch, 1, static_cast<int>(left.count()));
-        } while (ready < 0 && errno == EINTR);
-        if (ready <= 0) return result;  // the deadline passed
+        } while (ready == 0 || (ready < 0 && errno == EINTR));
+        if (ready < 0) return result;
         socklen_t length = sizeof error;
         if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
       }
@@ -150,6 +139,8 @@ void AppendResponse(void* context, const std::uint8_t* data, std::size_t length)
 struct RpcRegistryAccess::Connection {
   UniquePipe pipe;
   unsigned requestTimeoutS = 30;
+  // The examination's deadline, which every call keeps within.
+  Deadline deadline;
   std::mutex callMutex;  // one call at a time on the pipe's event context
   bool closed = false;   // guarded by callMutex
   // A call came to no answer (the server went away, the link broke, the
@@ -163,7 +154,7 @@ struct RpcRegistryAccess::Connection {
     int bigEndian = 0;
     response->clear();
     // A caller under a deadline (a batch's workstation) has only what is left of it.
-    const auto left = TimeLeftWithin(std::chrono::seconds(requestTimeoutS));
+    const auto left = deadline.TimeLeftWithin(std::chrono::seconds(requestTimeoutS));
     if (left.count() <= 0) return kErrorTimeout;
     const auto timeoutS =
         static_cast<unsigned>(std::chrono::ceil<std::chrono::seconds>(left).count());
@@ -262,10 +253,21 @@ RegKey RpcRegistryAccess::AddKey(KeyEntry entry) {
 
 long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
                                             RegKey* result) {
+  std::string description;
+  return ConnectWithin(machineName, rootKey, Deadline(), result, &description);
+}
+
+long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey rootKey,
+                                      const Deadline& examination, RegKey* result,
+                                      std::string* description) {
   *result = kNoKey;
-  tLastConnectFailure = {};
-  const auto fail = [](long code, ConnectHint hint = ConnectHint::kNone) {
-    tLastConnectFailure = {code, hint};
+  const auto fail = [&](long code, ConnectHint hint = ConnectHint::kNone) {
+    std::string text = SystemMessageText(code);
+    if (hint != ConnectHint::kNone) {
+      if (!text.empty()) text += ' ';
+      text += HintText(hint);
+    }
+    *description = CutUtf8(std::move(text), kMaxMessageBytes);
     return code;
   };
   if (rootKey != kHkeyLocalMachine) return fail(kErrorNotSupported);
@@ -274,14 +276,11 @@ long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegK
   if (host.rfind("\\\\", 0) == 0) host.erase(0, 2);
   if (host.empty()) return fail(kErrorBadNetPath);  // there is no local registry here
 
-  // The connect time-out, or what is left of the caller's deadline when that is shorter.
-  const std::chrono::milliseconds connectTime = TimeLeftWithin(options_.connectTimeout);
-  if (connectTime.count() <= 0) return fail(kErrorTimeout);
-  const Clock::time_point deadline = Clock::now() + connectTime;
-  {
-    const ScopedDeadline lookupAndPortDeadline(deadline);
-    if (ProbeSmbPort(host, deadline) != Reach::kReachable) return fail(kErrorBadNetPath);
-  }
+  // The connect time-out, or what is left of the examination when that is shorter.
+  const Deadline connectDeadline = examination.Within(options_.connectTimeout);
+  if (connectDeadline.Passed()) return fail(kErrorTimeout);
+  const Clock::time_point deadline = *connectDeadline.At();
+  if (ProbeSmbPort(host, connectDeadline) != Reach::kReachable) return fail(kErrorBadNetPath);
 
   glimmora_rpc_params params{};
   params.host = host.c_str();
@@ -316,6 +315,7 @@ long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegK
   auto connection = std::make_shared<Connection>();
   connection->pipe.reset(opened);
   connection->requestTimeoutS = params.request_timeout_s;
+  connection->deadline = examination;
 
   winreg::Bytes response;
   long code = connection->Call(winreg::kOpOpenLocalMachine,
@@ -431,12 +431,6 @@ long RpcRegistryAccess::RegCloseKey(RegKey key) {
 
 std::string RpcRegistryAccess::SystemMessageText(long code) {
   std::string text = options_.systemMessages ? options_.systemMessages(code) : std::string();
-  const LastConnectFailure last = tLastConnectFailure;
-  if (last.code == code && last.hint != ConnectHint::kNone) {
-    const std::string_view hint = HintText(last.hint, LanguageFromEnvironment());
-    if (!text.empty()) text += ' ';
-    text += hint;
-  }
   return CutUtf8(std::move(text), kMaxMessageBytes);
 }
 

@@ -54,14 +54,17 @@ class RpcRegistryAccess final : public RegistryAccess {
   RpcRegistryAccess& operator=(const RpcRegistryAccess&) = delete;
 
   long RegConnectRegistryA(const std::string& machineName, RegKey rootKey, RegKey* result) override;
+  // A failure's description adds a hint about the cause where the code alone
+  // would not tell the user what to do (the Remote Registry service,
+  // administrators only).
+  long ConnectWithin(const std::string& machineName, RegKey rootKey, const Deadline& deadline,
+                     RegKey* result, std::string* description) override;
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t samDesired, RegKey* result) override;
   long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override;
   long RegQueryValueExA(RegKey key, const std::string& valueName, std::uint32_t* type,
                         std::vector<std::uint8_t>* data) override;
   long RegCloseKey(RegKey key) override;
-  // The base text, followed on this thread's last failed connect by a hint
-  // about the cause (the Remote Registry service, administrators only).
   std::string SystemMessageText(long code) override;
   bool ConnectionLost(RegKey key) override;
 

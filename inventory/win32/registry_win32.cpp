@@ -39,24 +39,25 @@ struct Connected {
 
 long Win32Registry::RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
                                         RegKey* result) {
-  // RegConnectRegistryA has no time-out of its own and can wait for minutes on
-  // a workstation whose port is filtered: under a deadline (a batch's
-  // workstation) it is left to finish on its own when the deadline comes.
+  std::string description;
+  return ConnectWithin(machineName, rootKey, Deadline(), result, &description);
+}
+
+long Win32Registry::ConnectWithin(const std::string& machineName, RegKey rootKey,
+                                  const Deadline& deadline, RegKey* result,
+                                  std::string* description) {
   const HKEY root = ToHkey(rootKey);
-  std::optional<Connected> connected = CallBeforeThreadDeadline<Connected>([machineName, root] {
+  std::optional<Connected> connected = CallBeforeDeadline<Connected>(deadline, [machineName, root] {
     Connected outcome;
     HKEY remote = nullptr;
     outcome.code = ::RegConnectRegistryA(machineName.c_str(), root, &remote);
     if (outcome.code == ERROR_SUCCESS) outcome.key.reset(remote);
     return outcome;
   });
-  if (!connected) {
-    *result = kNoKey;
-    return kErrorTimeout;
-  }
-  const LONG code = connected->code;
+  const LONG code = connected ? connected->code : kErrorTimeout;
   *result = code == ERROR_SUCCESS ? FromHkey(connected->key.release()) : kNoKey;
   if (code == ERROR_SUCCESS && !machineName.empty()) remote_.AddConnection(*result);
+  if (code != ERROR_SUCCESS) *description = SystemMessageText(code);
   return code;
 }
 

@@ -10,6 +10,11 @@ namespace glimmora {
 class Win32Registry : public RegistryAccess {
  public:
   long RegConnectRegistryA(const std::string& machineName, RegKey rootKey, RegKey* result) override;
+  // RegConnectRegistryA has no time-out of its own and can wait for minutes on
+  // a workstation whose port is filtered: under a deadline it is left to
+  // finish on its own when the deadline comes, and the connect times out.
+  long ConnectWithin(const std::string& machineName, RegKey rootKey, const Deadline& deadline,
+                     RegKey* result, std::string* description) override;
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t samDesired, RegKey* result) override;
   long RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) override;

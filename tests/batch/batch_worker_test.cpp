@@ -56,7 +56,7 @@ class FakeProbe {
     answers_[name] = {result, text};
   }
   ProbeFunction Function() {
-    return [this](const std::string& name, std::string& text) {
+    return [this](const std::string& name, std::string& text, const Deadline&) {
       calls.push_back(name);
       if (onProbe) onProbe(name);
       const auto it = answers_.find(name);

@@ -50,7 +50,7 @@ class Probe {
     answers_[name] = {result, text};
   }
   ProbeFunction Function() {
-    return [this](const std::string& name, std::string& text) {
+    return [this](const std::string& name, std::string& text, const Deadline&) {
       calls.fetch_add(1);
       if (onProbe) onProbe(name);
       std::this_thread::sleep_for(DelayFor(name));
@@ -77,24 +77,26 @@ class SlowRegistry : public testing::ForwardingRegistry {
  public:
   using ForwardingRegistry::ForwardingRegistry;
 
-  long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
+  long ConnectWithin(const std::string& machine, RegKey root, const Deadline& deadline,
+                     RegKey* result, std::string* description) override {
     const int now = ++connecting_;
     for (int seen = mostAtOnce_.load();
          now > seen && !mostAtOnce_.compare_exchange_weak(seen, now);)
       ;
     if (onConnect) onConnect(machine);
     const auto delay = slowNames_.count(machine) != 0 ? 10s : DelayFor(machine);
-    std::this_thread::sleep_for(TimeLeftWithin(delay));
+    std::this_thread::sleep_for(deadline.TimeLeftWithin(delay));
     --connecting_;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       connectOrder_.push_back(machine);
     }
-    if (ThreadDeadlinePassed()) {
+    if (deadline.Passed()) {
       *result = kNoKey;
+      *description = SystemMessageText(1460);
       return 1460;  // ERROR_TIMEOUT, as the network back end gives it
     }
-    return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
+    return ForwardingRegistry::ConnectWithin(machine, root, deadline, result, description);
   }
 
   // Set before a batch runs, read by its workers.

@@ -12,39 +12,43 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Deadline, BelongsToTheThreadThatSetsIt) {
-  EXPECT_FALSE(ThreadDeadline().has_value());
-  EXPECT_FALSE(ThreadDeadlinePassed());
-  EXPECT_EQ(TimeLeftWithin(5000ms), 5000ms);
-  {
-    ScopedDeadline outer(DeadlineClock::now() + 10s);
-    const auto left = TimeLeftWithin(60000ms);
-    EXPECT_GT(left, 9000ms);
-    EXPECT_LE(left, 10000ms);
-    EXPECT_EQ(TimeLeftWithin(20ms), 20ms);
-    bool otherThreadHasOne = true;
-    std::thread([&] { otherThreadHasOne = ThreadDeadline().has_value(); }).join();
-    EXPECT_FALSE(otherThreadHasOne);
-    {
-      ScopedDeadline inner(DeadlineClock::now() - 1ms);
-      EXPECT_TRUE(ThreadDeadlinePassed());
-      EXPECT_EQ(TimeLeftWithin(5000ms), 0ms);
-    }
-    EXPECT_FALSE(ThreadDeadlinePassed());
-  }
-  EXPECT_FALSE(ThreadDeadline().has_value());
+TEST(Deadline, TimeLeftAndWithin) {
+  const Deadline none;
+  EXPECT_FALSE(none.Passed());
+  EXPECT_EQ(none.TimeLeftWithin(5000ms), 5000ms);
+  const Deadline soon(DeadlineClock::now() + 10s);
+  const auto left = soon.TimeLeftWithin(60000ms);
+  EXPECT_GT(left, 9000ms);
+  EXPECT_LE(left, 10000ms);
+  EXPECT_EQ(soon.TimeLeftWithin(20ms), 20ms);
+  // Within() takes the earlier time and keeps the stop.
+  EXPECT_LE(soon.Within(100ms).TimeLeftWithin(60000ms), 100ms);
+  EXPECT_GT(soon.Within(60s).TimeLeftWithin(60000ms), 9000ms);
+  EXPECT_LE(none.Within(100ms).TimeLeftWithin(60000ms), 100ms);
+  const Deadline passed(DeadlineClock::now() - 1ms);
+  EXPECT_TRUE(passed.Passed());
+  EXPECT_EQ(passed.TimeLeftWithin(5000ms), 0ms);
+
+  bool stop = false;
+  const Deadline stopOnly = Deadline::StopOnly([&stop] { return stop; });
+  EXPECT_FALSE(stopOnly.Passed());
+  EXPECT_EQ(stopOnly.TimeLeftWithin(5000ms), 5000ms);
+  const Deadline narrowed = stopOnly.Within(10s);
+  stop = true;
+  EXPECT_TRUE(stopOnly.Passed());
+  EXPECT_TRUE(narrowed.Passed());
+  EXPECT_EQ(narrowed.TimeLeftWithin(5000ms), 0ms);
 }
 
 TEST(Deadline, ACallWithoutDeadlineRunsOnTheCallingThread) {
   const auto caller = std::this_thread::get_id();
-  const std::optional<bool> sameThread =
-      CallBeforeThreadDeadline<bool>([caller] { return std::this_thread::get_id() == caller; });
+  const std::optional<bool> sameThread = CallBeforeDeadline<bool>(
+      Deadline(), [caller] { return std::this_thread::get_id() == caller; });
   EXPECT_EQ(sameThread, true);
 }
 
 TEST(Deadline, ACallThatEndsInTimeGivesItsResult) {
-  ScopedDeadline deadline(DeadlineClock::now() + 10s);
-  EXPECT_EQ(CallBeforeThreadDeadline<int>([] { return 42; }), 42);
+  EXPECT_EQ(CallBeforeDeadline<int>(Deadline(DeadlineClock::now() + 10s), [] { return 42; }), 42);
 }
 
 // A result that says when it is released.
@@ -62,12 +66,12 @@ TEST(Deadline, ACallStillRunningAtTheDeadlineIsGivenUpAndItsResultReleasedLater)
   auto finished = std::make_shared<std::atomic<bool>>(false);
   const auto start = DeadlineClock::now();
   {
-    ScopedDeadline deadline(start + 100ms);
-    const std::optional<Tracked> result = CallBeforeThreadDeadline<Tracked>([releases, finished] {
-      std::this_thread::sleep_for(600ms);
-      finished->store(true);
-      return Tracked(releases);
-    });
+    const std::optional<Tracked> result =
+        CallBeforeDeadline<Tracked>(Deadline(start + 100ms), [releases, finished] {
+          std::this_thread::sleep_for(600ms);
+          finished->store(true);
+          return Tracked(releases);
+        });
     EXPECT_FALSE(result.has_value());
   }
   const auto waited = DeadlineClock::now() - start;
@@ -82,34 +86,31 @@ TEST(Deadline, ACallStillRunningAtTheDeadlineIsGivenUpAndItsResultReleasedLater)
 
 // A stop request that comes with the deadline makes it count as passed: a call
 // still running is given up as soon as the stop is made, long before the
-// deadline; the stop belongs to the thread's deadline and goes with it.
+// deadline.
 TEST(Deadline, AStopWithTheDeadlineEndsTheWaitAtOnce) {
   std::atomic<bool> stop{false};
   const DeadlineStop stopRequested = [&stop] { return stop.load(); };
   auto finished = std::make_shared<std::atomic<bool>>(false);
   const auto start = DeadlineClock::now();
   {
-    ScopedDeadline deadline(start + 60s, &stopRequested);
-    EXPECT_FALSE(ThreadDeadlinePassed());
+    const Deadline deadline(start + 60s, stopRequested);
+    EXPECT_FALSE(deadline.Passed());
     std::thread stopper([&stop] {
       std::this_thread::sleep_for(100ms);
       stop.store(true);
     });
-    const std::optional<int> result = CallBeforeThreadDeadline<int>([finished] {
+    const std::optional<int> result = CallBeforeDeadline<int>(deadline, [finished] {
       std::this_thread::sleep_for(3s);
       finished->store(true);
       return 1;
     });
     stopper.join();
     EXPECT_FALSE(result.has_value());
-    EXPECT_TRUE(ThreadDeadlinePassed());
+    EXPECT_TRUE(deadline.Passed());
   }
   // Far less than the call's 3 s, let alone the deadline's minute.
   EXPECT_LT(DeadlineClock::now() - start, 2500ms);
   EXPECT_FALSE(finished->load());
-  EXPECT_FALSE(ThreadDeadlinePassed());
-  ScopedDeadline later(DeadlineClock::now() + 10s);
-  EXPECT_FALSE(ThreadDeadlinePassed());
 }
 
 }  // namespace

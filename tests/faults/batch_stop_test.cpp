@@ -30,9 +30,10 @@ class TrippingRegistry : public testing::ForwardingRegistry {
   void Count() {
     if (++calls == tripAt) state_.RequestStop();
   }
-  long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
+  long ConnectWithin(const std::string& machine, RegKey root, const Deadline& deadline,
+                     RegKey* result, std::string* description) override {
     Count();
-    return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
+    return ForwardingRegistry::ConnectWithin(machine, root, deadline, result, description);
   }
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t sam, RegKey* result) override {
@@ -96,7 +97,7 @@ class BatchStopTest : public ::testing::Test {
     BatchServices services;
     services.registry = &tripping;
     services.finishPause = std::chrono::milliseconds(0);
-    services.probe = [&](const std::string& name, std::string& text) {
+    services.probe = [&](const std::string& name, std::string& text, const Deadline&) {
       tripping.Count();
       if (name != "PC02") return 0;
       text = "(Error: Request timed out 192.0.2.2)";

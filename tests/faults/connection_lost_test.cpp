@@ -26,10 +26,11 @@ class BreakingRegistry : public testing::ForwardingRegistry {
  public:
   using ForwardingRegistry::ForwardingRegistry;
 
-  long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
+  long ConnectWithin(const std::string& machine, RegKey root, const Deadline& deadline,
+                     RegKey* result, std::string* description) override {
     calls_ = 0;
     lost_ = false;
-    return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
+    return ForwardingRegistry::ConnectWithin(machine, root, deadline, result, description);
   }
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t sam, RegKey* result) override {

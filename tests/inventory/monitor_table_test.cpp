@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace glimmora {
 namespace {
 
@@ -70,35 +73,84 @@ TEST(ReportableRow, OtherCellsPlayNoPart) {
   EXPECT_FALSE(IsReportableRow(row));
 }
 
-TEST(DuplicateRows, SameMonitorIdAndNineCellsIgnoringCase) {
-  MonitorRow other = SampleRow();
-  EXPECT_TRUE(AreDuplicateRows("DEL4064", SampleRow(), "DEL4064", other));
-  for (auto& cell : other) {
-    for (char& c : cell) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  EXPECT_TRUE(AreDuplicateRows("DEL4064", SampleRow(), "del4064", other));
+MonitorRow Row(std::string model, std::string serial, std::string description = "Monitor D") {
+  return {"Monitor",         std::move(description),     "Maker",  "MONITOR\\X", std::move(model),
+          std::move(serial), "W:52cm x H:32cm (24.0\")", "2008/5", "1.3"};
 }
 
-TEST(DuplicateRows, AnyCellThatDiffersKeepsBothRows) {
+std::vector<std::string> MonitorIds(const ReportedMonitors& reported) {
+  std::vector<std::string> ids;
+  for (const ReportedMonitor& monitor : reported.rows()) ids.push_back(monitor.monitorId);
+  return ids;
+}
+
+TEST(ReportedMonitors, RowsWithoutModelAndSerialAreLeftOut) {
+  ReportedMonitors reported;
+  EXPECT_FALSE(reported.Admit("DEV", Row("<UNKNOWN>", "<UNKNOWN>")));
+  EXPECT_FALSE(reported.Admit("DEV", Row("<unknown>", "<Unknown>")));  // a descriptor saying so
+  EXPECT_TRUE(reported.Admit("DEV", Row("<UNKNOWN>", "SN1")));
+  EXPECT_TRUE(reported.Admit("DEV", Row("MODEL", "<UNKNOWN>")));
+  EXPECT_EQ(reported.rows().size(), 2u);
+}
+
+// Equal means the monitor ID and all nine cells, letter case aside; the first
+// of equal rows is the one kept, with its own letters.
+TEST(ReportedMonitors, EqualRowsLetterCaseAsideAreReportedOnce) {
+  ReportedMonitors reported;
+  EXPECT_TRUE(reported.Admit("DEV", Row("Dell U2412M", "SN1")));
+  EXPECT_FALSE(reported.Admit("dev", Row("DELL u2412m", "sn1")));  // same as the last one
+  EXPECT_TRUE(reported.Admit("DEV", Row("Other", "SN2")));
+  EXPECT_FALSE(reported.Admit("DEV", Row("dell U2412M", "SN1")));  // same as an earlier one
+  EXPECT_TRUE(reported.Admit("DEV2", Row("Dell U2412M", "SN1")));  // another device identifier
+  EXPECT_EQ(MonitorIds(reported), (std::vector<std::string>{"DEV", "DEV", "DEV2"}));
+  EXPECT_EQ(reported.rows()[0].row[kColumnModel], "Dell U2412M");
   for (std::size_t column = 0; column < SampleRow().size(); ++column) {
     SCOPED_TRACE(column);
     MonitorRow other = SampleRow();
     other[column] += "x";
-    EXPECT_FALSE(AreDuplicateRows("DEL4064", SampleRow(), "DEL4064", other));
+    ReportedMonitors pair;
+    EXPECT_TRUE(pair.Admit("DEL4064", SampleRow()));
+    EXPECT_TRUE(pair.Admit("DEL4064", other));  // any cell that differs keeps both
   }
-}
-
-TEST(DuplicateRows, DifferentDeviceIdentifiersAreNotDuplicates) {
-  EXPECT_FALSE(AreDuplicateRows("DEL4064", SampleRow(), "DEL4065", SampleRow()));
-}
-
-TEST(DuplicateRows, EmptyCellsCompareEqual) {
-  MonitorRow row = SampleRow();
-  row[kColumnMfg] = "";
-  EXPECT_TRUE(AreDuplicateRows("X", row, "X", row));
-  MonitorRow unknown = row;
+  ReportedMonitors unknownMfg;
+  MonitorRow empty = SampleRow();
+  empty[kColumnMfg] = "";
+  MonitorRow unknown = empty;
   unknown[kColumnMfg] = "<UNKNOWN>";
-  EXPECT_FALSE(AreDuplicateRows("X", row, "X", unknown));
+  EXPECT_TRUE(unknownMfg.Admit("X", empty));
+  EXPECT_FALSE(unknownMfg.Admit("X", empty));
+  EXPECT_TRUE(unknownMfg.Admit("X", unknown));
+}
+
+// Letter case is folded for ASCII letters only; multibyte characters must be
+// the same bytes. Texts never run into one another, neither across a comma
+// inside a field nor across the boundary of two cells.
+TEST(ReportedMonitors, DuplicateTestFollowsTheCaseInsensitiveComparison) {
+  ReportedMonitors reported;
+  EXPECT_TRUE(reported.Admit("DEV", Row("\xc3\xa9"
+                                        "cran",
+                                        "S")));  // "écran"
+  EXPECT_TRUE(reported.Admit("DEV", Row("\xc3\x89"
+                                        "CRAN",
+                                        "S")));  // "ÉCRAN": another letter
+  EXPECT_FALSE(reported.Admit("DEV", Row("\xc3\xa9"
+                                         "CRAN",
+                                         "s")));  // folds to the first
+  EXPECT_TRUE(reported.Admit("DEV", Row("A1", "S")));
+  EXPECT_TRUE(reported.Admit("DEV", Row("A", "1S")));
+  MonitorRow first = Row("M", "S", "a,b");
+  first[kColumnMfg] = "c";
+  MonitorRow second = Row("M", "S", "a");
+  second[kColumnMfg] = "b,c";
+  EXPECT_TRUE(reported.Admit("DEV", first));
+  EXPECT_TRUE(reported.Admit("DEV", second));
+}
+
+TEST(ReportedMonitors, ThousandsOfRowsAreAdmittedQuickly) {
+  ReportedMonitors reported;
+  for (int i = 0; i < 20000; ++i) reported.Admit("DEV", Row("M", "SN" + std::to_string(i)));
+  for (int i = 0; i < 20000; i += 7) reported.Admit("DEV", Row("m", "sn" + std::to_string(i)));
+  EXPECT_EQ(reported.Take().size(), 20000u);
 }
 
 }  // namespace

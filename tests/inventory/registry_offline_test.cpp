@@ -75,7 +75,6 @@ TEST_F(OfflineRegistryTest, ReadsAUnicodeExport) {
   MonitorTable fallback = Scan("Default_Monitor");
   ASSERT_EQ(fallback.RowCount(), 1u);
   EXPECT_EQ(fallback.edidVersion[0], "<UNKNOWN>");
-  EXPECT_EQ(registry_.LastDiagnostic(), "");
 }
 
 TEST_F(OfflineRegistryTest, ReadsARegedit4ExportWhateverTheCaseOfItsName) {
@@ -109,14 +108,11 @@ TEST_F(OfflineRegistryTest, MalformedFileNamesFileAndLine) {
       SamplePath("BROKEN.reg") + " line 7: a string without its closing quote";
   EXPECT_EQ(error_,
             ErrorPrefix("BROKEN", 1009) + LocalSystemMessageText(1009) + " (" + diagnostic + ")");
-  EXPECT_EQ(registry_.LastDiagnostic(), diagnostic);
   EXPECT_EQ(Connect("BROKEN4"), -1);
   EXPECT_NE(error_.find("BROKEN4.reg line 5: a hex byte"), std::string::npos) << error_;
   EXPECT_EQ(Connect("NOT-AN-EXPORT"), -1);
   EXPECT_NE(error_.find("NOT-AN-EXPORT.reg line 1: not a registry export"), std::string::npos);
-  // A later success clears what the failure left.
-  EXPECT_EQ(Connect("PC-ANSI"), 0);
-  EXPECT_EQ(registry_.LastDiagnostic(), "");
+  // The diagnostic went with the failed connect's description; none lingers.
   EXPECT_EQ(registry_.SystemMessageText(1009), LocalSystemMessageText(1009));
 }
 
@@ -142,8 +138,10 @@ TEST_F(OfflineRegistryTest, NamesThatCannotBeFileNamesAreRefused) {
 TEST_F(OfflineRegistryTest, MissingDirectory) {
   OfflineRegistry nowhere(kSamples + "/no-such-directory");
   RegKey root = kNoKey;
-  EXPECT_EQ(nowhere.RegConnectRegistryA("PC-UNICODE", kHkeyLocalMachine, &root), kErrorBadNetPath);
-  EXPECT_NE(nowhere.LastDiagnostic().find("no-such-directory"), std::string::npos);
+  std::string description;
+  EXPECT_EQ(nowhere.ConnectWithin("PC-UNICODE", kHkeyLocalMachine, Deadline(), &root, &description),
+            kErrorBadNetPath);
+  EXPECT_NE(description.find("no-such-directory"), std::string::npos) << description;
 }
 
 }  // namespace

@@ -90,11 +90,16 @@ TEST_F(Win32RegistryTest, OtherWorkstationFailsWithTheSystemText) {
 // Under a batch's deadline the connect runs on a helper thread; what it gives
 // is the same, a refusal included, and the key it hands over stays usable.
 TEST_F(Win32RegistryTest, ConnectUnderADeadlineGivesTheSameResults) {
-  const ScopedDeadline deadline(DeadlineClock::now() + std::chrono::seconds(20));
+  const Deadline deadline(DeadlineClock::now() + std::chrono::seconds(20));
   RegKey other = kNoKey;
-  EXPECT_EQ(registry_.RegConnectRegistryA("GLIMMORA-NO-SUCH-PC", kHkeyLocalMachine, &other), 53);
+  std::string description;
+  EXPECT_EQ(registry_.ConnectWithin("GLIMMORA-NO-SUCH-PC", kHkeyLocalMachine, deadline, &other,
+                                    &description),
+            53);
   EXPECT_EQ(other, kNoKey);
-  ASSERT_EQ(ConnectRemoteRegistry(registry_, computer_, &root_, &ids_, &error_), 0) << error_;
+  EXPECT_EQ(description, LocalSystemMessageText(53));
+  ASSERT_EQ(ConnectRemoteRegistry(registry_, computer_, &root_, &ids_, &error_, deadline), 0)
+      << error_;
   MonitorTable table;
   ASSERT_EQ(ScanDisplayMonitors(registry_, root_, "GLMTEST1", table, &error_), 0) << error_;
   EXPECT_EQ(table.RowCount(), 2u);

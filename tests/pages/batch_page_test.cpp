@@ -80,7 +80,7 @@ class WorkerProbe {
   int calls() const { return calls_.load(); }
 
   ProbeFunction Function() {
-    return [this](const std::string& name, std::string& text) {
+    return [this](const std::string& name, std::string& text, const Deadline&) {
       ++calls_;
       if (delayMs_ > 0) Sleep(delayMs_);
       if (name == heldName_) {
@@ -691,15 +691,18 @@ class HangingConnectRegistry : public testing::ForwardingRegistry {
         gate_(std::make_shared<Gate>()) {}
   ~HangingConnectRegistry() override { gate_->Open(); }
 
-  long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
-    if (machine != hanging_) return ForwardingRegistry::RegConnectRegistryA(machine, root, result);
+  long ConnectWithin(const std::string& machine, RegKey root, const Deadline& deadline,
+                     RegKey* result, std::string* description) override {
+    if (machine != hanging_)
+      return ForwardingRegistry::ConnectWithin(machine, root, deadline, result, description);
     connects_.fetch_add(1);
     std::shared_ptr<Gate> gate = gate_;
-    const std::optional<long> code = CallBeforeThreadDeadline<long>([gate] {
+    const std::optional<long> code = CallBeforeDeadline<long>(deadline, [gate] {
       gate->WaitOpen(std::chrono::seconds(30));
       return long{kErrorBadNetPath};
     });
     *result = kNoKey;
+    *description = SystemMessageText(code ? *code : kErrorTimeout);
     return code ? *code : kErrorTimeout;
   }
   int connects() const { return connects_.load(); }

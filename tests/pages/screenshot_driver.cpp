@@ -104,7 +104,7 @@ bool Prepare(CGlimmoraDlg& main, Driver& d) {
       main.m_BatchPage.AdjustWorkerServices([&d](BatchServices& services) {
         services.registry = &d.fleet;
         // Slow enough to show the batch under way.
-        services.probe = [](const std::string&, std::string&) {
+        services.probe = [](const std::string&, std::string&, const Deadline&) {
           Sleep(1500);
           return static_cast<int>(PingReply);
         };

@@ -50,10 +50,7 @@ class CheckSequenceTest : public ::testing::Test {
   QuickCheckOutcome Check(std::string_view name, bool probe = true) {
     return RunQuickCheck(name, {probe ? &page_ : nullptr, registry_, list_, page_, page_});
   }
-  void FillList() {
-    list_.BeginCheck();
-    list_.AdmitRow("OLD", {"Monitor", "", "", "", "old", "1", "", "", ""});
-  }
+  void FillList() { list_.ShowCheck({{"OLD", {"Monitor", "", "", "", "old", "1", "", "", ""}}}); }
 
   testing::EnglishMessages english_;
   MemoryRegistry registry_;

@@ -1,4 +1,4 @@
-// Which rows the monitor list admits, and how it orders them.
+// How the monitor list shows the rows of a check, and how it orders them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,61 +36,36 @@ class MonitorListTest : public ::testing::Test {
       EXPECT_EQ(view_.ItemValue(item), static_cast<std::intptr_t>(item));
   }
 
+  // The rows of one check, by the row rules, then shown as a check shows them.
+  bool Admit(const std::string& monitorId, const MonitorRow& row) {
+    return reported_.Admit(monitorId, row);
+  }
+  bool Finish() {
+    const bool listed = list_.ShowCheck(reported_.rows());
+    reported_ = ReportedMonitors();
+    return listed;
+  }
+
   MemoryMonitorList view_;
   MonitorSortState sort_;
   MonitorList list_{view_, sort_};
+  ReportedMonitors reported_;
   CountingCursor cursor_;
 };
 
-TEST_F(MonitorListTest, RowsWithoutModelAndSerialAreLeftOut) {
-  list_.BeginCheck();
-  EXPECT_FALSE(list_.AdmitRow("DEV", Row("<UNKNOWN>", "<UNKNOWN>")));
-  EXPECT_FALSE(list_.AdmitRow("DEV", Row("<unknown>", "<Unknown>")));  // a descriptor saying so
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("<UNKNOWN>", "SN1")));
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("MODEL", "<UNKNOWN>")));
-  EXPECT_EQ(view_.ItemCount(), 2u);
-}
-
-TEST_F(MonitorListTest, EqualRowsLetterCaseAsideAreListedOnce) {
-  list_.BeginCheck();
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("Dell U2412M", "SN1")));
-  EXPECT_FALSE(list_.AdmitRow("dev", Row("DELL u2412m", "sn1")));  // same as the last one
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("Other", "SN2")));
-  EXPECT_FALSE(list_.AdmitRow("DEV", Row("dell U2412M", "SN1")));  // same as an earlier one
-  EXPECT_TRUE(list_.AdmitRow("DEV2", Row("Dell U2412M", "SN1")));  // another device identifier
-  EXPECT_EQ(Column(0), (std::vector<std::string>{"DEV", "DEV", "DEV2"}));
-}
-
-// Rows that differ only in where a comma inside a field falls are two monitors.
-TEST_F(MonitorListTest, CommaInsideAFieldDoesNotMakeRowsEqual) {
-  list_.BeginCheck();
-  MonitorRow first = Row("M", "S", "a,b");
-  first[kColumnMfg] = "c";
-  MonitorRow second = Row("M", "S", "a");
-  second[kColumnMfg] = "b,c";
-  EXPECT_TRUE(list_.AdmitRow("DEV", first));
-  EXPECT_TRUE(list_.AdmitRow("DEV", second));
-  EXPECT_EQ(Column(2), (std::vector<std::string>{"a,b", "a"}));
-  EXPECT_EQ(Column(3), (std::vector<std::string>{"c", "b,c"}));
-}
-
-TEST_F(MonitorListTest, ItemValuesAreZeroUntilTheCheckFinishes) {
-  list_.BeginCheck();
-  list_.AdmitRow("B", Row("M1", "S"));
-  list_.AdmitRow("A", Row("M2", "S"));
-  list_.AdmitRow("C", Row("M3", "S"));
-  EXPECT_EQ(view_.ItemValue(0), 0);
-  EXPECT_EQ(view_.ItemValue(2), 0);
-  EXPECT_TRUE(list_.FinishCheck());
+TEST_F(MonitorListTest, ACheckIsShownSortedAndNumbered) {
+  Admit("B", Row("M1", "S"));
+  Admit("A", Row("M2", "S"));
+  Admit("C", Row("M3", "S"));
+  EXPECT_TRUE(Finish());
   EXPECT_EQ(Column(0), (std::vector<std::string>{"A", "B", "C"}));  // column 0 ascending
   ExpectValuesArePositions();
 }
 
 TEST_F(MonitorListTest, EmptyListFinishesWithoutRowsAndKeepsTheSortState) {
   sort_ = {4, false};
-  list_.BeginCheck();
-  list_.AdmitRow("DEV", Row("<UNKNOWN>", "<UNKNOWN>"));
-  EXPECT_FALSE(list_.FinishCheck());
+  Admit("DEV", Row("<UNKNOWN>", "<UNKNOWN>"));
+  EXPECT_FALSE(Finish());
   EXPECT_EQ(sort_.column, 4u);
   EXPECT_FALSE(sort_.ascending);
   // A click on an empty list changes the state all the same.
@@ -104,7 +79,6 @@ TEST_F(MonitorListTest, EmptyListFinishesWithoutRowsAndKeepsTheSortState) {
 // Every column sorts as text without regard to case, both ways.
 TEST_F(MonitorListTest, SortsByEveryColumnBothWays) {
   const std::vector<std::string> values = {"b", "A", "c10", "C9", "a"};
-  list_.BeginCheck();
   for (std::size_t i = 0; i < values.size(); ++i) {
     MonitorListRow texts;
     // Each column holds the values in a different rotation, so no column's order
@@ -113,9 +87,9 @@ TEST_F(MonitorListTest, SortsByEveryColumnBothWays) {
       texts[column] = values[(i + column) % values.size()] + "#" + std::to_string(i);
     MonitorRow row;
     std::copy(texts.begin() + 1, texts.end(), row.begin());
-    ASSERT_TRUE(list_.AdmitRow(texts[0], row));
+    ASSERT_TRUE(Admit(texts[0], row));
   }
-  ASSERT_TRUE(list_.FinishCheck());  // numbers the rows, which sorting relies on
+  ASSERT_TRUE(Finish());  // numbers the rows, which sorting relies on
   const std::vector<std::string> ascending = {"A", "a", "b", "c10", "C9"};
   for (std::size_t column = 0; column < kMonitorListColumnCount; ++column) {
     for (bool up : {true, false}) {
@@ -133,23 +107,21 @@ TEST_F(MonitorListTest, SortsByEveryColumnBothWays) {
 }
 
 TEST_F(MonitorListTest, MfgDateSortsAsText) {
-  list_.BeginCheck();
   for (const char* date : {"2008/3", "2008/10", "2007/12"}) {
     MonitorRow row = Row(std::string("M") + date, "S");
     row[kColumnMfgDate] = date;
-    list_.AdmitRow("DEV", row);
+    Admit("DEV", row);
   }
-  list_.FinishCheck();
+  Finish();
   SortMonitorList(view_, 8, true);
   EXPECT_EQ(Column(8), (std::vector<std::string>{"2007/12", "2008/10", "2008/3"}));
 }
 
 TEST_F(MonitorListTest, HeaderClicksChooseColumnAndDirection) {
-  list_.BeginCheck();
-  list_.AdmitRow("D1", Row("Beta", "S1", "Class"));
-  list_.AdmitRow("D2", Row("alpha", "S2"));
-  list_.AdmitRow("D3", Row("Gamma", "S3"));
-  list_.FinishCheck();
+  Admit("D1", Row("Beta", "S1", "Class"));
+  Admit("D2", Row("alpha", "S2"));
+  Admit("D3", Row("Gamma", "S3"));
+  Finish();
 
   list_.OnColumnClick(5, cursor_);  // another column: the direction used last (ascending)
   EXPECT_EQ(Column(5), (std::vector<std::string>{"alpha", "Beta", "Gamma"}));
@@ -166,11 +138,10 @@ TEST_F(MonitorListTest, HeaderClicksChooseColumnAndDirection) {
 
   // The next check comes out in the order chosen last.
   list_.Clear();
-  list_.BeginCheck();
-  list_.AdmitRow("A", Row("x", "1"));
-  list_.AdmitRow("C", Row("y", "2"));
-  list_.AdmitRow("B", Row("z", "3"));
-  list_.FinishCheck();
+  Admit("A", Row("x", "1"));
+  Admit("C", Row("y", "2"));
+  Admit("B", Row("z", "3"));
+  Finish();
   EXPECT_EQ(Column(0), (std::vector<std::string>{"C", "B", "A"}));
 }
 
@@ -249,45 +220,6 @@ TEST(MonitorListSorting, TextsComeFromBeforeTheSortWhateverTheListDoesMeanwhile)
   for (std::size_t item = 1; item < kRows; ++item)
     ordered = ordered && CompareNoCase(view.ItemText(item - 1, 2), view.ItemText(item, 2)) <= 0;
   EXPECT_FALSE(ordered);
-}
-
-TEST_F(MonitorListTest, BeginCheckForgetsTheLastAddedRow) {
-  list_.BeginCheck();
-  list_.AdmitRow("DEV", Row("M", "S"));
-  list_.Clear();
-  list_.BeginCheck();
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("M", "S")));
-}
-
-// Letter case is folded for ASCII letters only; multibyte characters must be
-// the same bytes. Rows already in the view count, however they got there.
-TEST_F(MonitorListTest, DuplicateTestFollowsTheCaseInsensitiveComparison) {
-  list_.BeginCheck();
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("\xc3\xa9"
-                                        "cran",
-                                        "S")));  // "écran"
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("\xc3\x89"
-                                        "CRAN",
-                                        "S")));  // "ÉCRAN": another letter
-  EXPECT_FALSE(list_.AdmitRow("DEV", Row("\xc3\xa9"
-                                         "CRAN",
-                                         "s")));  // folds to the first
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("A1", "S")));
-  EXPECT_TRUE(list_.AdmitRow("DEV", Row("A", "1S")));  // the texts do not run together
-
-  MonitorListRow placed{"DEV",        "Monitor", "Monitor D", "Maker",
-                        "MONITOR\\X", "PLACED",  "S",         "W:52cm x H:32cm (24.0\")",
-                        "2008/5",     "1.3"};
-  view_.AppendItem(placed);
-  EXPECT_FALSE(list_.AdmitRow("dev", Row("placed", "s")));
-  EXPECT_EQ(view_.ItemCount(), 5u);
-}
-
-TEST_F(MonitorListTest, ThousandsOfRowsAreAdmittedQuickly) {
-  list_.BeginCheck();
-  for (int i = 0; i < 20000; ++i) list_.AdmitRow("DEV", Row("M", "SN" + std::to_string(i)));
-  for (int i = 0; i < 20000; i += 7) list_.AdmitRow("DEV", Row("m", "sn" + std::to_string(i)));
-  EXPECT_EQ(view_.ItemCount(), 20000u);
 }
 
 }  // namespace

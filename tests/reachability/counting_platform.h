@@ -14,8 +14,8 @@ class CountingPlatform : public EchoPlatform {
   explicit CountingPlatform(EchoPlatform& real) : real_(real) {}
 
   bool Available() const override { return real_.Available(); }
-  std::vector<Ipv4Address> ResolveIpv4(const std::string& name) override {
-    return real_.ResolveIpv4(name);
+  std::vector<Ipv4Address> ResolveIpv4(const std::string& name, const Deadline& deadline) override {
+    return real_.ResolveIpv4(name, deadline);
   }
   std::unique_ptr<EchoChannel> OpenChannel() override {
     ++channelsOpened;

@@ -56,7 +56,7 @@ class FakeEchoPlatform : public EchoPlatform {
 
   bool Available() const override { return available; }
 
-  std::vector<Ipv4Address> ResolveIpv4(const std::string& name) override {
+  std::vector<Ipv4Address> ResolveIpv4(const std::string& name, const Deadline&) override {
     resolved.push_back(name);
     return addresses;
   }

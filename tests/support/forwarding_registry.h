@@ -18,6 +18,10 @@ class ForwardingRegistry : public RegistryAccess {
   long RegConnectRegistryA(const std::string& machine, RegKey root, RegKey* result) override {
     return inner_.RegConnectRegistryA(machine, root, result);
   }
+  long ConnectWithin(const std::string& machine, RegKey root, const Deadline& deadline,
+                     RegKey* result, std::string* description) override {
+    return inner_.ConnectWithin(machine, root, deadline, result, description);
+  }
   long RegOpenKeyExA(RegKey key, const std::string& subKey, std::uint32_t options,
                      std::uint32_t sam, RegKey* result) override {
     return inner_.RegOpenKeyExA(key, subKey, options, sam, result);

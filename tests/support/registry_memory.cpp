@@ -125,7 +125,8 @@ std::size_t MemoryRegistry::ConnectCount() const {
 }
 
 long MemoryRegistry::ConnectTree(const std::string& machineName,
-                                 std::shared_ptr<const RegistryNode>* root) {
+                                 std::shared_ptr<const RegistryNode>* root,
+                                 std::string* /*diagnostic*/) {
   {
     std::lock_guard<std::mutex> lock(connectMutex_);
     ++connectCount_;

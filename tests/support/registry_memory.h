@@ -84,8 +84,8 @@ class MemoryRegistry : public TreeRegistry {
   std::string SystemMessageText(long code) override;
 
  protected:
-  long ConnectTree(const std::string& machineName,
-                   std::shared_ptr<const RegistryNode>* root) override;
+  long ConnectTree(const std::string& machineName, std::shared_ptr<const RegistryNode>* root,
+                   std::string* diagnostic) override;
   long OpenFailure(const RegistryNode& node) const override;
   long EnumFailure(const RegistryNode& node, std::uint32_t index) const override;
   long QueryFailure(const RegistryNode& node, std::string_view valueName) const override;

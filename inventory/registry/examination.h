@@ -1,0 +1,49 @@
+#pragma once
+// The examination of one workstation, as every front end makes it: the
+// reachability probe, the connect to its registry, the scan of each display
+// device identifier, and the rows the row rules report. Quick Check,
+// `glimmora check` and both kinds of batch call it and show or write the
+// value it returns, each in its own way.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/deadline.h"
+#include "inventory/monitor_table.h"
+#include "inventory/registry/registry_access.h"
+
+namespace glimmora {
+
+// Does the workstation answer? Above 0 it is unreachable and resultText says
+// why; 0 or below the examination goes on to the registry. The probe keeps
+// its waits within the deadline.
+using ProbeFunction = std::function<int(const std::string& workstation, std::string& resultText,
+                                        const Deadline& deadline)>;
+
+enum class ExaminationOutcome {
+  kUnreachable,    // the probe's text is the error text
+  kRegistryError,  // the registry could not be opened, or its connection broke during the scan
+  kNoMonitors,     // the registry was read and no row is reported
+  kMonitorsFound,
+  kCutShort,  // the deadline passed or the stop came first: what was read is not the workstation's
+};
+
+struct Examination {
+  ExaminationOutcome outcome = ExaminationOutcome::kCutShort;
+  std::vector<ReportedMonitor> monitors;  // in reading order; only with kMonitorsFound
+  std::string errorText;                  // with kUnreachable and kRegistryError
+  // With kNoMonitors and kMonitorsFound, the workstation's open HKEY_LOCAL_MACHINE,
+  // closed when the value goes: a front end may show its message first.
+  ScopedRegKey remoteRoot;
+};
+
+// Examines the workstation (a name as given: the caller trims it). Without a
+// probe every workstation goes to the registry. The deadline bounds every
+// wait below (lookup, connect, each registry call) and is looked at between
+// the steps, device identifiers and rows; without one the examination runs
+// to its end.
+Examination ExamineWorkstation(RegistryAccess& registry, const std::string& workstation,
+                               const ProbeFunction& probe, const Deadline& deadline = Deadline());
+
+}  // namespace glimmora
