@@ -11,6 +11,7 @@
 #include "cli/console.h"
 #include "cli/display_width.h"
 #include "cli/network_options.h"
+#include "cli/option_parser.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
 #include "inventory/registry/registry_network.h"
@@ -32,7 +33,6 @@ namespace {
 constexpr int kExitListed = 0;
 constexpr int kExitNoMonitors = 1;
 constexpr int kExitNotOpened = 2;  // unreachable, or the registry could not be opened
-constexpr int kExitCheckUsage = 64;
 
 constexpr const char* kUsage =
     "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv]\n"
@@ -64,68 +64,49 @@ void PrintUsage(std::FILE* out) {
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "glimmora check: %s\n", problem.c_str());
   PrintUsage(stderr);
-  return kExitCheckUsage;
+  return kExitUsage;
 }
+
+constexpr OptionSpec kCheckOptions[] = {
+    {"--offline", true},     {"--connect-timeout", true}, {"--sort", true},
+    {"--descending", false}, {"--format", true},
+};
 
 // 0 when the options were understood, else the exit status to end with.
 int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
-  bool optionsEnded = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string arg = args[i];
-    std::optional<std::string> inlineValue;
-    if (!optionsEnded && arg.rfind("--", 0) == 0 && arg.size() > 2) {
-      const std::size_t equals = arg.find('=');
-      if (equals != std::string::npos) {
-        inlineValue = arg.substr(equals + 1);
-        arg.resize(equals);
-      }
-    }
-    auto value = [&](std::string* out) {
-      if (inlineValue) {
-        *out = *inlineValue;
-        return true;
-      }
-      if (i + 1 >= args.size()) return false;
-      *out = args[++i];
-      return true;
-    };
-    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (options->workstation) return UsageError("more than one workstation name");
-      options->workstation = args[i];
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
-      *helpOnly = true;
-      return 0;
-    } else if (arg == "--offline") {
-      std::string directory;
-      if (!value(&directory) || directory.empty()) return UsageError("--offline needs a directory");
-      options->offlineDirectory = directory;
-    } else if (arg == "--connect-timeout") {
-      std::string seconds;
-      if (!value(&seconds) || !ParseConnectTimeout(seconds, &options->connectTimeout))
+  ParsedArguments parsed;
+  std::string problem;
+  if (!ParseArguments(args, kCheckOptions, &parsed, &problem)) return UsageError(problem);
+  if (parsed.help) {
+    *helpOnly = true;
+    return 0;
+  }
+  for (const ParsedOption& option : parsed.options) {
+    const std::string& value = option.value;
+    if (option.name == "--offline") {
+      if (value.empty()) return UsageError("--offline needs a directory");
+      options->offlineDirectory = value;
+    } else if (option.name == "--connect-timeout") {
+      if (!ParseConnectTimeout(value, &options->connectTimeout))
         return UsageError("--connect-timeout needs a number of seconds (up to 3600)");
-    } else if (arg == "--sort") {
-      std::string column;
-      if (!value(&column) || column.size() != 1 || column[0] < '0' || column[0] > '9')
+    } else if (option.name == "--sort") {
+      if (value.size() != 1 || value[0] < '0' || value[0] > '9')
         return UsageError("--sort needs a column number from 0 to 9");
-      options->sortColumn = static_cast<std::size_t>(column[0] - '0');
-    } else if (arg == "--descending" && !inlineValue) {
+      options->sortColumn = static_cast<std::size_t>(value[0] - '0');
+    } else if (option.name == "--descending") {
       options->descending = true;
-    } else if (arg == "--format") {
-      std::string format;
-      if (!value(&format)) return UsageError("--format needs table or csv");
-      if (format == "table")
+    } else if (option.name == "--format") {
+      if (value == "table")
         options->format = OutputFormat::kTable;
-      else if (format == "csv")
+      else if (value == "csv")
         options->format = OutputFormat::kCsv;
       else
-        return UsageError("unknown format '" + format + "' (table or csv)");
-    } else {
-      return UsageError("unknown option '" + args[i] + "'");
+        return UsageError("unknown format '" + value + "' (table or csv)");
     }
   }
-  if (!options->workstation) return UsageError("no workstation name");
+  if (parsed.operands.size() > 1) return UsageError("more than one workstation name");
+  if (parsed.operands.empty()) return UsageError("no workstation name");
+  options->workstation = parsed.operands.front();
   return 0;
 }
 
@@ -255,7 +236,7 @@ int RunCheckCommand(const Arguments& arguments) {
     if (!TrimWhiteSpace(*options.workstation).empty() &&
         !ResolveNetworkCredentials(credentials, &networkOptions, &problem)) {
       std::fprintf(stderr, "glimmora check: %s\n", problem.c_str());
-      return kExitCheckUsage;
+      return kExitUsage;
     }
     registry = CreateNetworkRegistry(networkOptions);
     probe.emplace();
@@ -271,7 +252,7 @@ int RunCheckCommand(const Arguments& arguments) {
 
   switch (outcome) {
     case QuickCheckOutcome::kNameEmpty:
-      return kExitCheckUsage;
+      return kExitUsage;
     case QuickCheckOutcome::kUnreachable:
     case QuickCheckOutcome::kRegistryError:
       return kExitNotOpened;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/option_parser.h"
 #include "common/unique_handle.h"
 #include "inventory/edid/edid.h"
 #include "inventory/edid/edid_dump.h"
@@ -61,21 +62,17 @@ int RunEdidCommand(const Arguments& arguments) {
   // This command takes no options. One given anyway is refused before any
   // file is read: the next argument may be the password of a misplaced -U,
   // which must not come back in a "cannot open" message.
-  Arguments args;
-  bool options = true;
-  for (const std::string& arg : arguments) {
-    if (options && arg == "--") {
-      options = false;
-    } else if (options && (arg == "--help" || arg == "-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (options && arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "glimmora edid: unknown option '%s'\n%s", arg.c_str(), kUsage);
-      return kExitUsage;
-    } else {
-      args.push_back(arg);
-    }
+  ParsedArguments parsed;
+  std::string problem;
+  if (!ParseArguments(arguments, {}, &parsed, &problem)) {
+    std::fprintf(stderr, "glimmora edid: %s\n%s", problem.c_str(), kUsage);
+    return kExitUsage;
   }
+  if (parsed.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  const Arguments& args = parsed.operands;
   if (args.empty()) {
     std::fputs(kUsage, stderr);
     return kExitUsage;

@@ -2,15 +2,13 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/option_parser.h"
 #include "reachability/probe.h"
 #include "resources/texts.h"
 
 namespace glimmora::cli {
 
 namespace {
-
-// 2 already means "no reply" here, so a bad command line takes the sysexits code.
-constexpr int kExitPingUsage = 64;
 
 constexpr char kPingUsage[] =
     "usage: glimmora ping WORKSTATION\n"
@@ -33,14 +31,21 @@ int ExitStatusFor(int pingResult) {
 
 }  // namespace
 
-int RunPingCommand(const Arguments& args) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+int RunPingCommand(const Arguments& arguments) {
+  ParsedArguments parsed;
+  std::string problem;
+  if (!ParseArguments(arguments, {}, &parsed, &problem)) {
+    std::fprintf(stderr, "glimmora ping: %s\n%s", problem.c_str(), kPingUsage);
+    return kExitUsage;
+  }
+  if (parsed.help) {
     std::fputs(kPingUsage, stdout);
     return 0;
   }
+  const Arguments& args = parsed.operands;
   if (args.size() != 1 || args[0].empty()) {
     std::fputs(kPingUsage, stderr);
-    return kExitPingUsage;
+    return kExitUsage;
   }
   const SocketLibraryUse sockets;
   // As at start-up: a missing echo service is reported once, and the probe

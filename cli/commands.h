@@ -9,8 +9,9 @@ namespace glimmora::cli {
 
 using Arguments = std::vector<std::string>;
 
-// Exit status for a command line that cannot be understood.
-inline constexpr int kExitUsage = 2;
+// Exit status of every command for a command line that cannot be understood
+// (the sysexits code: 2 already means "no reply" or "not opened" to ping and check).
+inline constexpr int kExitUsage = 64;
 // Exit status of every command whose standard output could not be written.
 inline constexpr int kExitOutputError = 74;
 

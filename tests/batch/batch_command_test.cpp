@@ -250,28 +250,28 @@ TEST_F(BatchCommandTest, ListsSavedAsUnicodeGiveTheSameInventory) {
   EXPECT_EQ(ReadBytes(outputPath_), "kept\r\n");
 }
 
-TEST_F(BatchCommandTest, UsageErrorsExitWithTwo) {
+TEST_F(BatchCommandTest, UsageErrorsExitWithTheUsageStatus) {
   const std::string input = dir_.File("workstations.txt");
   WriteBytes(input, "pc01\n");
-  EXPECT_EQ(RunBatch({}).status, 2);
-  EXPECT_EQ(RunBatch({input}).status, 2);
-  EXPECT_EQ(RunBatch({input, outputPath_, "third"}).status, 2);
-  EXPECT_EQ(RunBatch({"--fast", input, outputPath_}).status, 2);
+  EXPECT_EQ(RunBatch({}).status, 64);
+  EXPECT_EQ(RunBatch({input}).status, 64);
+  EXPECT_EQ(RunBatch({input, outputPath_, "third"}).status, 64);
+  EXPECT_EQ(RunBatch({"--fast", input, outputPath_}).status, 64);
   const CommandResult run = RunBatch({"--offline", dir_.File("no-such-fleet"), input, outputPath_});
-  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.status, 64);
   EXPECT_TRUE(Contains(run.err, "no-such-fleet")) << run.err;
-  EXPECT_EQ(RunBatch({"   ", outputPath_}).status, 2);
+  EXPECT_EQ(RunBatch({"   ", outputPath_}).status, 64);
   for (const char* jobs : {"0", "-3", "1025", "many", "4x"}) {
     const CommandResult bad = RunBatch({"--jobs", jobs, input, outputPath_});
-    EXPECT_EQ(bad.status, 2) << jobs;
+    EXPECT_EQ(bad.status, 64) << jobs;
     EXPECT_TRUE(Contains(bad.err, "--jobs")) << bad.err;
   }
   for (const char* timeout : {"-1", "soon", "0.0001", "1e9"}) {
     const CommandResult bad = RunBatch({"--timeout", timeout, input, outputPath_});
-    EXPECT_EQ(bad.status, 2) << timeout;
+    EXPECT_EQ(bad.status, 64) << timeout;
     EXPECT_TRUE(Contains(bad.err, "--timeout")) << bad.err;
   }
-  EXPECT_EQ(RunBatch({input, outputPath_, "--jobs"}).status, 2);
+  EXPECT_EQ(RunBatch({input, outputPath_, "--jobs"}).status, 64);
   EXPECT_FALSE(std::filesystem::exists(outputPath_));
 }
 

@@ -191,14 +191,14 @@ TEST_F(CliEdid, RegistryTextIsHexAndWhatIsNoEdidIsFlagged) {
 
 TEST_F(CliEdid, UsageErrors) {
   const CliResult noFile = RunCli({"edid"});
-  EXPECT_EQ(noFile.status, 2);
+  EXPECT_EQ(noFile.status, 64);
   EXPECT_NE(noFile.err.find("usage: glimmora edid [--] FILE..."), std::string::npos);
   EXPECT_EQ(noFile.out, "");
-  EXPECT_EQ(RunCli({}).status, 2);
+  EXPECT_EQ(RunCli({}).status, 64);
   // A misplaced logon option is refused before anything is read, so its
   // password never comes back as a file name.
   const CliResult logon = RunCli({"edid", kDell, "-U", "admin%Secret-pw"});
-  EXPECT_EQ(logon.status, 2);
+  EXPECT_EQ(logon.status, 64);
   EXPECT_EQ(logon.out, "");
   EXPECT_NE(logon.err.find("unknown option '-U'"), std::string::npos) << logon.err;
   EXPECT_EQ(logon.err.find("Secret-pw"), std::string::npos) << logon.err;
@@ -207,7 +207,7 @@ TEST_F(CliEdid, UsageErrors) {
   EXPECT_EQ(dashed.status, 1);
   EXPECT_EQ(dashed.err.find("glimmora: -no-such-dump: "), 0u) << dashed.err;
   const CliResult unknown = RunCli({"frobnicate"});
-  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(unknown.status, 64);
   EXPECT_NE(unknown.err.find("unknown command 'frobnicate'"), std::string::npos);
 }
 
