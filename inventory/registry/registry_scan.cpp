@@ -9,8 +9,6 @@ namespace glimmora {
 
 namespace {
 
-constexpr const char* kInstanceValueNames[] = {"Mfg", "DeviceDesc", "Class", "HardwareID"};
-
 // "Registry Open Error : Key=<key> Code=<code> Desc=<system text>".
 std::string RegistryOpenErrorText(RegistryAccess& registry, const std::string& key, long code) {
   const std::string title = LoadText(kTextRegistryOpenError);
@@ -135,8 +133,8 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
     }
 
     RegKey parameters = kNoKey;
-    if (registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\Device Parameters", 0, kKeyRead,
-                               &parameters) != kErrorSuccess) {
+    if (registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\" + kDeviceParametersKey, 0,
+                               kKeyRead, &parameters) != kErrorSuccess) {
       AppendUnknownEdidCells(table);
       continue;
     }
@@ -145,7 +143,7 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
     std::vector<std::uint8_t> edid;
     // The whole value is read, whatever its length: blocks with extensions are
     // 256, 384 or 512 bytes long, and the decoder takes the base block of them.
-    if (registry.RegQueryValueExA(parameters, "EDID", &type, &edid) != kErrorSuccess) {
+    if (registry.RegQueryValueExA(parameters, kEdidValueName, &type, &edid) != kErrorSuccess) {
       AppendUnknownEdidCells(table);
       continue;
     }
