@@ -95,8 +95,8 @@ std::string CutUtf8(std::string text, std::size_t limit) {
 enum class Reach { kReachable, kRefused, kSilent, kUnresolved };
 
 // Tries TCP port 445 of every address of the host until the deadline. Samba's
-// connect reports a refused connection as "no memory" and has no time-out, so
-// this tells the cases apart before it starts.
+// connect reports a refused connection as "no memory", so once a connect has
+// failed this tells a host that cannot be reached from other failures.
 Reach ProbeSmbPort(const std::string& host, Clock::time_point deadline) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;

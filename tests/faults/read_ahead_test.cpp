@@ -5,9 +5,15 @@
 // own. Linux, root and the samba package.
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -122,7 +128,11 @@ class ReadAheadTest : public ::testing::Test {
     std::ofstream(exportPath, std::ios::binary) << PlantedExport();
     const std::string script = std::string(GLIMMORA_SOURCE_DIR) + "/scripts/samba-test-server";
     const std::string log = " >>" + dir_.File("server.log") + " 2>&1";
-    ASSERT_EQ(std::system((script + " start " + serverDir_ + " " + exportPath + log).c_str()), 0)
+    // A start that hangs (on a winbindd that never answers) fails within a minute.
+    ASSERT_EQ(
+        std::system(
+            ("timeout 60 " + script + " start " + serverDir_ + " " + exportPath + log).c_str()),
+        0)
         << ReadBytes(dir_.File("server.log"));
     started_ = true;
     for (const char* key : kClosedKeys) {
@@ -236,6 +246,48 @@ TEST_F(ReadAheadTest, ALinkThatBreaksInAWaveFailsTheWorkstation) {
     EXPECT_TRUE(lost) << cut << " of " << messages << "\n" << out;
     EXPECT_NE(out.find("Registry Open Error : Key="), std::string::npos) << out;
   }
+}
+
+// A winbindd of another server at the machine's default socket, as a domain
+// controller of another test runs one: it takes requests and never answers.
+// The test server's logons must not depend on it.
+class ForeignWinbinddTest : public ReadAheadTest {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "a private mount namespace needs root";
+    // The socket is planted in a mount namespace of this test's own, so no
+    // other server on the machine meets it.
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
+      GTEST_SKIP() << "cannot make a mount namespace here";
+    }
+    const std::string socketDir = "/run/samba/winbindd";
+    std::filesystem::create_directories(socketDir);
+    const std::string planted = dir_.File("winbindd");
+    std::filesystem::create_directories(planted);
+    ASSERT_EQ(chmod(planted.c_str(), 0755), 0);
+    ASSERT_EQ(mount(planted.c_str(), socketDir.c_str(), nullptr, MS_BIND, nullptr), 0);
+    listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener_, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s/pipe", socketDir.c_str());
+    ASSERT_EQ(bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    // Connections wait in the backlog, their requests unread.
+    ASSERT_EQ(listen(listener_, 64), 0);
+    ReadAheadTest::SetUp();
+  }
+  void TearDown() override {
+    ReadAheadTest::TearDown();
+    if (listener_ >= 0) close(listener_);
+  }
+  int listener_ = -1;
+};
+
+TEST_F(ForeignWinbinddTest, TheTestServerLogsOnWithoutIt) {
+  RpcRegistryAccess ahead(credentials_, Options(true));
+  const std::string got = Scan(ahead, "127.0.0.1");
+  EXPECT_EQ(got.rfind("connect 0 \n", 0), 0u) << got;
+  EXPECT_NE(got.find("Plain one|"), std::string::npos) << got;
 }
 
 }  // namespace
