@@ -37,12 +37,48 @@ class RetainedLines {
   std::unordered_set<std::string> folded_;
 };
 
+// A line without monitors in the layout asked for.
+std::string FormatReasonLine(const ResultLayout& layout, const std::string& name,
+                             WorkstationReason reason, const std::string& note) {
+  if (layout.format == ResultFormat::kJson) return FormatJsonReasonLine(name, reason, note);
+  if (layout.extendedColumns) return FormatExtendedNoteLine(name, note);
+  return reason == WorkstationReason::kNoMonitors ? FormatNoMonitorLine(name)
+                                                  : FormatFailureLine(name, note);
+}
+
+// The examination for a layout other than the specified one: every row with
+// its details first, then the lines.
+WorkstationOutcome ExamineForLayout(const BatchServices& services, const std::string& name,
+                                    const std::function<bool()>& stopOrLate,
+                                    std::vector<std::string>* lines) {
+  const ResultLayout& layout = services.layout;
+  const MonitorExamination examination =
+      ExamineMonitors(*services.registry, services.probe, name, layout, stopOrLate);
+  if (examination.stopped) return WorkstationOutcome::kStopped;
+  if (examination.reason) {
+    lines->push_back(FormatReasonLine(layout, name, *examination.reason, examination.message));
+    return WorkstationOutcome::kFinished;
+  }
+  static const MakerNames kNoMakerList;
+  const MakerNames& makers = layout.makers != nullptr ? *layout.makers : kNoMakerList;
+  for (const ReportedMonitor& monitor : examination.monitors) {
+    if (layout.format == ResultFormat::kJson)
+      lines->push_back(FormatJsonMonitorLine(name, monitor, makers));
+    else if (layout.extendedColumns)
+      lines->push_back(FormatExtendedMonitorLine(name, monitor, makers));
+    else
+      lines->push_back(FormatMonitorLine(name, monitor.deviceId, monitor.row));
+  }
+  return WorkstationOutcome::kFinished;
+}
+
 // The examination proper. It stops at a stop request, and also, under a
 // deadline, once the deadline has passed; the caller tells the two apart.
 WorkstationOutcome ExamineUntilDone(const BatchServices& services, const std::string& name,
                                     const std::function<bool()>& stopRequested,
                                     std::vector<std::string>* lines) {
   const auto stopOrLate = [&] { return stopRequested() || ThreadDeadlinePassed(); };
+  if (!services.layout.IsSpecified()) return ExamineForLayout(services, name, stopOrLate, lines);
   std::string text;
   if (services.probe && services.probe(name, text) > 0) {
     lines->push_back(FormatFailureLine(name, text));
@@ -145,7 +181,8 @@ WorkstationOutcome ExamineWorkstation(const BatchServices& services, const std::
   // Whatever a step cut short by the deadline gave (a lookup given up on, a
   // call that timed out) is not what the workstation holds.
   if (ThreadDeadlinePassed() || outcome == WorkstationOutcome::kStopped) {
-    lines->assign(1, FormatFailureLine(name, FormatTimedOutNote(services.workstationTimeout)));
+    lines->assign(1, FormatReasonLine(services.layout, name, WorkstationReason::kTimedOut,
+                                      FormatTimedOutNote(services.workstationTimeout)));
   }
   return WorkstationOutcome::kFinished;
 }
@@ -189,7 +226,12 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
     state.failureReason = std::move(reason);
     return false;
   }
-  if (WriteHeaderLine(*files->output) != 0) {
+  // JSON lines have no header.
+  const bool headerFailed = services.layout.format == ResultFormat::kJson ? false
+                            : services.layout.extendedColumns
+                                ? WriteOutputLine(*files->output, FormatExtendedHeaderLine()) != 0
+                                : WriteHeaderLine(*files->output) != 0;
+  if (headerFailed) {
     CloseBatchFiles(state, files, true, inputPath, outputPath);
     return false;
   }

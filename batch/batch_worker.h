@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "batch/batch_files.h"
+#include "batch/monitor_report.h"
 #include "inventory/registry_access.h"
 
 namespace glimmora {
@@ -108,6 +109,10 @@ struct BatchServices {
   // Longest examination of one workstation; beyond it the workstation gets a
   // failure line saying it timed out, and the batch goes on. Zero: no limit.
   std::chrono::milliseconds workstationTimeout{0};
+
+  // The lines' layout: by default the specified CSV file; glimmora batch can
+  // ask for extended columns, JSON lines, or ghosts left out.
+  ResultLayout layout;
 };
 
 // What became of one workstation's examination.

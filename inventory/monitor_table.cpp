@@ -8,6 +8,7 @@ void MonitorTable::Clear() {
   for (auto* column : {&deviceClass, &description, &mfg, &hardwareId, &model, &serialNumber,
                        &monitorSize, &mfgDate, &edidVersion})
     column->clear();
+  details.clear();
 }
 
 MonitorRow RowAt(const MonitorTable& table, std::size_t index) {

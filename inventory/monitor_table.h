@@ -4,16 +4,31 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "inventory/edid/edid_facts.h"
 
 namespace glimmora {
 
 // Fills every cell whose source cannot be read.
 inline constexpr std::string_view kUnknown = "<UNKNOWN>";
 
-// Nine parallel columns, one row per instance key of one device identifier.
+// Whether a monitor instance is plugged in now: Plug and Play keeps a volatile
+// "Control" subkey under the instance key of a device that is there.
+enum class Presence { kPresent, kGhost, kUnknown };
+
+// What a row holds beyond its nine texts, for the outputs that ask for it.
+struct MonitorDetails {
+  // kUnknown also when the scan was not asked to look.
+  Presence presence = Presence::kUnknown;
+  std::optional<EdidFacts> edid;  // none when no EDID value could be read
+};
+
+// Nine parallel columns, one row per instance key of one device identifier,
+// and the details of each row beside them.
 struct MonitorTable {
   std::vector<std::string> deviceClass;
   std::vector<std::string> description;
@@ -24,6 +39,7 @@ struct MonitorTable {
   std::vector<std::string> monitorSize;
   std::vector<std::string> mfgDate;
   std::vector<std::string> edidVersion;
+  std::vector<MonitorDetails> details;
 
   void Clear();
   std::size_t RowCount() const { return deviceClass.size(); }

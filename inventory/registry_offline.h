@@ -37,6 +37,8 @@ class OfflineRegistry : public TreeRegistry {
   // connect, followed by its diagnostic in parentheses, so that the message
   // built from it names the file and line.
   std::string SystemMessageText(long code) override;
+  // An export holds the volatile keys only when it was made on the running workstation.
+  bool MayLackVolatileKeys() const override { return true; }
 
  protected:
   long ConnectTree(const std::string& machineName,

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "inventory/edid.h"
+#include "inventory/edid/edid_facts.h"
 #include "resources/texts.h"
 
 namespace glimmora {
@@ -48,13 +49,36 @@ void AppendUnknownEdidCells(MonitorTable& table) {
     column->emplace_back(kUnknown);
 }
 
+// The Control key: there, not there (file not found), or not readable.
+Presence ReadPresence(RegistryAccess& registry, RegKey remoteRoot,
+                      const std::string& instanceKeyPath, long* failure) {
+  RegKey control = kNoKey;
+  const long code =
+      registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\Control", 0, kKeyRead, &control);
+  if (code == kErrorSuccess) {
+    registry.RegCloseKey(control);
+    return Presence::kPresent;
+  }
+  if (code == kErrorFileNotFound) return Presence::kGhost;
+  *failure = code;
+  return Presence::kUnknown;
+}
+
 }  // namespace
 
 int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
                           RegKey* remoteRoot, std::vector<std::string>* deviceIds,
                           std::string* errorText) {
+  long ignored = 0;
+  return ConnectRemoteRegistry(registry, workstation, remoteRoot, deviceIds, errorText, &ignored);
+}
+
+int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
+                          RegKey* remoteRoot, std::vector<std::string>* deviceIds,
+                          std::string* errorText, long* errorCode) {
   RegKey root = kNoKey;
-  long code = registry.RegConnectRegistryA(workstation, kHkeyLocalMachine, &root);
+  long& code = *errorCode;
+  code = registry.RegConnectRegistryA(workstation, kHkeyLocalMachine, &root);
   if (code != kErrorSuccess) {
     *errorText = RegistryOpenErrorText(registry, workstation, code);
     return -1;
@@ -89,6 +113,21 @@ int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstati
 
 int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
                         MonitorTable& table, std::string* errorText) {
+  return ScanDisplayMonitors(registry, remoteRoot, deviceId, table, errorText, ScanOptions{});
+}
+
+void SettlePresence(const RegistryAccess& registry, const std::vector<MonitorDetails*>& rows) {
+  if (!registry.MayLackVolatileKeys()) return;
+  for (const MonitorDetails* row : rows) {
+    if (row->presence == Presence::kPresent) return;
+  }
+  for (MonitorDetails* row : rows) {
+    if (row->presence == Presence::kGhost) row->presence = Presence::kUnknown;
+  }
+}
+
+int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
+                        MonitorTable& table, std::string* errorText, const ScanOptions& options) {
   table.Clear();
   const std::string deviceKeyPath = kDisplayEnumPath + deviceId;
   RegKey device = kNoKey;
@@ -133,6 +172,11 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
         columns[i]->push_back(std::move(text));
       }
     }
+    MonitorDetails& details = table.details.emplace_back();
+    if (options.readPresence) {
+      details.presence = ReadPresence(registry, remoteRoot, instanceKeyPath, &lastFailure);
+      if (details.presence == Presence::kUnknown && registry.ConnectionLost(remoteRoot)) break;
+    }
 
     RegKey parameters = kNoKey;
     if (registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\Device Parameters", 0, kKeyRead,
@@ -150,6 +194,7 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
       continue;
     }
     EdidFields fields = DecodeEdid(edid);
+    details.edid = ReadEdidFacts(edid);
     table.model.push_back(OrUnknown(std::move(fields.model)));
     table.serialNumber.push_back(OrUnknown(std::move(fields.serialNumber)));
     table.edidVersion.push_back(OrUnknown(std::move(fields.edidVersion)));

@@ -21,6 +21,10 @@ inline constexpr const char* kDisplayEnumPath = "SYSTEM\\CurrentControlSet\\Enum
 int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
                           RegKey* remoteRoot, std::vector<std::string>* deviceIds,
                           std::string* errorText);
+// The same, with the failure's code in *errorCode on -1.
+int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
+                          RegKey* remoteRoot, std::vector<std::string>* deviceIds,
+                          std::string* errorText, long* errorCode);
 
 // ScanDisplayMonitors' result when the connection to the workstation failed
 // part-way: the rows it had gathered are dropped, as they may be any part of
@@ -32,5 +36,18 @@ inline constexpr int kScanConnectionLost = -2;
 // kScanConnectionLost when the connection failed before the scan was done.
 int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
                         MonitorTable& table, std::string* errorText);
+
+struct ScanOptions {
+  // Open each instance's "Control" subkey to tell present monitors from
+  // ghosts: one more call per instance, so only when an output shows it.
+  bool readPresence = false;
+};
+int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
+                        MonitorTable& table, std::string* errorText, const ScanOptions& options);
+
+// Once all rows of a workstation are in: where the registry may lack the
+// volatile keys and none of its instances had a Control key, a missing one
+// says nothing, and every ghost becomes unknown.
+void SettlePresence(const RegistryAccess& registry, const std::vector<MonitorDetails*>& rows);
 
 }  // namespace glimmora
