@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -28,6 +29,31 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 }  // namespace
+
+void SetBinaryMode(std::FILE* stream) {
+  _setmode(_fileno(stream), _O_BINARY);
+}
+
+std::FILE* DuplicateStandardInput() {
+  const int fd = _dup(_fileno(stdin));
+  if (fd < 0) return nullptr;
+  std::FILE* stream = _fdopen(fd, "rb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
+std::unique_ptr<OutputStream> StandardOutputStream() {
+  HANDLE duplicate = nullptr;
+  const HANDLE process = GetCurrentProcess();
+  if (!DuplicateHandle(process, GetStdHandle(STD_OUTPUT_HANDLE), process, &duplicate, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return nullptr;
+  return std::make_unique<OutputFile>(reinterpret_cast<std::intptr_t>(duplicate));
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
 
 bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
