@@ -173,7 +173,7 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
 
   // The input is opened first, so a missing input leaves an existing output untouched.
   std::string reason;
-  files->input = OpenInputFile(inputPath, &reason);
+  files->input = services.openInputFile(inputPath, &reason);
   if (!files->input) {
     ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, std::move(reason));
     return false;
@@ -193,7 +193,7 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
     ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath, std::move(reason));
     return false;
   }
-  if (WriteHeaderLine(*files->output) != 0) {
+  if (services.writeHeader && WriteHeaderLine(*files->output) != 0) {
     CloseBatchFiles(state, files, true, inputPath, outputPath);
     return false;
   }
@@ -236,21 +236,29 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
   const auto stopRequested = [&state] { return state.StopRequested(); };
   std::vector<std::string> lines;
   bool writeFailed = false;
+  std::uint64_t skipped = 0;
   while (!writeFailed && !files.input->AtEnd()) {
     if (state.StopRequested()) break;
     const std::string line = ReadInputLine(*files.input);
     if (!IsEndOfInput(line, *files.input)) state.linesRead.fetch_add(1);
     const std::string name = ExtractWorkstationName(line);
     if (name.empty()) continue;
+    if (skipped < services.workstationsDone) {
+      ++skipped;  // its lines are in the file already
+      continue;
+    }
     // The name before the count: whoever reads the count finds the name.
     state.SetCurrentWorkstation(name);
     state.workstationsRead.fetch_add(1);
     // Lines are written once the whole workstation has been examined, so a
     // stop leaves none of it behind.
+    const auto began = std::chrono::steady_clock::now();
     if (ExamineWorkstation(services, name, stopRequested, &lines) == WorkstationOutcome::kStopped)
       break;
+    const auto took = std::chrono::steady_clock::now() - began;
     state.workstationsFinished.fetch_add(1);
     writeFailed = WriteWorkstationLines(*files.output, lines) != 0;
+    if (!writeFailed && services.workstationWritten) services.workstationWritten(name, lines, took);
   }
   CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
 }

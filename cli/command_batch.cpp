@@ -1,5 +1,6 @@
 // glimmora batch [--offline DIR] [--jobs N] [--timeout S] INPUT OUTPUT: the
-// Batch Process page without the window. The worker runs on its own thread
+// Batch Process page without the window, with what a fleet's administrator
+// needs around it (batch_modes.h). The worker runs on its own thread
 // (with --jobs, on several); this one shows the progress once a second and
 // turns the first Ctrl-C into a stop request.
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "batch/batch_worker.h"
+#include "cli/batch_modes.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/display_width.h"
@@ -28,6 +30,9 @@ namespace glimmora::cli {
 namespace {
 
 constexpr int kExitStopped = 130;
+constexpr int kExitFileFailure = 1;
+// With --strict-exit: finished, but some workstations could not be examined.
+constexpr int kExitFinishedWithFailures = 3;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
 // How soon a stop request is answered on standard error.
 constexpr auto kStopNoticePeriod = std::chrono::milliseconds(50);
@@ -43,14 +48,27 @@ constexpr std::size_t kNamesShownInFlight = 3;
 void PrintUsage(std::FILE* out) {
   std::fputs(
       "usage: glimmora batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
-      "                      [-U USER | -A FILE | -k] INPUT OUTPUT\n"
+      "                      [-U USER | -A FILE | -k] [--encoding E] [--summary-json FILE]\n"
+      "                      [--strict-exit] [--resume] INPUT OUTPUT\n"
+      "       glimmora batch [options] --retry-from OLD [--merge] OUTPUT\n"
       "Examines every workstation named in INPUT (one a line) and writes its monitors\n"
       "to OUTPUT, comma-separated. --offline DIR reads DIR/NAME.reg, exports of\n"
       "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY, instead of the network.\n"
       "  --jobs N     examine up to N workstations at once (default 1, up to 1024); the\n"
       "               output is the same, in input order\n"
       "  --timeout S  give a workstation at most S seconds (default 60; 0: no limit);\n"
-      "               one that takes longer gets a line saying it timed out\n",
+      "               one that takes longer gets a line saying it timed out\n"
+      "  --resume     OUTPUT holds the beginning of an interrupted run of INPUT: go on\n"
+      "               after its last whole workstation (a file that does not fit is refused)\n"
+      "  --retry-from OLD  examine again the workstations that failed in OLD, a result\n"
+      "               file (unreachable, not resolved, registry errors, timed out)\n"
+      "  --merge      with --retry-from: OUTPUT is OLD with the lines of those that now\n"
+      "               succeed replaced (OUTPUT may be OLD itself)\n"
+      "  --encoding E ansi (default: the ANSI code page on Windows, UTF-8 elsewhere),\n"
+      "               utf-8, or utf-8-bom (a byte-order mark first, for Excel)\n"
+      "  --summary-json FILE  the counts of the end as one JSON object\n"
+      "  --strict-exit  exit 3 when the batch finished but some workstations failed\n"
+      "INPUT - is standard input, OUTPUT - standard output.\n",
       out);
   std::fputs(kNetworkOptionsHelp, out);
 }
@@ -108,6 +126,44 @@ class UninterruptedOutput : public OutputStream {
  private:
   std::unique_ptr<OutputStream> file_;
 };
+
+std::string SecondsText(std::chrono::steady_clock::duration duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(duration).count());
+  return text;
+}
+
+std::string Number(std::uint64_t value) {
+  return std::to_string(value);
+}
+
+// The counts of the end, after the outcome, on standard error.
+std::string SummaryText(const BatchSummary& summary) {
+  std::string text = "Workstations examined: " + Number(summary.examined) + " (with monitors " +
+                     Number(summary.withMonitors) + ", without monitor information " +
+                     Number(summary.withoutMonitorInfo) + ", failed " + Number(summary.Failed()) +
+                     ")\n";
+  if (summary.keptFromEarlierRun > 0)
+    text += "Kept from the earlier run: " + Number(summary.keptFromEarlierRun) + " workstations\n";
+  text += "Failed: not found " + Number(summary.notFound) + ", no reply " +
+          Number(summary.noReply) + ", registry refused or unreachable " +
+          Number(summary.registryUnreachable) + ", access denied " +
+          Number(summary.registryDenied) + ", timed out " + Number(summary.timedOut) + "\n";
+  text += "Monitors written: " + Number(summary.monitorsWritten) + "\n";
+  if (!summary.slowestWorkstation.empty())
+    text += "Slowest: " + ShownName(summary.slowestWorkstation) + " (" +
+            SecondsText(summary.slowest) + ")\n";
+  text += "Elapsed: " + SecondsText(summary.elapsed) + "\n";
+  return text;
+}
+
+bool WriteSummaryJson(const std::string& path, const BatchSummary& summary, const char* outcome) {
+  const std::string json = FormatSummaryJson(summary, outcome);
+  std::FILE* file = path == kStandardStream ? stdout : std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
+  return (file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) && written;
+}
 
 // Progress on stderr: on a terminal one line rewritten in place, elsewhere a
 // line each time the workstation under examination changes.
@@ -247,6 +303,13 @@ int RunBatchCommand(const Arguments& arguments) {
   int jobs = 1;
   std::chrono::milliseconds timeout = kDefaultWorkstationTimeout;
   std::vector<std::string> files;
+  bool resume = false;
+  bool merge = false;
+  bool strictExit = false;
+  bool encodingGiven = false;
+  OutputEncoding encoding = OutputEncoding::kAnsi;
+  std::string retryFrom;
+  std::string summaryJsonPath;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--help" || args[i] == "-h") {
       PrintUsage(stdout);
@@ -271,6 +334,22 @@ int RunBatchCommand(const Arguments& arguments) {
         PrintUsage(stderr);
         return kExitUsage;
       }
+    } else if (args[i] == "--resume") {
+      resume = true;
+    } else if (args[i] == "--merge") {
+      merge = true;
+    } else if (args[i] == "--strict-exit") {
+      strictExit = true;
+    } else if (args[i] == "--retry-from" && i + 1 < args.size()) {
+      retryFrom = args[++i];
+    } else if (args[i] == "--summary-json" && i + 1 < args.size()) {
+      summaryJsonPath = args[++i];
+    } else if (args[i] == "--encoding") {
+      if (i + 1 >= args.size() || !ParseOutputEncoding(args[++i], &encoding)) {
+        std::fprintf(stderr, "glimmora batch: --encoding is ansi, utf-8 or utf-8-bom\n");
+        return kExitUsage;
+      }
+      encodingGiven = true;
     } else if (args[i].rfind("--", 0) == 0) {
       std::fprintf(stderr, "glimmora batch: unknown option '%s'\n", args[i].c_str());
       PrintUsage(stderr);
@@ -279,15 +358,16 @@ int RunBatchCommand(const Arguments& arguments) {
       files.push_back(args[i]);
     }
   }
-  if (files.size() != 2) {
+  const bool retrying = !retryFrom.empty();
+  if (files.size() != (retrying ? 1u : 2u) || (merge && !retrying) || (resume && retrying)) {
     PrintUsage(stderr);
     return kExitUsage;
   }
 
   BatchState state;
   // As the page takes them from its edits: blanks at either end removed.
-  state.inputPath = TrimWhiteSpace(files[0]);
-  state.outputPath = TrimWhiteSpace(files[1]);
+  state.inputPath = retrying ? TrimWhiteSpace(retryFrom) : TrimWhiteSpace(files[0]);
+  state.outputPath = TrimWhiteSpace(files.back());
   if (state.inputPath.empty()) {
     std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextInputNameNotSpecified).c_str());
     return kExitUsage;
@@ -336,9 +416,11 @@ int RunBatchCommand(const Arguments& arguments) {
   BatchServices services = PlatformBatchServices();
   services.registry = registry.get();
   services.jobs = jobs;
-  services.openOutputFile = [](const std::string& path,
-                               std::string* reason) -> std::unique_ptr<OutputStream> {
-    std::unique_ptr<OutputStream> file = OpenOutputFile(path, reason);
+  // With --resume, what stays of the earlier run's output.
+  std::uint64_t keptBytes = 0;
+  services.openOutputFile = [&keptBytes](const std::string& path,
+                                         std::string* reason) -> std::unique_ptr<OutputStream> {
+    std::unique_ptr<OutputStream> file = OpenOutputFileKeeping(path, keptBytes, reason);
     if (!file) return nullptr;
     return std::make_unique<UninterruptedOutput>(std::move(file));
   };
@@ -351,6 +433,30 @@ int RunBatchCommand(const Arguments& arguments) {
       return PingHost(name, text);
     };
   }
+  const CsvResultLayout layout;
+  BatchSummary summary;
+  CountWorkstations(&services, layout, &summary);
+  RetryRun retry;
+  if (resume && !PrepareResume(state.inputPath, state.outputPath, encoding, layout, &services,
+                               &keptBytes, &summary, &problem)) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    return kExitFileFailure;
+  }
+  std::error_code sameFile;
+  if (retrying && !merge &&
+      std::filesystem::equivalent(state.inputPath, state.outputPath, sameFile)) {
+    // The retried lines alone would take the place of all of OLD.
+    std::fprintf(stderr, "glimmora batch: OUTPUT is OLD; --merge updates it in place\n");
+    return kExitUsage;
+  }
+  if (retrying && (!retry.Read(state.inputPath, layout, encodingGiven, &encoding, &problem) ||
+                   !retry.WriteNames(&state.inputPath, &problem))) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    return kExitFileFailure;
+  }
+  UseBatchStreams(&services, encoding);
+  if (merge) retry.CollectInstead(&services);
+
   // The page pauses so its timer shows the emptied name; here the last
   // progress line is drawn right after the end.
   services.finishPause = std::chrono::milliseconds(0);
@@ -365,6 +471,7 @@ int RunBatchCommand(const Arguments& arguments) {
 
   InstallStopRequests(&state.stopRequested);
   ProgressDisplay progress(state, jobs > 1);
+  const auto started = std::chrono::steady_clock::now();
   std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
   {
     // Woken often enough to answer a Ctrl-C at once; progress once a second.
@@ -388,12 +495,16 @@ int RunBatchCommand(const Arguments& arguments) {
   RestoreStopRequests();
   progress.Finish();
 
+  summary.elapsed = std::chrono::steady_clock::now() - started;
+
   // The report the page shows, in its order of precedence.
+  int status = 0;
+  const char* outcome = "finished";
   if (state.StopRequested()) {
     std::fprintf(stderr, "%s\n", LoadText(kTextBatchAborted).c_str());
-    return kExitStopped;
-  }
-  if (state.failed != 0) {
+    status = kExitStopped;
+    outcome = "stopped";
+  } else if (state.failed != 0) {
     // The program's own text, then the file and the system's reason.
     if (!state.failurePath.empty())
       std::fprintf(stderr, "glimmora batch: %s %s%s%s\n", state.failureText.c_str(),
@@ -401,10 +512,26 @@ int RunBatchCommand(const Arguments& arguments) {
                    state.failureReason.c_str());
     else
       std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
-    return 1;
+    status = kExitFileFailure;
+    outcome = "failed";
   }
-  std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
-  return 0;
+  // What a stopped retry brought back is merged too: OLD's lines stay for the rest.
+  if (merge && state.failed == 0 && !retry.WriteMerged(state.outputPath, encoding, &problem)) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    status = kExitFileFailure;
+    outcome = "failed";
+  }
+  if (status == 0) {
+    std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
+    if (strictExit && summary.Failed() > 0) status = kExitFinishedWithFailures;
+  }
+  if (state.failed == 0 || summary.examined > 0) std::fputs(SummaryText(summary).c_str(), stderr);
+  if (!summaryJsonPath.empty() && !WriteSummaryJson(summaryJsonPath, summary, outcome)) {
+    std::fprintf(stderr, "glimmora batch: %s: %s\n", summaryJsonPath.c_str(),
+                 LoadText(kTextOutputWriteError).c_str());
+    if (status == 0 || status == kExitFinishedWithFailures) status = kExitFileFailure;
+  }
+  return status;
 }
 
 }  // namespace glimmora::cli

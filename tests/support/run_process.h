@@ -44,9 +44,10 @@ inline std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Output goes through files named after `scratch`, removed afterwards.
+// Output goes through files named after `scratch`, removed afterwards;
+// standard input is the file `inputPath` when one is named.
 inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& scratch) {
+                                const std::string& scratch, const std::string& inputPath = {}) {
   ProcessResult result;
   const std::string outPath = scratch + ".out";
   const std::string errPath = scratch + ".err";
@@ -66,10 +67,14 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE in = inputPath.empty()
+                  ? INVALID_HANDLE_VALUE
+                  : CreateFileA(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdInput = in != INVALID_HANDLE_VALUE ? in : GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
@@ -84,12 +89,18 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
   }
   CloseHandle(out);
   CloseHandle(err);
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
 #else
   const pid_t child = fork();
   if (child == 0) {
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0) _exit(127);
+    if (!inputPath.empty()) {
+      const int in = open(inputPath.c_str(), O_RDONLY);
+      if (in < 0) _exit(127);
+      dup2(in, 0);
+    }
     dup2(out, 1);
     dup2(err, 2);
     std::vector<char*> argv;
