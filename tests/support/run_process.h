@@ -2,6 +2,7 @@
 // Runs a program of this build and collects its exit status and output, for
 // end-to-end tests of the command-line program.
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -49,8 +50,14 @@ inline std::string ReadWholeFile(const std::string& path) {
 inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& scratch, const std::string& inputPath = {}) {
   ProcessResult result;
-  const std::string outPath = scratch + ".out";
-  const std::string errPath = scratch + ".err";
+  // Files of each run's own: under Wine the files of a run that has ended can
+  // still be held open (Wine's own service processes, started while the
+  // child ran), and a run that reused the names failed to create them with a
+  // sharing violation and lost its output.
+  static std::atomic<unsigned> runs{0};
+  const std::string run = scratch + "." + std::to_string(++runs);
+  const std::string outPath = run + ".out";
+  const std::string errPath = run + ".err";
 #ifdef _WIN32
   auto quote = [](const std::string& arg) {
     std::string quoted = "\"";
@@ -63,9 +70,12 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
   std::string commandLine = quote(program);
   for (const std::string& arg : args) commandLine += " " + quote(arg);
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+  // Shared, so that a handle still held elsewhere does not keep the test
+  // from reading the output and removing the file.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE in = inputPath.empty()
                   ? INVALID_HANDLE_VALUE
