@@ -48,8 +48,8 @@ constexpr std::size_t kNamesShownInFlight = 3;
 void PrintUsage(std::FILE* out) {
   std::fputs(
       "usage: glimmora batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
-      "                      [-U USER | -A FILE | -k] [--encoding E] [--summary-json FILE]\n"
-      "                      [--strict-exit] [--resume] INPUT OUTPUT\n"
+      "                      [-U USER | -A FILE | -k] [--encoding E] [--summary]\n"
+      "                      [--summary-json FILE] [--strict-exit] [--resume] INPUT OUTPUT\n"
       "       glimmora batch [options] --retry-from OLD [--merge] OUTPUT\n"
       "Examines every workstation named in INPUT (one a line) and writes its monitors\n"
       "to OUTPUT, comma-separated. --offline DIR reads DIR/NAME.reg, exports of\n"
@@ -66,7 +66,9 @@ void PrintUsage(std::FILE* out) {
       "               succeed replaced (OUTPUT may be OLD itself)\n"
       "  --encoding E ansi (default: the ANSI code page on Windows, UTF-8 elsewhere),\n"
       "               utf-8, or utf-8-bom (a byte-order mark first, for Excel)\n"
-      "  --summary-json FILE  the counts of the end as one JSON object\n"
+      "  --summary    after the outcome, the counts on standard error: examined, with\n"
+      "               monitors, failed by reason, monitors written, slowest, elapsed\n"
+      "  --summary-json FILE  the same counts as one JSON object\n"
       "  --strict-exit  exit 3 when the batch finished but some workstations failed\n"
       "INPUT - is standard input, OUTPUT - standard output.\n",
       out);
@@ -306,6 +308,7 @@ int RunBatchCommand(const Arguments& arguments) {
   bool resume = false;
   bool merge = false;
   bool strictExit = false;
+  bool summaryShown = false;
   bool encodingGiven = false;
   OutputEncoding encoding = OutputEncoding::kAnsi;
   std::string retryFrom;
@@ -340,6 +343,8 @@ int RunBatchCommand(const Arguments& arguments) {
       merge = true;
     } else if (args[i] == "--strict-exit") {
       strictExit = true;
+    } else if (args[i] == "--summary") {
+      summaryShown = true;
     } else if (args[i] == "--retry-from" && i + 1 < args.size()) {
       retryFrom = args[++i];
     } else if (args[i] == "--summary-json" && i + 1 < args.size()) {
@@ -525,7 +530,9 @@ int RunBatchCommand(const Arguments& arguments) {
     std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
     if (strictExit && summary.Failed() > 0) status = kExitFinishedWithFailures;
   }
-  if (state.failed == 0 || summary.examined > 0) std::fputs(SummaryText(summary).c_str(), stderr);
+  // Opt-in: scripts may read what a batch has always said at its end.
+  if (summaryShown && (state.failed == 0 || summary.examined > 0))
+    std::fputs(SummaryText(summary).c_str(), stderr);
   if (!summaryJsonPath.empty() && !WriteSummaryJson(summaryJsonPath, summary, outcome)) {
     std::fprintf(stderr, "glimmora batch: %s: %s\n", summaryJsonPath.c_str(),
                  LoadText(kTextOutputWriteError).c_str());

@@ -72,6 +72,9 @@ class BatchModesTest : public ::testing::Test {
       args.push_back(arg);
     const auto run = Batch(args);
     EXPECT_EQ(run.exitCode, 0) << run.err;
+    // The counts are asked for; what a batch says at its end is as it was.
+    EXPECT_TRUE(Contains(run.err, "The batch process has been finished.")) << run.err;
+    EXPECT_FALSE(Contains(run.err, "Workstations examined")) << run.err;
     return ReadBytes(complete_);
   }
 
@@ -159,8 +162,8 @@ TEST_F(BatchModesTest, TheFailuresOfANightAreExaminedAgainAndMergedWhenTheyAreBa
     std::filesystem::rename(fleet + "/" + name, aside + "/" + name);
 
   const std::string summary = dir_.File("summary.json");
-  const auto night = Batch(
-      {"--strict-exit", "--summary-json", summary, "--offline", fleet, kWorkstations, output_});
+  const auto night = Batch({"--strict-exit", "--summary", "--summary-json", summary, "--offline",
+                            fleet, kWorkstations, output_});
   EXPECT_EQ(night.exitCode, 3) << night.err;
   EXPECT_TRUE(Contains(night.err,
                        "Workstations examined: 14 (with monitors 9, without monitor "
