@@ -20,7 +20,7 @@ struct OptionSpec {
 };
 
 struct ParsedOption {
-  std::string_view name;  // the spec's name
+  std::string_view name;  // as the option table names it
   std::string value;      // empty for an option without a value
 };
 
