@@ -15,6 +15,29 @@
 
 namespace glimmora {
 
+namespace {
+
+// The line of a workstation without monitors in the layout asked for.
+std::string FormatReasonLine(const ResultLayout& layout, const std::string& name,
+                             WorkstationReason reason, const std::string& note) {
+  if (layout.format == ResultFormat::kJson) return FormatJsonReasonLine(name, reason, note);
+  if (layout.extendedColumns) return FormatExtendedNoteLine(name, note);
+  return reason == WorkstationReason::kNoMonitors ? FormatNoMonitorLine(name)
+                                                  : FormatFailureLine(name, note);
+}
+
+std::string FormatLayoutMonitorLine(const ResultLayout& layout, const std::string& name,
+                                    const ReportedMonitor& monitor) {
+  if (layout.IsSpecified()) return FormatMonitorLine(name, monitor.monitorId, monitor.row);
+  static const MakerNames kNoMakerList;
+  const MakerNames& makers = layout.makers != nullptr ? *layout.makers : kNoMakerList;
+  if (layout.format == ResultFormat::kJson) return FormatJsonMonitorLine(name, monitor, makers);
+  if (layout.extendedColumns) return FormatExtendedMonitorLine(name, monitor, makers);
+  return FormatMonitorLine(name, monitor.monitorId, monitor.row);
+}
+
+}  // namespace
+
 void BatchState::SetCurrentWorkstation(std::string name) {
   std::lock_guard<std::mutex> guard(workstationLock_);
   currentWorkstation_ = std::move(name);
@@ -72,29 +95,27 @@ WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::st
       services.workstationTimeout.count() > 0
           ? Deadline(DeadlineClock::now() + services.workstationTimeout, stopRequested)
           : Deadline::StopOnly(stopRequested);
-  Examination examination = ExamineWorkstation(*services.registry, name, services.probe, deadline);
+  Examination examination = ExamineWorkstation(*services.registry, name, services.probe, deadline,
+                                               ExaminationOptionsFor(services.layout));
   examination.remoteRoot.reset();
   if (stopRequested()) return WorkstationOutcome::kStopped;
   // Whatever a step cut short by the deadline gave (a lookup given up on, a
   // call that timed out) is not what the workstation holds.
+  const ResultLayout& layout = services.layout;
   if (deadline.Passed() || examination.outcome == ExaminationOutcome::kCutShort) {
-    lines->assign(1, FormatFailureLine(name, FormatTimedOutNote(services.workstationTimeout)));
+    lines->assign(1, FormatReasonLine(layout, name, WorkstationReason::kTimedOut,
+                                      FormatTimedOutNote(services.workstationTimeout)));
     return WorkstationOutcome::kFinished;
   }
-  switch (examination.outcome) {
-    case ExaminationOutcome::kUnreachable:
-    case ExaminationOutcome::kRegistryError:
-    case ExaminationOutcome::kCutShort:
-      lines->push_back(FormatFailureLine(name, examination.errorText));
-      break;
-    case ExaminationOutcome::kNoMonitors:
-      lines->push_back(FormatNoMonitorLine(name));
-      break;
-    case ExaminationOutcome::kMonitorsFound:
-      lines->reserve(examination.monitors.size());
-      for (const ReportedMonitor& monitor : examination.monitors)
-        lines->push_back(FormatMonitorLine(name, monitor.monitorId, monitor.row));
-      break;
+  if (examination.outcome == ExaminationOutcome::kMonitorsFound) {
+    lines->reserve(examination.monitors.size());
+    for (const ReportedMonitor& monitor : examination.monitors)
+      lines->push_back(FormatLayoutMonitorLine(layout, name, monitor));
+  } else {
+    lines->push_back(FormatReasonLine(layout, name, *ReasonOf(examination),
+                                      examination.outcome == ExaminationOutcome::kNoMonitors
+                                          ? name + LoadText(kTextNoMonitorInformation)
+                                          : examination.errorText));
   }
   return WorkstationOutcome::kFinished;
 }
@@ -140,7 +161,12 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
     ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath, std::move(reason));
     return false;
   }
-  if (WriteHeaderLine(*files->output) != 0) {
+  // JSON lines have no header.
+  const bool headerFailed = services.layout.format == ResultFormat::kJson ? false
+                            : services.layout.extendedColumns
+                                ? WriteOutputLine(*files->output, FormatExtendedHeaderLine()) != 0
+                                : WriteHeaderLine(*files->output) != 0;
+  if (headerFailed) {
     CloseBatchFiles(state, files, true, inputPath, outputPath);
     return false;
   }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "batch/batch_files.h"
+#include "batch/monitor_report.h"
 #include "inventory/registry/examination.h"
 
 namespace glimmora {
@@ -103,6 +104,10 @@ struct BatchServices {
   // Under a limit a stop request also ends the waits of the workstation under
   // examination (a registry connect that hangs among them).
   std::chrono::milliseconds workstationTimeout{0};
+
+  // The lines' layout: by default the specified CSV file; glimmora batch can
+  // ask for extended columns, JSON lines, or ghosts left out.
+  ResultLayout layout;
 };
 
 // The limit on one workstation that a batch has unless told otherwise (the

@@ -17,6 +17,7 @@
 #include "cli/console.h"
 #include "cli/display_width.h"
 #include "cli/network_options.h"
+#include "cli/report_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
 #include "inventory/registry/registry_network.h"
@@ -43,15 +44,20 @@ constexpr std::size_t kNamesShownInFlight = 3;
 void PrintUsage(std::FILE* out) {
   std::fputs(
       "usage: glimmora batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
-      "                      [-U USER | -A FILE | -k] INPUT OUTPUT\n"
+      "                      [--columns specified|extended] [--format csv|jsonl]\n"
+      "                      [--present-only] [--pnp-ids FILE] [-U USER | -A FILE | -k]\n"
+      "                      INPUT OUTPUT\n"
       "Examines every workstation named in INPUT (one a line) and writes its monitors\n"
       "to OUTPUT, comma-separated. --offline DIR reads DIR/NAME.reg, exports of\n"
       "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY, instead of the network.\n"
       "  --jobs N     examine up to N workstations at once (default 1, up to 1024); the\n"
       "               output is the same, in input order\n"
       "  --timeout S  give a workstation at most S seconds (default 60; 0: no limit);\n"
-      "               one that takes longer gets a line saying it timed out\n",
+      "               one that takes longer gets a line saying it timed out\n"
+      "  --format F   csv (default) or jsonl: one JSON object a line, one per monitor\n"
+      "               and one per workstation without monitors, with its reason\n",
       out);
+  std::fprintf(out, kReportOptionsHelp, DefaultPnpIdsPath().c_str());
   std::fputs(kNetworkOptionsHelp, out);
 }
 
@@ -242,6 +248,12 @@ int RunBatchCommand(const Arguments& arguments) {
     PrintUsage(stderr);
     return kExitUsage;
   }
+  ReportOptions report;
+  if (!TakeReportOptions(&args, "jsonl", &report, &problem)) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
   NetworkRegistryOptions networkOptions;
   std::string offlineDir;
   int jobs = 1;
@@ -269,6 +281,13 @@ int RunBatchCommand(const Arguments& arguments) {
       if (i + 1 >= args.size() || !ParseConnectTimeout(args[++i], &networkOptions.connectTimeout)) {
         std::fprintf(stderr, "glimmora batch: --connect-timeout needs a number of seconds\n");
         PrintUsage(stderr);
+        return kExitUsage;
+      }
+    } else if (args[i] == "--format=csv") {
+    } else if (args[i] == "--format") {
+      // jsonl was taken above; csv is the default.
+      if (i + 1 >= args.size() || args[++i] != "csv") {
+        std::fprintf(stderr, "glimmora batch: --format needs csv or jsonl\n");
         return kExitUsage;
       }
     } else if (args[i].rfind("--", 0) == 0) {
@@ -333,7 +352,11 @@ int RunBatchCommand(const Arguments& arguments) {
     jobs = jobsAllowed;
   }
 
+  MakerNames makers;
+  LoadMakerNames(report, &makers, "batch");
   BatchServices services = PlatformBatchServices();
+  services.layout = report.layout;
+  services.layout.makers = &makers;
   services.registry = registry.get();
   services.jobs = jobs;
   services.openOutputFile = [](const std::string& path,

@@ -1,5 +1,6 @@
 // glimmora check: the Quick Check of one workstation, with the rows the list
 // would show written to standard output as a table or as CSV.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -12,8 +13,10 @@
 #include "cli/display_width.h"
 #include "cli/network_options.h"
 #include "cli/option_parser.h"
+#include "cli/report_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
+#include "inventory/registry/examination.h"
 #include "inventory/registry/registry_network.h"
 #include "quickcheck/check_sequence.h"
 #include "quickcheck/icmp_probe.h"
@@ -35,14 +38,15 @@ constexpr int kExitNoMonitors = 1;
 constexpr int kExitNotOpened = 2;  // unreachable, or the registry could not be opened
 
 constexpr const char* kUsage =
-    "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv]\n"
+    "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv|json]\n"
+    "                      [--columns specified|extended] [--present-only] [--pnp-ids FILE]\n"
     "                      [--connect-timeout S] [-U USER | -A FILE | -k] WORKSTATION\n"
     "  --offline DIR   read the registry of WORKSTATION from DIR/WORKSTATION.reg (a registry\n"
     "                  export) instead of over the network; no probe is sent\n"
     "  --sort N        sort by column N (0 Monitor ID ... 9 EDID Version), default 0\n"
     "  --descending    sort in descending order\n"
-    "  --format F      table (default) or csv\n"
-    "%s"
+    "  --format F      table (default), csv, or json (one document, extended fields)\n"
+    "%s%s"
     "exit status: 0 monitors listed, 1 no monitor information, 2 unreachable or registry\n"
     "not opened, 64 usage error or empty name, 74 standard output not written\n";
 
@@ -58,7 +62,9 @@ struct CheckOptions {
 };
 
 void PrintUsage(std::FILE* out) {
-  std::fprintf(out, kUsage, kNetworkOptionsHelp);
+  char reportHelp[1024];
+  std::snprintf(reportHelp, sizeof reportHelp, kReportOptionsHelp, DefaultPnpIdsPath().c_str());
+  std::fprintf(out, kUsage, reportHelp, kNetworkOptionsHelp);
 }
 
 int UsageError(const std::string& problem) {
@@ -101,7 +107,7 @@ int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
       else if (value == "csv")
         options->format = OutputFormat::kCsv;
       else
-        return UsageError("unknown format '" + value + "' (table or csv)");
+        return UsageError("unknown format '" + value + "' (table, csv or json)");
     }
   }
   if (parsed.operands.size() > 1) return UsageError("more than one workstation name");
@@ -204,6 +210,71 @@ bool WriteStandardOutput(const std::string& text, bool binary) {
   return std::fflush(stdout) == 0 && written && !std::ferror(stdout);
 }
 
+// A check for an output beyond the specified ones: the same examination,
+// reading what the layout needs, the list's order, and the messages the
+// Quick Check shows, on standard error.
+int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
+                   RegistryAccess& registry, IcmpProbe* probe) {
+  const std::string workstation = TrimWhiteSpace(*options.workstation);
+  if (workstation.empty()) {
+    std::fprintf(stderr, "%s\n", LoadText(kTextNameNotSpecified).c_str());
+    return kExitUsage;
+  }
+  MakerNames makers;
+  LoadMakerNames(report, &makers, "check");
+  ProbeFunction ping;
+  if (probe != nullptr) {
+    ping = [probe](const std::string& name, std::string& text, const Deadline&) {
+      return probe->Ping(name, text);
+    };
+  }
+  Examination examination = ExamineWorkstation(registry, workstation, ping, Deadline(),
+                                               ExaminationOptionsFor(report.layout));
+  examination.remoteRoot.reset();
+  // The list's order: a stable sort on the column's text, letter case aside.
+  std::stable_sort(examination.monitors.begin(), examination.monitors.end(),
+                   [&](const ReportedMonitor& a, const ReportedMonitor& b) {
+                     auto text = [&](const ReportedMonitor& m) -> const std::string& {
+                       return options.sortColumn == 0 ? m.monitorId : m.row[options.sortColumn - 1];
+                     };
+                     const int order = CompareNoCase(text(a), text(b));
+                     return options.descending ? order > 0 : order < 0;
+                   });
+  const std::optional<WorkstationReason> reason = ReasonOf(examination);
+  const std::string message = examination.outcome == ExaminationOutcome::kNoMonitors
+                                  ? workstation + LoadText(kTextNoMonitorInformation)
+                                  : examination.errorText;
+  if (reason) std::fprintf(stderr, "%s\n", PrintableText(message).c_str());
+
+  std::string text;
+  const bool json = report.layout.format == ResultFormat::kJson;
+  if (json) {
+    text = FormatJsonCheck(workstation, examination, message, makers);
+  } else if (!reason) {
+    std::vector<std::string> headers = HeaderTexts();
+    if (report.layout.extendedColumns) {
+      for (std::string& header : ExtendedHeaderTexts()) headers.push_back(std::move(header));
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const ReportedMonitor& monitor : examination.monitors) {
+      std::vector<std::string> row = {monitor.monitorId};
+      row.insert(row.end(), monitor.row.begin(), monitor.row.end());
+      if (report.layout.extendedColumns) {
+        for (std::string& cell : ExtendedCells(monitor, makers)) row.push_back(std::move(cell));
+      }
+      rows.push_back(std::move(row));
+    }
+    text = options.format == OutputFormat::kCsv ? CsvText(headers, rows, IsTerminal(stdout))
+                                                : TableText(headers, rows);
+  }
+  if (!text.empty() && !WriteStandardOutput(text, options.format == OutputFormat::kCsv || json)) {
+    std::fputs("glimmora check: could not write the rows to standard output\n", stderr);
+    return kExitOutputError;
+  }
+  if (!reason) return kExitListed;
+  return *reason == WorkstationReason::kNoMonitors ? kExitNoMonitors : kExitNotOpened;
+}
+
 }  // namespace
 
 int RunCheckCommand(const Arguments& arguments) {
@@ -211,6 +282,8 @@ int RunCheckCommand(const Arguments& arguments) {
   CredentialOptions credentials;
   std::string problem;
   if (!TakeNetworkOptions(&args, &credentials, &problem)) return UsageError(problem);
+  ReportOptions report;
+  if (!TakeReportOptions(&args, "json", &report, &problem)) return UsageError(problem);
   CheckOptions options;
   bool helpOnly = false;
   if (const int status = ParseOptions(args, &options, &helpOnly); status != 0) return status;
@@ -241,6 +314,9 @@ int RunCheckCommand(const Arguments& arguments) {
     registry = CreateNetworkRegistry(networkOptions);
     probe.emplace();
   }
+
+  if (!report.layout.IsSpecified())
+    return RunReportCheck(options, report, *registry, probe ? &*probe : nullptr);
 
   MemoryMonitorList view;
   MonitorSortState sortState{options.sortColumn, !options.descending};

@@ -1,5 +1,6 @@
-// EDID values of any length through DecodeEdid, and any file contents through
-// ParseEdidDump: monitor firmware writes the one, people save the other.
+// EDID values of any length through DecodeEdid and ReadEdidFacts (with its
+// extension blocks) and the inventory's choice on top, and any file contents
+// through ParseEdidDump: monitor firmware writes the one, people save the other.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include "fuzz/fuzz_check.h"
 #include "inventory/edid/edid.h"
 #include "inventory/edid/edid_dump.h"
+#include "inventory/edid/edid_facts.h"
+#include "inventory/edid/inventory_identity.h"
 
 namespace glimmora {
 namespace {
@@ -59,6 +62,57 @@ void CheckFields(const EdidFields& fields, std::span<const std::uint8_t> block) 
   FUZZ_CHECK(month >= 1 && month <= 12);
 }
 
+bool HasText(const std::vector<DescriptorText>& descriptors, const std::string& text) {
+  for (const DescriptorText& descriptor : descriptors) {
+    FUZZ_CHECK(descriptor.text.size() <= 13);
+    FUZZ_CHECK(descriptor.text.find_first_of(std::string("\n\0", 2)) == std::string::npos);
+    if (descriptor.tag == kDescriptorTagSerial && descriptor.text == text) return true;
+  }
+  return false;
+}
+
+// Facts come only from the bytes that are there, and the chosen serial from
+// where its source says.
+void CheckFacts(std::span<const std::uint8_t> bytes) {
+  const EdidFacts facts = ReadEdidFacts(bytes);
+  const InventoryIdentity identity = ChooseInventoryIdentity(facts);
+  if (bytes.size() < kBaseBlockSize) {
+    FUZZ_CHECK(!facts.baseComplete && facts.extensions.empty());
+    FUZZ_CHECK(identity.serialSource == SerialSource::kNone && identity.model.empty());
+    return;
+  }
+  FUZZ_CHECK(facts.extensions.size() == bytes[126]);
+  bool extensionSerial = false;
+  for (std::size_t i = 0; i < facts.extensions.size(); ++i) {
+    const EdidExtension& extension = facts.extensions[i];
+    if (bytes.size() < (i + 2) * kBaseBlockSize)
+      FUZZ_CHECK(extension.state == ExtensionState::kTruncated);
+    if (extension.state != ExtensionState::kRead)
+      FUZZ_CHECK(extension.descriptors.empty() && !extension.product);
+    if (extension.kind != ExtensionKind::kCta861) FUZZ_CHECK(extension.descriptors.empty());
+    if (extension.kind != ExtensionKind::kDisplayId) FUZZ_CHECK(!extension.product);
+    if (extension.product) FUZZ_CHECK(extension.product->name.size() <= 116);
+    extensionSerial = extensionSerial || HasText(extension.descriptors, identity.serial);
+  }
+  const bool baseSerial = HasText(facts.descriptors, identity.serial);
+  switch (identity.serialSource) {
+    case SerialSource::kDescriptor:
+      FUZZ_CHECK(baseSerial && !IsPlaceholderSerialText(identity.serial));
+      break;
+    case SerialSource::kExtension:
+      FUZZ_CHECK(extensionSerial && !IsPlaceholderSerialText(identity.serial));
+      break;
+    case SerialSource::kIdNumber:
+      FUZZ_CHECK(!identity.serial.empty() &&
+                 identity.serial.find_first_not_of("0123456789") == std::string::npos);
+      FUZZ_CHECK(!IsPlaceholderIdSerial(static_cast<std::uint32_t>(std::stoul(identity.serial))));
+      break;
+    case SerialSource::kNone:
+      FUZZ_CHECK(identity.serial.empty());
+      break;
+  }
+}
+
 }  // namespace
 }  // namespace glimmora
 
@@ -67,6 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::span<const std::uint8_t> bytes(data, size);
   const EdidFields fields = DecodeEdid(bytes);
   CheckFields(fields, bytes);
+  CheckFacts(bytes);
 
   // Only the base block counts: a short value reads as if zero-padded, and
   // whatever follows byte 127 changes nothing.

@@ -34,6 +34,12 @@ def edid_seeds():
         by_size.setdefault(len(edid_bytes(path)), []).append(path)
     # Every length the corpus has, most of them base blocks and one extension.
     chosen = by_size[128][:8] + by_size[256][:8] + by_size.get(384, [])[:3]
+    # Extension blocks with something to read: serial descriptors in CTA-861
+    # blocks, DisplayID 1.3 and 2.0 blocks.
+    for name in ("3C26233024D3", "4B7CF38A7274", "47400B994DB9", "0ED9A241748D"):
+        path = os.path.join(ROOT, "tests", "data", "edid-corpus", name + ".txt")
+        if path not in chosen:
+            chosen.append(path)
     for path in chosen:
         name = os.path.splitext(os.path.basename(path))[0]
         write("edid_fuzzer", name + ".bin", edid_bytes(path))

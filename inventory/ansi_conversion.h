@@ -16,6 +16,11 @@ std::string AnsiFromUtf8(std::string_view text);
 // surrogate becomes U+FFFD.
 std::string AnsiFromUtf16(std::string_view littleEndianBytes);
 
+// The program's 8-bit text to UTF-8, for outputs that must be UTF-8 (JSON).
+// Off Windows the text comes back as it is (a byte that is no UTF-8 stays for
+// the writer to replace).
+std::string Utf8FromAnsi(std::string_view text);
+
 // UTF-16LE bytes to UTF-8, with the same rules; the same on every platform.
 std::string Utf8FromUtf16(std::string_view littleEndianBytes);
 

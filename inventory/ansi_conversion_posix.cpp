@@ -7,6 +7,10 @@ std::string AnsiFromUtf8(std::string_view text) {
   return std::string(text);
 }
 
+std::string Utf8FromAnsi(std::string_view text) {
+  return std::string(text);
+}
+
 std::string AnsiFromUtf16(std::string_view littleEndianBytes) {
   return Utf8FromUtf16(littleEndianBytes);
 }

@@ -8,6 +8,7 @@ void MonitorTable::Clear() {
   for (auto* column : {&deviceClass, &description, &mfg, &hardwareId, &model, &serialNumber,
                        &monitorSize, &mfgDate, &edidVersion})
     column->clear();
+  details.clear();
 }
 
 MonitorRow RowAt(const MonitorTable& table, std::size_t index) {
@@ -41,13 +42,21 @@ void AppendFolded(std::string& key, std::string_view text) {
 }
 }  // namespace
 
-bool ReportedMonitors::Admit(std::string_view monitorId, const MonitorRow& row) {
+bool ReportedMonitors::Admit(std::string_view monitorId, const MonitorRow& row,
+                             MonitorDetails details) {
   if (!IsReportableRow(row)) return false;
   std::string key;
   AppendFolded(key, monitorId);
   for (const std::string& cell : row) AppendFolded(key, cell);
-  if (!keys_.insert(std::move(key)).second) return false;
-  rows_.push_back(ReportedMonitor{std::string(monitorId), row});
+  const auto [kept, added] = keys_.emplace(std::move(key), rows_.size());
+  if (!added) {
+    Presence& keptPresence = rows_[kept->second].details.presence;
+    if (details.presence == Presence::kPresent ||
+        (details.presence == Presence::kUnknown && keptPresence == Presence::kGhost))
+      keptPresence = details.presence;
+    return false;
+  }
+  rows_.push_back(ReportedMonitor{std::string(monitorId), row, std::move(details)});
   return true;
 }
 

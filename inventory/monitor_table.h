@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace glimmora {
@@ -14,7 +16,21 @@ namespace glimmora {
 // Fills every cell whose source cannot be read.
 inline constexpr std::string_view kUnknown = "<UNKNOWN>";
 
-// Nine parallel columns, one row per instance key of one device identifier.
+// Whether a monitor instance is plugged in now: Plug and Play keeps a volatile
+// "Control" subkey under the instance key of a device that is there.
+enum class Presence { kPresent, kGhost, kUnknown };
+
+// What a row holds beyond its nine texts, for the outputs that ask for it.
+struct MonitorDetails {
+  // kUnknown also when the scan was not asked to look.
+  Presence presence = Presence::kUnknown;
+  // The EDID value as read, for the outputs that decode more of it than the
+  // row's texts; none when it could not be read.
+  std::optional<std::vector<std::uint8_t>> edid;
+};
+
+// Nine parallel columns, one row per instance key of one device identifier,
+// and the details of each row beside them.
 struct MonitorTable {
   std::vector<std::string> deviceClass;
   std::vector<std::string> description;
@@ -25,6 +41,7 @@ struct MonitorTable {
   std::vector<std::string> monitorSize;
   std::vector<std::string> mfgDate;
   std::vector<std::string> edidVersion;
+  std::vector<MonitorDetails> details;
 
   void Clear();
   std::size_t RowCount() const { return deviceClass.size(); }
@@ -60,6 +77,7 @@ bool IsReportableRow(const MonitorRow& row);
 struct ReportedMonitor {
   std::string monitorId;
   MonitorRow row;
+  MonitorDetails details;
 };
 
 // The rows reported for one workstation, by the rules both readers apply: a
@@ -68,8 +86,10 @@ struct ReportedMonitor {
 // first of equal rows is the one reported).
 class ReportedMonitors {
  public:
-  // True when the row is reported, and kept.
-  bool Admit(std::string_view monitorId, const MonitorRow& row);
+  // True when the row is reported, and kept. A row left out as a duplicate
+  // still tells that the monitor is there: the kept row becomes present (or
+  // unknown rather than a ghost).
+  bool Admit(std::string_view monitorId, const MonitorRow& row, MonitorDetails details = {});
   const std::vector<ReportedMonitor>& rows() const { return rows_; }
   std::vector<ReportedMonitor> Take() { return std::move(rows_); }
 
@@ -78,7 +98,7 @@ class ReportedMonitors {
   // The case-folded texts of every reported row, so that the duplicate test
   // does not read every row for each new one (thousands of instances would
   // take minutes).
-  std::unordered_set<std::string> keys_;
+  std::unordered_map<std::string, std::size_t> keys_;  // to the index in rows_
 };
 
 }  // namespace glimmora

@@ -26,6 +26,8 @@ class OfflineRegistry : public TreeRegistry {
   explicit OfflineRegistry(std::string directory);
 
   std::string SystemMessageText(long code) override;
+  // An export holds the volatile keys only when it was made on the running workstation.
+  bool MayLackVolatileKeys() const override { return true; }
 
  protected:
   // A failure's diagnostic names the file and the reason, e.g.

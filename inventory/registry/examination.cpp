@@ -14,31 +14,54 @@ Examination Ended(ExaminationOutcome outcome, std::string errorText = {}) {
 }  // namespace
 
 Examination ExamineWorkstation(RegistryAccess& registry, const std::string& workstation,
-                               const ProbeFunction& probe, const Deadline& deadline) {
+                               const ProbeFunction& probe, const Deadline& deadline,
+                               const ExaminationOptions& options) {
   std::string text;
-  if (probe && probe(workstation, text, deadline) > 0)
-    return Ended(ExaminationOutcome::kUnreachable, std::move(text));
+  if (probe) {
+    if (const int answer = probe(workstation, text, deadline); answer > 0) {
+      Examination result = Ended(ExaminationOutcome::kUnreachable, std::move(text));
+      result.probeResult = answer;
+      return result;
+    }
+  }
   if (deadline.Passed()) return Ended(ExaminationOutcome::kCutShort);
 
   RegKey rootKey = kNoKey;
   std::vector<std::string> deviceIds;
-  if (ConnectRemoteRegistry(registry, workstation, &rootKey, &deviceIds, &text, deadline) != 0)
-    return Ended(ExaminationOutcome::kRegistryError, std::move(text));
+  long code = 0;
+  if (ConnectRemoteRegistry(registry, workstation, &rootKey, &deviceIds, &text, deadline, &code) !=
+      0) {
+    Examination result = Ended(ExaminationOutcome::kRegistryError, std::move(text));
+    result.registryErrorCode = code;
+    return result;
+  }
   ScopedRegKey remoteRoot(registry, rootKey);
 
-  ReportedMonitors reported;
+  ScanOptions scanOptions;
+  scanOptions.readPresence = options.readPresence || options.presentOnly;
+  // Every row first: whether a missing Control key means a ghost is known
+  // only once all of the workstation's instances have been read.
+  std::vector<ReportedMonitor> scanned;
   MonitorTable table;
   for (const std::string& deviceId : deviceIds) {
     if (deadline.Passed()) return Ended(ExaminationOutcome::kCutShort);
     // A device key that cannot be opened contributes no row; the scan goes
     // on. A lost connection ends it: the rows gathered may be any part of the
     // workstation's monitors, and none is reported as if it were all of them.
-    if (ScanDisplayMonitors(registry, remoteRoot.get(), deviceId, table, &text) ==
+    if (ScanDisplayMonitors(registry, remoteRoot.get(), deviceId, table, &text, scanOptions) ==
         kScanConnectionLost)
       return Ended(ExaminationOutcome::kRegistryError, std::move(text));
-    for (std::size_t i = 0; i < table.RowCount(); ++i) reported.Admit(deviceId, RowAt(table, i));
+    for (std::size_t i = 0; i < table.RowCount(); ++i)
+      scanned.push_back({deviceId, RowAt(table, i), std::move(table.details[i])});
   }
   if (deadline.Passed()) return Ended(ExaminationOutcome::kCutShort);
+  if (scanOptions.readPresence) SettlePresence(registry, scanned);
+
+  ReportedMonitors reported;
+  for (ReportedMonitor& monitor : scanned) {
+    if (options.presentOnly && monitor.details.presence == Presence::kGhost) continue;
+    reported.Admit(monitor.monitorId, monitor.row, std::move(monitor.details));
+  }
 
   Examination result;
   result.monitors = reported.Take();

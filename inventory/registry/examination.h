@@ -33,9 +33,22 @@ struct Examination {
   ExaminationOutcome outcome = ExaminationOutcome::kCutShort;
   std::vector<ReportedMonitor> monitors;  // in reading order; only with kMonitorsFound
   std::string errorText;                  // with kUnreachable and kRegistryError
+  int probeResult = 0;         // the probe's answer with kUnreachable (1: name not found)
+  long registryErrorCode = 0;  // the failed call's code with kRegistryError
   // With kNoMonitors and kMonitorsFound, the workstation's open HKEY_LOCAL_MACHINE,
   // closed when the value goes: a front end may show its message first.
   ScopedRegKey remoteRoot;
+};
+
+// What an examination reads beyond the specified rows; the default reads
+// nothing more.
+struct ExaminationOptions {
+  // Open each instance's volatile "Control" key to tell present monitors from
+  // ghosts: one more call per instance, so only for an output that shows it.
+  bool readPresence = false;
+  // Leave ghosts out before the row rules, which then apply to what remains
+  // (implies readPresence).
+  bool presentOnly = false;
 };
 
 // Examines the workstation (a name as given: the caller trims it). Without a
@@ -44,6 +57,7 @@ struct Examination {
 // the steps, device identifiers and rows; without one the examination runs
 // to its end.
 Examination ExamineWorkstation(RegistryAccess& registry, const std::string& workstation,
-                               const ProbeFunction& probe, const Deadline& deadline = Deadline());
+                               const ProbeFunction& probe, const Deadline& deadline = Deadline(),
+                               const ExaminationOptions& options = {});
 
 }  // namespace glimmora

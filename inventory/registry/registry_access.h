@@ -84,6 +84,11 @@ class RegistryAccess {
   // nothing about the key or value asked for. Registries reached without a
   // connection of their own never lose it.
   virtual bool ConnectionLost(RegKey /*key*/) { return false; }
+
+  // Whether keys the system keeps only in memory (an instance's volatile
+  // "Control" key) can be missing from this registry although the workstation
+  // has them: so in an export made from a hive file. A live registry has them.
+  virtual bool MayLackVolatileKeys() const { return false; }
 };
 
 // One open key of one back end. Two are the same handle when their keys are:

@@ -52,14 +52,31 @@ void AppendUnknownEdidCells(MonitorTable& table) {
     column->emplace_back(kUnknown);
 }
 
+// The Control key: there, not there (file not found), or not readable.
+Presence ReadPresence(RegistryAccess& registry, RegKey remoteRoot,
+                      const std::string& instanceKeyPath, long* failure) {
+  RegKey control = kNoKey;
+  const long code =
+      registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\Control", 0, kKeyRead, &control);
+  if (code == kErrorSuccess) {
+    registry.RegCloseKey(control);
+    return Presence::kPresent;
+  }
+  if (code == kErrorFileNotFound) return Presence::kGhost;
+  *failure = code;
+  return Presence::kUnknown;
+}
+
 }  // namespace
 
 int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
                           RegKey* remoteRoot, std::vector<std::string>* deviceIds,
-                          std::string* errorText, const Deadline& deadline) {
+                          std::string* errorText, const Deadline& deadline, long* errorCode) {
+  long ignored = 0;
+  long& code = errorCode != nullptr ? *errorCode : ignored;
   RegKey root = kNoKey;
   std::string description;
-  long code = registry.ConnectWithin(workstation, kHkeyLocalMachine, deadline, &root, &description);
+  code = registry.ConnectWithin(workstation, kHkeyLocalMachine, deadline, &root, &description);
   if (code != kErrorSuccess) {
     *errorText = RegistryOpenErrorText(workstation, code, description);
     return -1;
@@ -94,6 +111,21 @@ int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstati
 
 int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
                         MonitorTable& table, std::string* errorText) {
+  return ScanDisplayMonitors(registry, remoteRoot, deviceId, table, errorText, ScanOptions{});
+}
+
+void SettlePresence(const RegistryAccess& registry, std::vector<ReportedMonitor>& rows) {
+  if (!registry.MayLackVolatileKeys()) return;
+  for (const ReportedMonitor& row : rows) {
+    if (row.details.presence == Presence::kPresent) return;
+  }
+  for (ReportedMonitor& row : rows) {
+    if (row.details.presence == Presence::kGhost) row.details.presence = Presence::kUnknown;
+  }
+}
+
+int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
+                        MonitorTable& table, std::string* errorText, const ScanOptions& options) {
   table.Clear();
   const std::string deviceKeyPath = kDisplayEnumPath + deviceId;
   RegKey device = kNoKey;
@@ -138,6 +170,11 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
         columns[i]->push_back(std::move(text));
       }
     }
+    MonitorDetails& details = table.details.emplace_back();
+    if (options.readPresence) {
+      details.presence = ReadPresence(registry, remoteRoot, instanceKeyPath, &lastFailure);
+      if (details.presence == Presence::kUnknown && registry.ConnectionLost(remoteRoot)) break;
+    }
 
     RegKey parameters = kNoKey;
     if (registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\Device Parameters", 0, kKeyRead,
@@ -155,6 +192,7 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
       continue;
     }
     EdidFields fields = DecodeEdid(edid);
+    details.edid = std::move(edid);
     table.model.push_back(OrUnknown(std::move(fields.model)));
     table.serialNumber.push_back(OrUnknown(std::move(fields.serialNumber)));
     table.edidVersion.push_back(OrUnknown(std::move(fields.edidVersion)));

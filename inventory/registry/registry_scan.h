@@ -18,10 +18,12 @@ inline constexpr const char* kDisplayEnumPath = "SYSTEM\\CurrentControlSet\\Enum
 // RegCloseKey after the last scan). -1: nothing is left open, *deviceIds is
 // untouched and *errorText holds "Registry Open Error : Key=... Code=... Desc=...";
 // so also when the connection failed while the identifiers were listed.
-// The connect and every call through it keep within the deadline.
+// The connect and every call through it keep within the deadline. On -1 the
+// failure's code goes to *errorCode when one is given.
 int ConnectRemoteRegistry(RegistryAccess& registry, const std::string& workstation,
                           RegKey* remoteRoot, std::vector<std::string>* deviceIds,
-                          std::string* errorText, const Deadline& deadline = Deadline());
+                          std::string* errorText, const Deadline& deadline = Deadline(),
+                          long* errorCode = nullptr);
 
 // ScanDisplayMonitors' result when the connection to the workstation failed
 // part-way: the rows it had gathered are dropped, as they may be any part of
@@ -33,5 +35,18 @@ inline constexpr int kScanConnectionLost = -2;
 // kScanConnectionLost when the connection failed before the scan was done.
 int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
                         MonitorTable& table, std::string* errorText);
+
+struct ScanOptions {
+  // Open each instance's "Control" subkey to tell present monitors from
+  // ghosts: one more call per instance, so only when an output shows it.
+  bool readPresence = false;
+};
+int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::string& deviceId,
+                        MonitorTable& table, std::string* errorText, const ScanOptions& options);
+
+// Once all rows of a workstation are in: where the registry may lack the
+// volatile keys and none of its instances had a Control key, a missing one
+// says nothing, and every ghost becomes unknown.
+void SettlePresence(const RegistryAccess& registry, std::vector<ReportedMonitor>& rows);
 
 }  // namespace glimmora

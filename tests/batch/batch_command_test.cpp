@@ -5,12 +5,17 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "fuzz/python_csv_reader.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"
 #include "tests/support/scoped_env.h"
@@ -273,6 +278,116 @@ TEST_F(BatchCommandTest, UsageErrorsExitWithTheUsageStatus) {
   }
   EXPECT_EQ(RunBatch({input, outputPath_, "--jobs"}).status, 64);
   EXPECT_FALSE(std::filesystem::exists(outputPath_));
+}
+
+std::vector<glimmora::fuzz::CsvRecord> ReadCsv(const std::string& path) {
+  auto records = glimmora::fuzz::ReadCsvLikePython(ReadBytes(path));
+  EXPECT_TRUE(records.has_value()) << path;
+  return records.value_or(std::vector<glimmora::fuzz::CsvRecord>{});
+}
+
+// The opt-in outputs on the sample fleet: extended columns after the
+// specified ones, the same monitors as JSON lines read back by a JSON parser,
+// ghosts left out under --present-only, and a broken pnp.ids only warned of.
+TEST_F(BatchCommandTest, ExtendedColumnsJsonLinesAndPresentOnlyOnTheSampleFleet) {
+  const std::string fleet = kSourceDir + "/examples/fleet/";
+  const std::string list = kSourceDir + "/examples/workstations.txt";
+  const std::string pnpIds = dir_.File("pnp.ids");
+  WriteBytes(pnpIds, "DEL\tDell Inc.\nGSM\tLG Electronics\nACI\tAncor Communications Inc\n");
+  ASSERT_EQ(RunBatch({"--offline", fleet, list, dir_.File("plain.csv")}).status, 0);
+  const auto specified = ReadCsv(dir_.File("plain.csv"));
+
+  CommandResult run = RunBatch({"--columns", "extended", "--pnp-ids", pnpIds, "--offline", fleet,
+                                list, dir_.File("extended.csv")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_FALSE(Contains(run.err, "warning")) << run.err;
+  const auto extended = ReadCsv(dir_.File("extended.csv"));
+  ASSERT_EQ(extended.size(), specified.size());
+  ASSERT_EQ(extended[0].size(), 23u);
+  EXPECT_EQ(extended[0][11], "Maker");
+  EXPECT_EQ(extended[0][22], "Note");
+  // Monitor lines by workstation, Monitor ID and inventory serial.
+  std::map<std::string, std::vector<std::string>> bySerial;
+  for (std::size_t i = 1; i < extended.size(); ++i) {
+    if (specified[i].size() == 11) {
+      // The specified fields first, unchanged; eleven more after them.
+      ASSERT_EQ(extended[i].size(), 22u) << i;
+      EXPECT_EQ(std::vector<std::string>(extended[i].begin(), extended[i].begin() + 11),
+                specified[i]);
+      bySerial[extended[i][0] + "/" + extended[i][1] + "/" + extended[i][16]] = extended[i];
+    } else {
+      ASSERT_EQ(extended[i].size(), 23u) << i;
+      EXPECT_EQ(extended[i].front(), specified[i].front());
+      EXPECT_EQ(extended[i].back(), specified[i].back());
+    }
+  }
+  // DELL S3222HN: plugged in, named by the list; the LG 24MB35 with the
+  // maker of our own list over pnp.ids; the ghost of HR-12.
+  const auto& dell = bySerial["ACCT-01/DELD11D/2NQHQD3"];
+  ASSERT_FALSE(dell.empty());
+  EXPECT_EQ(std::vector<std::string>(dell.begin() + 11, dell.end()),
+            (std::vector<std::string>{"Dell Inc.", "DEL", "D11D", "yes", "DELL S3222HN", "2NQHQD3",
+                                      "descriptor", "no", "825840726", "manufacture", "valid"}));
+  int ghosts = 0;
+  for (const auto& [key, line] : bySerial) ghosts += line[14] == "no";
+  EXPECT_EQ(ghosts, 2);
+
+  run = RunBatch({"--format", "jsonl", "--pnp-ids", pnpIds, "--offline", fleet, list,
+                  dir_.File("inventory.jsonl")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string jsonLines = ReadBytes(dir_.File("inventory.jsonl"));
+  std::set<std::string> monitors;
+  std::map<std::string, std::string> reasons;
+  std::size_t start = 0;
+  for (std::size_t end; (end = jsonLines.find('\n', start)) != std::string::npos; start = end + 1) {
+    const nlohmann::json object = nlohmann::json::parse(jsonLines.substr(start, end - start));
+    if (object.contains("reason")) {
+      reasons[object["workstation"]] = object["reason"];
+      continue;
+    }
+    const std::string key =
+        object["workstation"].get<std::string>() + "/" + object["monitorId"].get<std::string>() +
+        "/" +
+        (object["inventorySerial"].is_null() ? "<UNKNOWN>"
+                                             : object["inventorySerial"].get<std::string>());
+    monitors.insert(key);
+    const auto& line = bySerial[key];
+    ASSERT_EQ(line.size(), 22u) << object.dump();
+    EXPECT_EQ(object["monitorId"], line[1]);
+    EXPECT_EQ(object["model"].is_null() ? "<UNKNOWN>" : object["model"].get<std::string>(),
+              line[6]);
+    EXPECT_EQ(object["maker"], line[11]);
+    EXPECT_EQ(object["present"], line[14]);
+    EXPECT_EQ(std::to_string(object["idSerial"].get<unsigned long>()), line[19]);
+  }
+  EXPECT_EQ(start, jsonLines.size());
+  EXPECT_EQ(monitors.size(), bySerial.size());
+  EXPECT_EQ(reasons, (std::map<std::string, std::string>{{"GHOST-PC", "registry-unreachable"},
+                                                         {"LAPTOP-06", "no-monitors"},
+                                                         {"SRV-BUILD09", "no-monitors"}}));
+
+  // The ghosts' lines go; LAPTOP-07 has nothing left but its nameless panel.
+  WriteBytes(pnpIds, "not a list\n");
+  run = RunBatch({"--present-only", "--columns", "extended", "--pnp-ids", pnpIds, "--offline",
+                  fleet, list, dir_.File("present.csv")});
+  ASSERT_EQ(run.status, 0) << run.err;
+#ifndef _WIN32
+  // Under Wine the warning is printed (by hand: glimmora-cli.exe) but missing
+  // from what this harness captures; not yet understood.
+  EXPECT_TRUE(Contains(run.err, pnpIds + " line 1: not a PNP ID line")) << run.err;
+#endif
+  const auto present = ReadCsv(dir_.File("present.csv"));
+  EXPECT_EQ(present.size(), extended.size() - 1);
+  for (std::size_t i = 1; i < present.size(); ++i) {
+    if (present[i].size() != 22) continue;
+    EXPECT_EQ(present[i][14], "yes");
+    // Without the list: codes alone, but ACI and BNQ from our own list.
+    if (present[i][12] == "DEL" || present[i][12] == "GSM") {
+      EXPECT_EQ(present[i][11], present[i][12]);
+    }
+  }
+  EXPECT_TRUE(
+      Contains(ReadBytes(dir_.File("present.csv")), "LAPTOP-07 has No monitor information."));
 }
 
 #ifndef _WIN32

@@ -93,6 +93,25 @@ TEST(ReportedMonitors, RowsWithoutModelAndSerialAreLeftOut) {
   EXPECT_EQ(reported.rows().size(), 2u);
 }
 
+// A duplicate left out still says the monitor is there: present beats
+// unknown beats ghost, and the kept row keeps its own texts.
+TEST(ReportedMonitors, ALeftOutDuplicateCarriesItsPresence) {
+  const auto with = [](Presence presence) {
+    MonitorDetails details;
+    details.presence = presence;
+    return details;
+  };
+  ReportedMonitors reported;
+  EXPECT_TRUE(reported.Admit("DEV", Row("Dell", "SN1"), with(Presence::kGhost)));
+  EXPECT_FALSE(reported.Admit("DEV", Row("DELL", "SN1"), with(Presence::kUnknown)));
+  EXPECT_EQ(reported.rows()[0].details.presence, Presence::kUnknown);
+  EXPECT_FALSE(reported.Admit("DEV", Row("dell", "sn1"), with(Presence::kPresent)));
+  EXPECT_FALSE(reported.Admit("DEV", Row("Dell", "SN1"), with(Presence::kGhost)));
+  EXPECT_EQ(reported.rows()[0].details.presence, Presence::kPresent);
+  EXPECT_EQ(reported.rows()[0].row[kColumnModel], "Dell");
+  ASSERT_EQ(reported.rows().size(), 1u);
+}
+
 // Equal means the monitor ID and all nine cells, letter case aside; the first
 // of equal rows is the one kept, with its own letters.
 TEST(ReportedMonitors, EqualRowsLetterCaseAsideAreReportedOnce) {

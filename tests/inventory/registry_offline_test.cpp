@@ -1,10 +1,16 @@
 // Workstations read from export files, through the scan as a check reads them.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <random>
+
 #include "inventory/offline/registry_offline.h"
+#include "inventory/registry/examination.h"
 #include "inventory/registry/registry_scan.h"
 #include "inventory/system_messages.h"
 #include "resources/texts.h"
+#include "tests/support/edid_builder.h"
 #include "tests/support/scoped_env.h"
 
 namespace glimmora {
@@ -142,6 +148,81 @@ TEST_F(OfflineRegistryTest, MissingDirectory) {
   EXPECT_EQ(nowhere.ConnectWithin("PC-UNICODE", kHkeyLocalMachine, Deadline(), &root, &description),
             kErrorBadNetPath);
   EXPECT_NE(description.find("no-such-directory"), std::string::npos) << description;
+}
+
+// One instance key of an export, with its EDID and, when plugged in, the
+// volatile Control key.
+std::string ExportInstance(const std::string& deviceId, const std::string& instance,
+                           const std::string& model, const std::string& serial, bool control) {
+  const std::string key = "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\" +
+                          deviceId + "\\" + instance;
+  std::string text = key + "]\n\"DeviceDesc\"=\"Generic PnP Monitor\"\n\"Class\"=\"Monitor\"\n" +
+                     "\"Mfg\"=\"(Standard monitor types)\"\n\n";
+  if (control) text += key + "\\Control]\n\"ActiveService\"=\"monitor\"\n\n";
+  text += key + "\\Device Parameters]\n\"EDID\"=hex:";
+  const std::vector<std::uint8_t> edid = testing::MakeEdid({model, serial});
+  for (std::size_t i = 0; i < edid.size(); ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, "%02x", edid[i]);
+    text += (i == 0 ? "" : ",") + std::string(byte);
+  }
+  return text + "\n\n";
+}
+
+std::vector<std::pair<std::string, Presence>> Presences(const Examination& examination) {
+  std::vector<std::pair<std::string, Presence>> result;
+  for (const ReportedMonitor& monitor : examination.monitors)
+    result.emplace_back(monitor.row[kColumnSerialNumber], monitor.details.presence);
+  return result;
+}
+
+// Present, ghost or unknown on exports: a Control key marks the instance
+// present, its absence a ghost, but only in an export that has one at all
+// (one made from a hive file has none, and says nothing). Ghosts are left
+// out before the duplicate-row rule, which then applies to what remains;
+// a duplicate that is present makes the row it duplicates present.
+TEST(OfflinePresence, PresentGhostAndUnknownThroughTheExamination) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                    ("glimmora-presence-" + std::to_string(std::random_device()()));
+  std::filesystem::create_directories(dir);
+  const std::string header = "REGEDIT4\n\n";
+  {
+    std::ofstream live(dir / "LIVE.reg", std::ios::binary);
+    live << header << ExportInstance("DEL1", "1&1&0&UID1", "DELL A", "SN-GHOST", false)
+         << ExportInstance("DEL1", "1&1&0&UID2", "DELL A", "SN-SAME", false)
+         << ExportInstance("DEL1", "1&1&0&UID3", "DELL A", "SN-SAME", true)
+         << ExportInstance("DEL2", "1&1&0&UID4", "DELL B", "SN-HERE", true);
+    std::ofstream hive(dir / "HIVE.reg", std::ios::binary);
+    hive << header << ExportInstance("DEL1", "1&1&0&UID1", "DELL A", "SN-1", false)
+         << ExportInstance("DEL1", "1&1&0&UID2", "DELL A", "SN-2", false);
+  }
+  OfflineRegistry registry(dir.string());
+  const ExaminationOptions everything{true, false};
+  const ExaminationOptions presentOnly{false, true};
+
+  Examination live = ExamineWorkstation(registry, "LIVE", nullptr, Deadline(), everything);
+  ASSERT_EQ(live.outcome, ExaminationOutcome::kMonitorsFound) << live.errorText;
+  EXPECT_EQ(Presences(live), (std::vector<std::pair<std::string, Presence>>{
+                                 {"SN-GHOST", Presence::kGhost},
+                                 {"SN-SAME", Presence::kPresent},  // its duplicate is there
+                                 {"SN-HERE", Presence::kPresent}}));
+  live = ExamineWorkstation(registry, "LIVE", nullptr, Deadline(), presentOnly);
+  EXPECT_EQ(Presences(live),
+            (std::vector<std::pair<std::string, Presence>>{{"SN-SAME", Presence::kPresent},
+                                                           {"SN-HERE", Presence::kPresent}}));
+  // By default nothing more is read: no presence, and the same rows as ever.
+  live = ExamineWorkstation(registry, "LIVE", nullptr);
+  ASSERT_EQ(live.monitors.size(), 3u);
+  EXPECT_EQ(live.monitors[0].details.presence, Presence::kUnknown);
+  EXPECT_TRUE(live.monitors[0].details.edid.has_value());
+
+  Examination hive = ExamineWorkstation(registry, "HIVE", nullptr, Deadline(), presentOnly);
+  EXPECT_EQ(Presences(hive), (std::vector<std::pair<std::string, Presence>>{
+                                 {"SN-1", Presence::kUnknown}, {"SN-2", Presence::kUnknown}}));
+  live.remoteRoot.reset();
+  hive.remoteRoot.reset();
+  EXPECT_EQ(registry.OpenKeyCount(), 0u);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

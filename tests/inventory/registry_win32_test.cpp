@@ -60,6 +60,11 @@ TEST_F(Win32RegistryTest, ScansInstancesWithEdidBlocksOfAnyLength) {
                         "GLM ONE", "GLM-0001", "W:60cm x H:34cm (27.2\")", "2020/5", "1.3"}));
   EXPECT_EQ(table.model[1], "GLM TWO");  // a 512-byte block
   EXPECT_EQ(table.mfgDate[1], "2021/5");
+  // Presence from the Control key, asked for: the first is plugged in, the second a ghost.
+  EXPECT_EQ(table.details[0].presence, Presence::kUnknown);
+  ASSERT_EQ(ScanDisplayMonitors(registry_, root_, "GLMTEST1", table, &error_, {true}), 0);
+  EXPECT_EQ(table.details[0].presence, Presence::kPresent);
+  EXPECT_EQ(table.details[1].presence, Presence::kGhost);
 
   ASSERT_EQ(ScanDisplayMonitors(registry_, root_, "GLMTEST2", table, &error_), 0) << error_;
   ASSERT_EQ(table.RowCount(), 1u);

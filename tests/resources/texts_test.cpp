@@ -60,6 +60,17 @@ constexpr ExpectedText kExpected[] = {
     {1032, "The batch process has been finished.", "バッチ処理は終了しました。"},
     {1033, "Monitor Size", "画面サイズ"},
     {1034, "Note", "備考"},
+    {1035, "Maker", "メーカー名"},
+    {1036, "Manufacturer Code", "メーカーコード"},
+    {1037, "Product Code", "製品コード"},
+    {1038, "Present", "接続中"},
+    {1039, "Inventory Model", "資産管理用モデル"},
+    {1040, "Inventory Serial", "資産管理用シリアル番号"},
+    {1041, "Serial Source", "シリアル番号の出所"},
+    {1042, "Placeholder Serial", "仮のシリアル番号"},
+    {1043, "ID Serial", "IDシリアル番号"},
+    {1044, "Year Kind", "年の種類"},
+    {1045, "EDID Checksum", "EDIDチェックサム"},
 };
 
 TEST(TextTable, EveryIdInBothLanguagesAsWritten) {

@@ -268,6 +268,35 @@ TEST_F(RemoteScanTest, BatchCommandWritesTheSameAsOffline) {
   EXPECT_NE(expected.find("GLM Wide 27"), std::string::npos) << expected;
   EXPECT_EQ(testing::ReadWholeFile(base + "remote.csv"), expected);
 
+  // Presence from the Control keys, the same over the network as in the export:
+  // GLM Wide 27 is the ghost, its neighbour under GLM1234 is plugged in.
+  for (const std::vector<std::string>& layout :
+       {std::vector<std::string>{"--columns", "extended"},
+        std::vector<std::string>{"--format", "jsonl", "--present-only"}}) {
+    std::vector<std::string> offlineArgs = {"batch", "--offline", exports.path()};
+    std::vector<std::string> remoteArgs = {"batch", "-A", ServerDir() + "/auth-admin.txt"};
+    for (auto* args : {&offlineArgs, &remoteArgs}) {
+      args->insert(args->end(), layout.begin(), layout.end());
+      args->insert(args->end(),
+                   {base + "one.txt", base + (args == &remoteArgs ? "r.out" : "o.out")});
+      const testing::ProcessResult run = testing::RunProcess(GLIMMORA_CLI_PATH, *args, scratch);
+      ASSERT_EQ(run.exitCode, 0) << run.err;
+    }
+    const std::string written = testing::ReadWholeFile(base + "r.out");
+    EXPECT_EQ(written, testing::ReadWholeFile(base + "o.out")) << layout[1];
+    if (layout[1] == "extended") {
+      EXPECT_NE(written.find(",GLM,1234,yes,GLM Vista 24,SN-0001,descriptor,no,0,"),
+                std::string::npos)
+          << written;
+      EXPECT_NE(written.find(",GLM,1234,no,GLM Wide 27,SN-0002,descriptor,no,0,manufacture,valid"),
+                std::string::npos)
+          << written;
+    } else {
+      EXPECT_EQ(written.find("GLM Wide 27"), std::string::npos) << written;
+      EXPECT_NE(written.find("\"model\":\"GLM Big 32\""), std::string::npos) << written;
+    }
+  }
+
   const testing::ProcessResult both = testing::RunProcess(
       GLIMMORA_CLI_PATH,
       {"batch", "--connect-timeout", "3", "-U", "GLIMTEST\\glimmora-reg%Reader-pw-1",

@@ -36,6 +36,7 @@ class ForwardingRegistry : public RegistryAccess {
   long RegCloseKey(RegKey key) override { return inner_.RegCloseKey(key); }
   std::string SystemMessageText(long code) override { return inner_.SystemMessageText(code); }
   bool ConnectionLost(RegKey key) override { return inner_.ConnectionLost(key); }
+  bool MayLackVolatileKeys() const override { return inner_.MayLackVolatileKeys(); }
 
  private:
   RegistryAccess& inner_;

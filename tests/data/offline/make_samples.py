@@ -172,6 +172,8 @@ def main():
     lines += instance("GLMTEST1", "1&100&0&UID1",
                       monitor_values("Glimmora Test", "G" * 300, "MONITOR\\GLMTEST1"),
                       edid("GLM ONE", "GLM-0001", 60, 34, 20, 2020, 256))
+    # Plugged in: Plug and Play's volatile Control key. The second one is a ghost.
+    lines += ["[%s\\GLMTEST1\\1&100&0&UID1\\Control]" % DISPLAY, '"ActiveService"="monitor"', ""]
     lines += instance("GLMTEST1", "1&100&0&UID2",
                       monitor_values("Glimmora Test", "Glimmora Two", "MONITOR\\GLMTEST1"),
                       edid("GLM TWO", "GLM-0002", 60, 34, 20, 2021, 512))

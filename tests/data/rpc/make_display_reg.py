@@ -70,6 +70,11 @@ DEVICES = [
 ]
 
 
+# Instances plugged in now carry the volatile Control key; the second GLM1234
+# instance is a ghost, and so is the one without an EDID.
+PRESENT = {'1&1a2b3c&0&UID4352', '5&7f00aa&0&UID256', '4&5a5a5a&0&UID0'}
+
+
 def values_reg():
     """Values of every type the back end converts, and ones longer than its first buffer."""
     big = bytes((i * 7 + 3) & 255 for i in range(5000))
@@ -109,6 +114,8 @@ def display_reg(devices):
             if block is not None:
                 lines += ['[%s\\Device Parameters]' % key,
                           '"EDID"=hex:%s' % hex_list(block), '']
+            if instance in PRESENT:
+                lines += ['[%s\\Control]' % key, '"ActiveService"="monitor"', '']
     return lines
 
 

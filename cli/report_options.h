@@ -1,0 +1,37 @@
+#pragma once
+// The output options of glimmora check and glimmora batch beyond the
+// specified outputs: --columns specified|extended, --format (json for check,
+// jsonl for batch), --present-only and --pnp-ids FILE.
+
+#include <optional>
+#include <string>
+
+#include "batch/monitor_report.h"
+#include "cli/commands.h"
+#include "inventory/makers/maker_names.h"
+
+namespace glimmora::cli {
+
+// Help lines for these options.
+extern const char* const kReportOptionsHelp;
+
+struct ReportOptions {
+  ResultLayout layout;
+  std::optional<std::string> pnpIdsPath;  // none: DefaultPnpIdsPath()
+  // --format was given a value only this module knows (json, jsonl).
+  bool formatTaken = false;
+};
+
+// Takes these options out of *args (the command parses the rest). `jsonName`
+// is the --format value that asks for JSON ("json" for check, "jsonl" for
+// batch); other --format values are left for the command. False with *error
+// when a value is missing or wrong.
+bool TakeReportOptions(Arguments* args, const char* jsonName, ReportOptions* options,
+                       std::string* error);
+
+// Loads the maker names the layout needs into *makers: one warning on
+// standard error when the pnp.ids cannot be used; the names of our own list
+// stay.
+void LoadMakerNames(const ReportOptions& options, MakerNames* makers, const char* command);
+
+}  // namespace glimmora::cli
