@@ -117,6 +117,11 @@ std::unique_ptr<InputFile> OpenInputFile(const std::string& path, std::string* r
 // so its content stays as that batch writes it.
 std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path,
                                              std::string* reason = nullptr);
+// The same for going on with the file: its first keptBytes stay, and what is
+// written goes after them.
+std::unique_ptr<OutputStream> OpenOutputFileKeeping(const std::string& path,
+                                                    std::uint64_t keptBytes,
+                                                    std::string* reason = nullptr);
 // The reason OpenOutputFile gives for a file another program holds locked.
 inline constexpr std::string_view kOutputFileInUse = "in use by another batch";
 

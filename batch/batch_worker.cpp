@@ -18,7 +18,7 @@ namespace glimmora {
 namespace {
 
 // The line of a workstation without monitors in the layout asked for.
-std::string FormatReasonLine(const ResultLayout& layout, const std::string& name,
+std::string FormatReasonLine(const ReportLayout& layout, const std::string& name,
                              WorkstationReason reason, const std::string& note) {
   if (layout.format == ResultFormat::kJson) return FormatJsonReasonLine(name, reason, note);
   if (layout.extendedColumns) return FormatExtendedNoteLine(name, note);
@@ -26,7 +26,7 @@ std::string FormatReasonLine(const ResultLayout& layout, const std::string& name
                                                   : FormatFailureLine(name, note);
 }
 
-std::string FormatLayoutMonitorLine(const ResultLayout& layout, const std::string& name,
+std::string FormatLayoutMonitorLine(const ReportLayout& layout, const std::string& name,
                                     const ReportedMonitor& monitor) {
   if (layout.IsSpecified()) return FormatMonitorLine(name, monitor.monitorId, monitor.row);
   static const MakerNames kNoMakerList;
@@ -101,7 +101,7 @@ WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::st
   if (stopRequested()) return WorkstationOutcome::kStopped;
   // Whatever a step cut short by the deadline gave (a lookup given up on, a
   // call that timed out) is not what the workstation holds.
-  const ResultLayout& layout = services.layout;
+  const ReportLayout& layout = services.layout;
   if (deadline.Passed() || examination.outcome == ExaminationOutcome::kCutShort) {
     lines->assign(1, FormatReasonLine(layout, name, WorkstationReason::kTimedOut,
                                       FormatTimedOutNote(services.workstationTimeout)));
@@ -141,7 +141,7 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
 
   // The input is opened first, so a missing input leaves an existing output untouched.
   std::string reason;
-  files->input = OpenInputFile(inputPath, &reason);
+  files->input = services.openInputFile(inputPath, &reason);
   if (!files->input) {
     ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, std::move(reason));
     return false;
@@ -161,8 +161,8 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
     ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath, std::move(reason));
     return false;
   }
-  // JSON lines have no header.
-  const bool headerFailed = services.layout.format == ResultFormat::kJson ? false
+  // JSON lines have no header; a resumed run keeps the one the file has.
+  const bool headerFailed = !services.writeHeader || services.layout.format == ResultFormat::kJson ? false
                             : services.layout.extendedColumns
                                 ? WriteOutputLine(*files->output, FormatExtendedHeaderLine()) != 0
                                 : WriteHeaderLine(*files->output) != 0;
@@ -209,21 +209,29 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
   const auto stopRequested = [&state] { return state.StopRequested(); };
   std::vector<std::string> lines;
   bool writeFailed = false;
+  std::uint64_t skipped = 0;
   while (!writeFailed && !files.input->AtEnd()) {
     if (state.StopRequested()) break;
     const std::string line = ReadInputLine(*files.input);
     if (!IsEndOfInput(line, *files.input)) state.linesRead.fetch_add(1);
     const std::string name = ExtractWorkstationName(line);
     if (name.empty()) continue;
+    if (skipped < services.workstationsDone) {
+      ++skipped;  // its lines are in the file already
+      continue;
+    }
     // The name before the count: whoever reads the count finds the name.
     state.SetCurrentWorkstation(name);
     state.workstationsRead.fetch_add(1);
     // Lines are written once the whole workstation has been examined, so a
     // stop leaves none of it behind.
+    const auto began = std::chrono::steady_clock::now();
     if (ExamineIntoLines(services, name, stopRequested, &lines) == WorkstationOutcome::kStopped)
       break;
+    const auto took = std::chrono::steady_clock::now() - began;
     state.workstationsFinished.fetch_add(1);
     writeFailed = WriteWorkstationLines(*files.output, lines) != 0;
+    if (!writeFailed && services.workstationWritten) services.workstationWritten(name, lines, took);
   }
   CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
 }

@@ -81,9 +81,23 @@ class BatchState {
 struct BatchServices {
   ProbeFunction probe;  // empty: no probe, every workstation goes to the registry
   RegistryAccess* registry = nullptr;
+  // Null when the list cannot be read; *reason may say why.
+  std::function<std::unique_ptr<InputFile>(const std::string& path, std::string* reason)>
+      openInputFile = OpenInputFile;
   // Null when the file cannot be opened; *reason may say why.
   std::function<std::unique_ptr<OutputStream>(const std::string& path, std::string* reason)>
       openOutputFile = OpenOutputFile;
+  // Going on with an earlier run's output: openOutputFile gives the file
+  // positioned after what stays of it, the header is not written again when
+  // it is there, and the input's first workstationsDone workstations, whose
+  // lines it holds, are not examined again.
+  bool writeHeader = true;
+  std::uint64_t workstationsDone = 0;
+  // Called on the thread that writes, in input order, once a workstation's
+  // lines are written, with how long its examination took.
+  std::function<void(const std::string& workstation, const std::vector<std::string>& lines,
+                     std::chrono::steady_clock::duration took)>
+      workstationWritten;
   // The worker thread's own start of what the probe needs (COM and the socket
   // library on Windows): 0, or non-zero with the text to report. The end is
   // called whatever the start gave.
@@ -107,7 +121,7 @@ struct BatchServices {
 
   // The lines' layout: by default the specified CSV file; glimmora batch can
   // ask for extended columns, JSON lines, or ghosts left out.
-  ResultLayout layout;
+  ReportLayout layout;
 };
 
 // The limit on one workstation that a batch has unless told otherwise (the

@@ -72,7 +72,7 @@ std::optional<WorkstationReason> ReasonOf(const Examination& examination) {
   return std::nullopt;
 }
 
-ExaminationOptions ExaminationOptionsFor(const ResultLayout& layout) {
+ExaminationOptions ExaminationOptionsFor(const ReportLayout& layout) {
   ExaminationOptions options;
   options.readPresence = layout.NeedsPresence();
   options.presentOnly = layout.presentOnly;

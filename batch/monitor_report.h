@@ -19,7 +19,7 @@ namespace glimmora {
 enum class ResultFormat { kCsv, kJson };
 
 // What an output shows; the default is the specified output.
-struct ResultLayout {
+struct ReportLayout {
   bool extendedColumns = false;
   ResultFormat format = ResultFormat::kCsv;
   bool presentOnly = false;
@@ -52,7 +52,7 @@ std::string_view ReasonName(WorkstationReason reason);
 std::optional<WorkstationReason> ReasonOf(const Examination& examination);
 
 // What the examination must read for the layout.
-ExaminationOptions ExaminationOptionsFor(const ResultLayout& layout);
+ExaminationOptions ExaminationOptionsFor(const ReportLayout& layout);
 
 // The facts of the monitor's EDID value; none when it had none.
 std::optional<EdidFacts> MonitorEdidFacts(const ReportedMonitor& monitor);

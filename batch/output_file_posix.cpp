@@ -44,6 +44,11 @@ bool OutputFile::Close() {
 }
 
 std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::string* reason) {
+  return OpenOutputFileKeeping(path, 0, reason);
+}
+
+std::unique_ptr<OutputStream> OpenOutputFileKeeping(const std::string& path,
+                                                    std::uint64_t keptBytes, std::string* reason) {
   // Not truncated on opening: a file another batch is writing must stay as it is.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
@@ -60,7 +65,7 @@ std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::strin
     if (reason != nullptr) *reason = kOutputFileInUse;
     return nullptr;
   }
-  if (::ftruncate(fd, 0) != 0) {
+  if (::ftruncate(fd, static_cast<off_t>(keptBytes)) != 0 || ::lseek(fd, 0, SEEK_END) < 0) {
     if (reason != nullptr) *reason = FileErrorReason(path, errno);
     return nullptr;
   }

@@ -65,6 +65,11 @@ bool OutputFile::Close() {
 }
 
 std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::string* reason) {
+  return OpenOutputFileKeeping(path, 0, reason);
+}
+
+std::unique_ptr<OutputStream> OpenOutputFileKeeping(const std::string& path,
+                                                    std::uint64_t keptBytes, std::string* reason) {
   // Opened as it is and truncated only once the open has succeeded: a file
   // another batch holds fails with a sharing violation and keeps its content.
   const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -76,7 +81,10 @@ std::unique_ptr<OutputStream> OpenOutputFile(const std::string& path, std::strin
     return nullptr;
   }
   auto file = std::make_unique<OutputFile>(reinterpret_cast<std::intptr_t>(handle));
-  if (GetFileType(handle) == FILE_TYPE_DISK && !SetEndOfFile(handle)) {
+  if (GetFileType(handle) != FILE_TYPE_DISK) return file;
+  LARGE_INTEGER kept;
+  kept.QuadPart = static_cast<LONGLONG>(keptBytes);
+  if (!SetFilePointerEx(handle, kept, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)) {
     if (reason != nullptr) *reason = LastErrorReason(path);
     return nullptr;
   }

@@ -9,6 +9,7 @@
 // has written by a bounded window only, so what is held at any time grows with
 // the number of jobs, not with the input.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -61,6 +62,8 @@ class ParallelBatch {
   struct Result {
     Outcome outcome = Outcome::kUnfinished;
     std::vector<std::string> lines;
+    std::string name;
+    std::chrono::steady_clock::duration took{};
   };
 
   bool Dispatch(std::string name);
@@ -86,6 +89,7 @@ class ParallelBatch {
   std::atomic<bool> abandoned_{false};
   std::vector<std::thread> workers_;
   std::uint64_t dispatched_ = 0;  // batch thread only
+  std::uint64_t skipped_ = 0;     // batch thread only: workstations already written
   bool outOfMemory_ = false;      // batch thread only
 };
 
@@ -127,6 +131,7 @@ void ParallelBatch::WorkerLoop() {
     Result result;
     if (!ShouldStop()) {
       state_.BeginWorkstation(job.sequence, job.name);
+      const auto began = std::chrono::steady_clock::now();
       try {
         if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines) ==
             WorkstationOutcome::kFinished)
@@ -135,9 +140,11 @@ void ParallelBatch::WorkerLoop() {
         result.lines.clear();
         result.outcome = Outcome::kOutOfMemory;
       }
+      result.took = std::chrono::steady_clock::now() - began;
       state_.EndWorkstation(job.sequence);
       if (result.outcome == Outcome::kFinished) state_.workstationsFinished.fetch_add(1);
     }
+    result.name = std::move(job.name);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       results_.emplace(job.sequence, std::move(result));
@@ -202,6 +209,8 @@ bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
         Abandon(true);
         return false;
       }
+      if (services_.workstationWritten)
+        services_.workstationWritten(result.name, result.lines, result.took);
     }
     ready.clear();
 
@@ -209,7 +218,9 @@ bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
       const std::string line = ReadInputLine(input);
       if (!IsEndOfInput(line, input)) state_.linesRead.fetch_add(1);
       const std::string name = ExtractWorkstationName(line);
-      if (!name.empty() && !Dispatch(name)) {
+      if (!name.empty() && skipped_ < services_.workstationsDone) {
+        ++skipped_;  // its lines are in the file already
+      } else if (!name.empty() && !Dispatch(name)) {
         outOfMemory_ = true;
         Abandon(true);
         return true;

@@ -1,5 +1,6 @@
 // glimmora batch [--offline DIR] [--jobs N] [--timeout S] INPUT OUTPUT: the
-// Batch Process page without the window. The worker runs on its own thread
+// Batch Process page without the window, with what a fleet's administrator
+// needs around it (batch_modes.h). The worker runs on its own thread
 // (with --jobs, on several); this one shows the progress once a second and
 // turns the first Ctrl-C into a stop request.
 #include <chrono>
@@ -13,10 +14,12 @@
 #include <thread>
 
 #include "batch/batch_worker.h"
+#include "cli/batch_modes.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/display_width.h"
 #include "cli/network_options.h"
+#include "cli/option_parser.h"
 #include "cli/report_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
@@ -29,6 +32,9 @@ namespace glimmora::cli {
 namespace {
 
 constexpr int kExitStopped = 130;
+constexpr int kExitFileFailure = 1;
+// With --strict-exit: finished, but some workstations could not be examined.
+constexpr int kExitFinishedWithFailures = 3;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
 // How soon a stop request is answered on standard error.
 constexpr auto kStopNoticePeriod = std::chrono::milliseconds(50);
@@ -46,7 +52,9 @@ void PrintUsage(std::FILE* out) {
       "usage: glimmora batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
       "                      [--columns specified|extended] [--format csv|jsonl]\n"
       "                      [--present-only] [--pnp-ids FILE] [-U USER | -A FILE | -k]\n"
-      "                      INPUT OUTPUT\n"
+      "                      [--encoding E] [--summary] [--summary-json FILE]\n"
+      "                      [--strict-exit] [--resume] INPUT OUTPUT\n"
+      "       glimmora batch [options] --retry-from OLD [--merge] OUTPUT\n"
       "Examines every workstation named in INPUT (one a line) and writes its monitors\n"
       "to OUTPUT, comma-separated. --offline DIR reads DIR/NAME.reg, exports of\n"
       "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY, instead of the network.\n"
@@ -55,11 +63,31 @@ void PrintUsage(std::FILE* out) {
       "  --timeout S  give a workstation at most S seconds (default 60; 0: no limit);\n"
       "               one that takes longer gets a line saying it timed out\n"
       "  --format F   csv (default) or jsonl: one JSON object a line, one per monitor\n"
-      "               and one per workstation without monitors, with its reason\n",
+      "               and one per workstation without monitors, with its reason\n"
+      "  --resume     OUTPUT holds the beginning of an interrupted run of INPUT: go on\n"
+      "               after its last whole workstation (a file that does not fit is refused)\n"
+      "  --retry-from OLD  examine again the workstations that failed in OLD, a result\n"
+      "               file (unreachable, not resolved, registry errors, timed out)\n"
+      "  --merge      with --retry-from: OUTPUT is OLD with the lines of those that now\n"
+      "               succeed replaced (OUTPUT may be OLD itself)\n"
+      "  --encoding E ansi (default: the ANSI code page on Windows, UTF-8 elsewhere),\n"
+      "               utf-8, or utf-8-bom (a byte-order mark first, for Excel)\n"
+      "  --summary    after the outcome, the counts on standard error: examined, with\n"
+      "               monitors, failed by reason, monitors written, slowest, elapsed\n"
+      "  --summary-json FILE  the same counts as one JSON object\n"
+      "  --strict-exit  exit 3 when the batch finished but some workstations failed\n"
+      "INPUT - is standard input, OUTPUT - standard output.\n",
       out);
   std::fprintf(out, kReportOptionsHelp, DefaultPnpIdsPath().c_str());
   std::fputs(kNetworkOptionsHelp, out);
 }
+
+constexpr OptionSpec kBatchOptions[] = {
+    {"--offline", true},   {"--jobs", true},         {"--timeout", true},
+    {"--connect-timeout", true}, {"--format", true}, {"--resume", false},
+    {"--merge", false},    {"--strict-exit", false}, {"--summary", false},
+    {"--retry-from", true}, {"--summary-json", true}, {"--encoding", true},
+};
 
 bool ParseJobs(const std::string& text, int* jobs) {
   char* end = nullptr;
@@ -114,6 +142,44 @@ class UninterruptedOutput : public OutputStream {
  private:
   std::unique_ptr<OutputStream> file_;
 };
+
+std::string SecondsText(std::chrono::steady_clock::duration duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(duration).count());
+  return text;
+}
+
+std::string Number(std::uint64_t value) {
+  return std::to_string(value);
+}
+
+// The counts of the end, after the outcome, on standard error.
+std::string SummaryText(const BatchSummary& summary) {
+  std::string text = "Workstations examined: " + Number(summary.examined) + " (with monitors " +
+                     Number(summary.withMonitors) + ", without monitor information " +
+                     Number(summary.withoutMonitorInfo) + ", failed " + Number(summary.Failed()) +
+                     ")\n";
+  if (summary.keptFromEarlierRun > 0)
+    text += "Kept from the earlier run: " + Number(summary.keptFromEarlierRun) + " workstations\n";
+  text += "Failed: not found " + Number(summary.notFound) + ", no reply " +
+          Number(summary.noReply) + ", registry refused or unreachable " +
+          Number(summary.registryUnreachable) + ", access denied " +
+          Number(summary.registryDenied) + ", timed out " + Number(summary.timedOut) + "\n";
+  text += "Monitors written: " + Number(summary.monitorsWritten) + "\n";
+  if (!summary.slowestWorkstation.empty())
+    text += "Slowest: " + ShownName(summary.slowestWorkstation) + " (" +
+            SecondsText(summary.slowest) + ")\n";
+  text += "Elapsed: " + SecondsText(summary.elapsed) + "\n";
+  return text;
+}
+
+bool WriteSummaryJson(const std::string& path, const BatchSummary& summary, const char* outcome) {
+  const std::string json = FormatSummaryJson(summary, outcome);
+  std::FILE* file = path == kStandardStream ? stdout : std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
+  return (file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) && written;
+}
 
 // Progress on stderr: on a terminal one line rewritten in place, elsewhere a
 // line each time the workstation under examination changes.
@@ -259,54 +325,82 @@ int RunBatchCommand(const Arguments& arguments) {
   int jobs = 1;
   std::chrono::milliseconds timeout = kDefaultWorkstationTimeout;
   std::vector<std::string> files;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      PrintUsage(stdout);
-      return 0;
-    }
-    if (args[i] == "--offline" && i + 1 < args.size()) {
-      offlineDir = args[++i];
-    } else if (args[i] == "--jobs") {
-      if (i + 1 >= args.size() || !ParseJobs(args[++i], &jobs)) {
+  bool resume = false;
+  bool merge = false;
+  bool strictExit = false;
+  bool summaryShown = false;
+  bool encodingGiven = false;
+  OutputEncoding encoding = OutputEncoding::kAnsi;
+  std::string retryFrom;
+  std::string summaryJsonPath;
+  ParsedArguments parsed;
+  if (!ParseArguments(args, kBatchOptions, &parsed, &problem)) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  if (parsed.help) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  for (const ParsedOption& option : parsed.options) {
+    const std::string& value = option.value;
+    if (option.name == "--offline") {
+      offlineDir = value;
+    } else if (option.name == "--jobs") {
+      if (!ParseJobs(value, &jobs)) {
         std::fprintf(stderr, "glimmora batch: --jobs needs a number from 1 to %d\n", kMaxJobs);
         return kExitUsage;
       }
-    } else if (args[i] == "--timeout") {
-      if (i + 1 >= args.size() || !ParseTimeout(args[++i], &timeout)) {
+    } else if (option.name == "--timeout") {
+      if (!ParseTimeout(value, &timeout)) {
         std::fprintf(stderr, "glimmora batch: --timeout needs a number of seconds (0 to %.0f)\n",
                      kMaxTimeoutSeconds);
         return kExitUsage;
       }
-    } else if (args[i] == "--connect-timeout") {
-      if (i + 1 >= args.size() || !ParseConnectTimeout(args[++i], &networkOptions.connectTimeout)) {
+    } else if (option.name == "--connect-timeout") {
+      if (!ParseConnectTimeout(value, &networkOptions.connectTimeout)) {
         std::fprintf(stderr, "glimmora batch: --connect-timeout needs a number of seconds\n");
         PrintUsage(stderr);
         return kExitUsage;
       }
-    } else if (args[i] == "--format=csv") {
-    } else if (args[i] == "--format") {
-      // jsonl was taken above; csv is the default.
-      if (i + 1 >= args.size() || args[++i] != "csv") {
+    } else if (option.name == "--format") {
+      // jsonl was taken with the report options; csv is the default.
+      if (value != "csv") {
         std::fprintf(stderr, "glimmora batch: --format needs csv or jsonl\n");
         return kExitUsage;
       }
-    } else if (args[i].rfind("--", 0) == 0) {
-      std::fprintf(stderr, "glimmora batch: unknown option '%s'\n", args[i].c_str());
-      PrintUsage(stderr);
-      return kExitUsage;
-    } else {
-      files.push_back(args[i]);
+    } else if (option.name == "--resume") {
+      resume = true;
+    } else if (option.name == "--merge") {
+      merge = true;
+    } else if (option.name == "--strict-exit") {
+      strictExit = true;
+    } else if (option.name == "--summary") {
+      summaryShown = true;
+    } else if (option.name == "--retry-from") {
+      retryFrom = value;
+    } else if (option.name == "--summary-json") {
+      summaryJsonPath = value;
+    } else if (option.name == "--encoding") {
+      if (!ParseOutputEncoding(value, &encoding)) {
+        std::fprintf(stderr, "glimmora batch: --encoding is ansi, utf-8 or utf-8-bom\n");
+        return kExitUsage;
+      }
+      encodingGiven = true;
     }
   }
-  if (files.size() != 2) {
+  files = std::move(parsed.operands);
+  const bool retrying = !retryFrom.empty();
+  if (files.size() != (retrying ? 1u : 2u) || (merge && !retrying) || (resume && retrying)) {
     PrintUsage(stderr);
     return kExitUsage;
   }
 
   BatchState state;
   // As the page takes them from its edits: blanks at either end removed.
-  state.inputPath = TrimWhiteSpace(files[0]);
-  state.outputPath = TrimWhiteSpace(files[1]);
+  state.inputPath = retrying ? TrimWhiteSpace(retryFrom) : TrimWhiteSpace(files[0]);
+  state.outputPath = TrimWhiteSpace(files.back());
   if (state.inputPath.empty()) {
     std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextInputNameNotSpecified).c_str());
     return kExitUsage;
@@ -359,9 +453,11 @@ int RunBatchCommand(const Arguments& arguments) {
   services.layout.makers = &makers;
   services.registry = registry.get();
   services.jobs = jobs;
-  services.openOutputFile = [](const std::string& path,
-                               std::string* reason) -> std::unique_ptr<OutputStream> {
-    std::unique_ptr<OutputStream> file = OpenOutputFile(path, reason);
+  // With --resume, what stays of the earlier run's output.
+  std::uint64_t keptBytes = 0;
+  services.openOutputFile = [&keptBytes](const std::string& path,
+                                         std::string* reason) -> std::unique_ptr<OutputStream> {
+    std::unique_ptr<OutputStream> file = OpenOutputFileKeeping(path, keptBytes, reason);
     if (!file) return nullptr;
     return std::make_unique<UninterruptedOutput>(std::move(file));
   };
@@ -374,6 +470,30 @@ int RunBatchCommand(const Arguments& arguments) {
       return PingHost(name, text, deadline);
     };
   }
+  const CsvResultLayout layout;
+  BatchSummary summary;
+  CountWorkstations(&services, layout, &summary);
+  RetryRun retry;
+  if (resume && !PrepareResume(state.inputPath, state.outputPath, encoding, layout, &services,
+                               &keptBytes, &summary, &problem)) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    return kExitFileFailure;
+  }
+  std::error_code sameFile;
+  if (retrying && !merge &&
+      std::filesystem::equivalent(state.inputPath, state.outputPath, sameFile)) {
+    // The retried lines alone would take the place of all of OLD.
+    std::fprintf(stderr, "glimmora batch: OUTPUT is OLD; --merge updates it in place\n");
+    return kExitUsage;
+  }
+  if (retrying && (!retry.Read(state.inputPath, layout, encodingGiven, &encoding, &problem) ||
+                   !retry.WriteNames(&state.inputPath, &problem))) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    return kExitFileFailure;
+  }
+  UseBatchStreams(&services, encoding);
+  if (merge) retry.CollectInstead(&services);
+
   // The page pauses so its timer shows the emptied name; here the last
   // progress line is drawn right after the end.
   services.finishPause = std::chrono::milliseconds(0);
@@ -388,6 +508,7 @@ int RunBatchCommand(const Arguments& arguments) {
 
   InstallStopRequests(&state.stopRequested);
   ProgressDisplay progress(state, jobs > 1);
+  const auto started = std::chrono::steady_clock::now();
   std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
   {
     // Woken often enough to answer a Ctrl-C at once; progress once a second.
@@ -411,12 +532,16 @@ int RunBatchCommand(const Arguments& arguments) {
   RestoreStopRequests();
   progress.Finish();
 
+  summary.elapsed = std::chrono::steady_clock::now() - started;
+
   // The report the page shows, in its order of precedence.
+  int status = 0;
+  const char* outcome = "finished";
   if (state.StopRequested()) {
     std::fprintf(stderr, "%s\n", LoadText(kTextBatchAborted).c_str());
-    return kExitStopped;
-  }
-  if (state.failed != 0) {
+    status = kExitStopped;
+    outcome = "stopped";
+  } else if (state.failed != 0) {
     // The program's own text, then the file and the system's reason.
     if (!state.failurePath.empty())
       std::fprintf(stderr, "glimmora batch: %s %s%s%s\n", state.failureText.c_str(),
@@ -424,10 +549,28 @@ int RunBatchCommand(const Arguments& arguments) {
                    state.failureReason.c_str());
     else
       std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
-    return 1;
+    status = kExitFileFailure;
+    outcome = "failed";
   }
-  std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
-  return 0;
+  // What a stopped retry brought back is merged too: OLD's lines stay for the rest.
+  if (merge && state.failed == 0 && !retry.WriteMerged(state.outputPath, encoding, &problem)) {
+    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
+    status = kExitFileFailure;
+    outcome = "failed";
+  }
+  if (status == 0) {
+    std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
+    if (strictExit && summary.Failed() > 0) status = kExitFinishedWithFailures;
+  }
+  // Opt-in: scripts may read what a batch has always said at its end.
+  if (summaryShown && (state.failed == 0 || summary.examined > 0))
+    std::fputs(SummaryText(summary).c_str(), stderr);
+  if (!summaryJsonPath.empty() && !WriteSummaryJson(summaryJsonPath, summary, outcome)) {
+    std::fprintf(stderr, "glimmora batch: %s: %s\n", summaryJsonPath.c_str(),
+                 LoadText(kTextOutputWriteError).c_str());
+    if (status == 0 || status == kExitFinishedWithFailures) status = kExitFileFailure;
+  }
+  return status;
 }
 
 }  // namespace glimmora::cli

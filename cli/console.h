@@ -6,10 +6,28 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <string>
+
+#include "batch/batch_files.h"
 
 namespace glimmora::cli {
 
 bool IsTerminal(std::FILE* stream);
+
+// Bytes pass through the stream unchanged (no CR added on Windows).
+void SetBinaryMode(std::FILE* stream);
+
+// Standard input as a stream of its own, read byte for byte; null when there
+// is none. Closing it leaves standard input open.
+std::FILE* DuplicateStandardInput();
+// Standard output as a result file is written, unbuffered; closing it leaves
+// standard output open.
+std::unique_ptr<OutputStream> StandardOutputStream();
+
+// Puts the file `from` in the place of `to`, which may exist; false when it
+// could not, with *reason saying why.
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* reason);
 
 // Until RestoreStopRequests, the first Ctrl-C (SIGINT, SIGTERM or SIGHUP, the
 // terminal closed; on Windows the console's Ctrl-C or Ctrl-Break) sets *flag

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
 #include "cli/console.h"
 
@@ -64,6 +66,28 @@ extern "C" void OnStopSignal(int number) {
 
 bool IsTerminal(std::FILE* stream) {
   return isatty(fileno(stream)) == 1;
+}
+
+void SetBinaryMode(std::FILE*) {}
+
+std::FILE* DuplicateStandardInput() {
+  const int fd = ::dup(0);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = ::fdopen(fd, "rb");
+  if (stream == nullptr) ::close(fd);
+  return stream;
+}
+
+std::unique_ptr<OutputStream> StandardOutputStream() {
+  const int fd = ::dup(1);
+  if (fd < 0) return nullptr;
+  return std::make_unique<OutputFile>(fd);
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* reason) {
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  *reason = FileErrorReason(to, errno);
+  return false;
 }
 
 void InstallStopRequests(std::atomic<std::int32_t>* flag) {

@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+
+#include <cerrno>
 
 #include "cli/console.h"
 
@@ -28,6 +31,48 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 }  // namespace
+
+void SetBinaryMode(std::FILE* stream) {
+  _setmode(_fileno(stream), _O_BINARY);
+}
+
+std::FILE* DuplicateStandardInput() {
+  const int fd = _dup(_fileno(stdin));
+  if (fd < 0) return nullptr;
+  std::FILE* stream = _fdopen(fd, "rb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
+std::unique_ptr<OutputStream> StandardOutputStream() {
+  HANDLE duplicate = nullptr;
+  const HANDLE process = GetCurrentProcess();
+  if (!DuplicateHandle(process, GetStdHandle(STD_OUTPUT_HANDLE), process, &duplicate, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return nullptr;
+  return std::make_unique<OutputFile>(reinterpret_cast<std::intptr_t>(duplicate));
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to, std::string* reason) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  switch (GetLastError()) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      // A spreadsheet that has the file open, or a batch writing it.
+      *reason = "in use by another program";
+      break;
+    case ERROR_ACCESS_DENIED:
+      *reason = FileErrorReason(to, EACCES);
+      break;
+    case ERROR_PATH_NOT_FOUND:
+      *reason = FileErrorReason(to, ENOENT);
+      break;
+    default:
+      *reason = FileErrorReason(to, EIO);
+      break;
+  }
+  return false;
+}
 
 bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;

@@ -24,7 +24,7 @@ constexpr Command kCommands[] = {
      "                           list a workstation's monitors as Quick Check does"},
     {"batch", glimmora::cli::RunBatchCommand,
      "batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
-     "        [-U ... | -A FILE | -k] INPUT OUTPUT\n"
+     "        [-U ... | -A FILE | -k] [--resume | --retry-from OLD [--merge]] INPUT OUTPUT\n"
      "                           inventory of every workstation listed in INPUT, as CSV"},
 };
 
@@ -33,6 +33,28 @@ void PrintUsage(std::FILE* out) {
   for (const Command& command : kCommands)
     std::fprintf(out, "  %.*s\n", static_cast<int>(command.synopsis.size()),
                  command.synopsis.data());
+  std::fputs(
+      "\n`glimmora help COMMAND` describes a command; `glimmora --version` tells the\n"
+      "version and how this program was built.\n",
+      out);
+}
+
+const Command* FindCommand(std::string_view name) {
+  for (const Command& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+void PrintVersion() {
+  std::printf("glimmora %s\nbuild: %s\n", GLIMMORA_VERSION, GLIMMORA_BUILD);
+#if defined(_WIN32)
+  std::puts("Remote Registry back end: the system's network registry (advapi32), built in");
+#elif defined(GLIMMORA_HAVE_REGISTRY_RPC)
+  std::puts("Remote Registry back end: over SMB with Samba's client libraries, built in");
+#else
+  std::puts("Remote Registry back end: not built in (no Samba client libraries at build time)");
+#endif
 }
 
 // Whatever a command wrote must have reached standard output: a full disk or
@@ -56,16 +78,26 @@ int main(int argc, char** argv) {
     return glimmora::cli::kExitUsage;
   }
   const std::string_view name = argv[1];
+  if (name == "--version") {
+    PrintVersion();
+    return WithOutputChecked(0);
+  }
+  if (name == "help" && argc == 3) {
+    const Command* command = FindCommand(argv[2]);
+    if (command != nullptr) return WithOutputChecked(command->run({"--help"}));
+    std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[2]);
+    PrintUsage(stderr);
+    return glimmora::cli::kExitUsage;
+  }
   if (name == "--help" || name == "-h" || name == "help") {
     PrintUsage(stdout);
     return WithOutputChecked(0);
   }
-  for (const Command& command : kCommands) {
-    if (command.name != name) continue;
+  if (const Command* command = FindCommand(name)) {
     glimmora::cli::Arguments args(argv + 2, argv + argc);
     // The copy keeps the password; the process list must not show it.
     glimmora::cli::HidePasswordsInArgv(argc, argv);
-    const int status = command.run(args);
+    const int status = command->run(args);
     glimmora::cli::WipeArguments(&args);
     return WithOutputChecked(status);
   }

@@ -16,7 +16,7 @@ namespace glimmora::cli {
 extern const char* const kReportOptionsHelp;
 
 struct ReportOptions {
-  ResultLayout layout;
+  ReportLayout layout;
   std::optional<std::string> pnpIdsPath;  // none: DefaultPnpIdsPath()
   // --format was given a value only this module knows (json, jsonl).
   bool formatTaken = false;

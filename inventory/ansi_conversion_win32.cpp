@@ -22,15 +22,15 @@ std::string AnsiFromWide(const wchar_t* text, std::size_t length) {
 }  // namespace
 
 std::string Utf8FromAnsi(std::string_view text) {
-  if (text.empty() || text.size() > INT_MAX) return {};
+  if (text.empty() || text.size() > INT_MAX) return std::string(text);
   const int size = static_cast<int>(text.size());
   const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  if (units <= 0) return {};
+  if (units <= 0) return std::string(text);
   std::wstring wide(static_cast<std::size_t>(units), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), units);
   const int bytes =
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return {};
+  if (bytes <= 0) return std::string(text);
   std::string out(static_cast<std::size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), units, out.data(), bytes, nullptr, nullptr);
   return out;

@@ -2,6 +2,7 @@
 // Runs a program of this build and collects its exit status and output, for
 // end-to-end tests of the command-line program.
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -44,12 +45,19 @@ inline std::string ReadWholeFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Output goes through files named after `scratch`, removed afterwards.
+// Output goes through files named after `scratch`, removed afterwards;
+// standard input is the file `inputPath` when one is named.
 inline ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& scratch) {
+                                const std::string& scratch, const std::string& inputPath = {}) {
   ProcessResult result;
-  const std::string outPath = scratch + ".out";
-  const std::string errPath = scratch + ".err";
+  // Files of each run's own: under Wine the files of a run that has ended can
+  // still be held open (Wine's own service processes, started while the
+  // child ran), and a run that reused the names failed to create them with a
+  // sharing violation and lost its output.
+  static std::atomic<unsigned> runs{0};
+  const std::string run = scratch + "." + std::to_string(++runs);
+  const std::string outPath = run + ".out";
+  const std::string errPath = run + ".err";
 #ifdef _WIN32
   auto quote = [](const std::string& arg) {
     std::string quoted = "\"";
@@ -62,14 +70,21 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
   std::string commandLine = quote(program);
   for (const std::string& arg : args) commandLine += " " + quote(arg);
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+  // Shared, so that a handle still held elsewhere does not keep the test
+  // from reading the output and removing the file.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, 0, &inherit, CREATE_ALWAYS,
+  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE in = inputPath.empty()
+                  ? INVALID_HANDLE_VALUE
+                  : CreateFileA(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdInput = in != INVALID_HANDLE_VALUE ? in : GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
@@ -84,12 +99,18 @@ inline ProcessResult RunProcess(const std::string& program, const std::vector<st
   }
   CloseHandle(out);
   CloseHandle(err);
+  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
 #else
   const pid_t child = fork();
   if (child == 0) {
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0) _exit(127);
+    if (!inputPath.empty()) {
+      const int in = open(inputPath.c_str(), O_RDONLY);
+      if (in < 0) _exit(127);
+      dup2(in, 0);
+    }
     dup2(out, 1);
     dup2(err, 2);
     std::vector<char*> argv;

@@ -1,0 +1,223 @@
+#include "batch/earlier_run.h"
+
+#include <algorithm>
+
+namespace glimmora {
+
+namespace {
+
+// The line number a byte of the file starts on, counting from 1.
+std::size_t LineAt(std::string_view text, std::size_t offset) {
+  return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + offset, '\n'));
+}
+
+std::string LineRefusal(std::string_view text, std::size_t offset, const std::string& why) {
+  return "line " + std::to_string(LineAt(text, offset)) + " " + why;
+}
+
+// The input's names with one of look-ahead.
+class InputNames {
+ public:
+  explicit InputNames(const NameSource& source) : source_(source) {}
+  const std::optional<std::string>& Peek() {
+    if (!peeked_) {
+      next_ = source_();
+      peeked_ = true;
+    }
+    return next_;
+  }
+  void Take() { peeked_ = false; }
+
+ private:
+  const NameSource& source_;
+  std::optional<std::string> next_;
+  bool peeked_ = false;
+};
+
+// Consecutive lines of one name: the lines of one or more workstations of
+// that name that follow each other in the input.
+struct Block {
+  std::string workstation;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::size_t records = 0;
+  bool singleLinesOnly = true;
+};
+
+}  // namespace
+
+ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const TextEncoder& encode,
+                      std::string_view existing, const NameSource& nextName) {
+  ResumePlan plan;
+  const std::string header = std::string(start) + encode(layout.Header());
+  if (existing.size() < header.size()) {
+    // Nothing yet, or a header cut off: the run starts over.
+    if (std::string_view(header).substr(0, existing.size()) != existing) {
+      plan.refusal = LineRefusal(existing, 0, "is not the header this batch writes");
+      return plan;
+    }
+    plan.fits = true;
+    plan.writeHeader = true;
+    return plan;
+  }
+  if (existing.substr(0, header.size()) != header) {
+    plan.refusal = LineRefusal(existing, 0, "is not the header this batch writes");
+    if (!start.empty() && existing.substr(0, start.size()) != start)
+      plan.refusal += " (it has no byte-order mark)";
+    else if (start.empty() && header.size() >= 3 && existing.substr(0, 3) == "\xEF\xBB\xBF")
+      plan.refusal += " (it begins with a byte-order mark: --encoding utf-8-bom)";
+    return plan;
+  }
+
+  InputNames input(nextName);
+  // Matches a block against the input; false with the refusal filled in.
+  // A block followed by another covers every workstation of its name that
+  // follows in the input; the last block covers as many as it has lines.
+  const auto match = [&](const Block& block, bool last, std::uint64_t* covered) {
+    const std::optional<std::string>& expected = input.Peek();
+    if (!expected) {
+      plan.refusal =
+          LineRefusal(existing, block.begin,
+                      "names " + block.workstation + ", after the last workstation of INPUT");
+      return false;
+    }
+    if (encode(*expected) != block.workstation) {
+      plan.refusal = LineRefusal(
+          existing, block.begin,
+          "names " + block.workstation + " where INPUT's next workstation is " + *expected);
+      return false;
+    }
+    const std::string name = *expected;
+    std::uint64_t count = 0;
+    const std::uint64_t limit = last ? block.records : UINT64_MAX;
+    while (count < limit && input.Peek() && *input.Peek() == name) {
+      input.Take();
+      ++count;
+    }
+    // A workstation has one line or more; a failure or no-monitor line is all
+    // of its workstation's lines.
+    if (block.records < count) {
+      plan.refusal = LineRefusal(existing, block.end,
+                                 "follows too few lines for " + block.workstation +
+                                     " (INPUT names it " + std::to_string(count) + " times there)");
+      return false;
+    }
+    if (block.singleLinesOnly && block.records > count) {
+      plan.refusal =
+          LineRefusal(existing, block.begin,
+                      "starts more lines for " + block.workstation + " than INPUT names it for");
+      return false;
+    }
+    *covered = count;
+    return true;
+  };
+
+  std::size_t pos = header.size();
+  std::optional<Block> block;
+  for (;;) {
+    const std::size_t length = layout.RecordLength(existing.substr(pos));
+    if (length == 0) break;  // the end, or a last record without its line end
+    const std::optional<ResultLine> line = layout.Read(existing.substr(pos, length));
+    if (!line) {
+      plan.refusal = LineRefusal(existing, pos, "is not a line this batch writes");
+      return plan;
+    }
+    if (!block || block->workstation != line->workstation) {
+      if (block) {
+        std::uint64_t covered = 0;
+        if (!match(*block, false, &covered)) return plan;
+        plan.workstationsDone += covered;
+      }
+      block = Block{line->workstation, pos, pos, 0, true};
+    }
+    block->records += 1;
+    block->end = pos + length;
+    if (line->result == WorkstationResult::kMonitors) block->singleLinesOnly = false;
+    pos += length;
+  }
+
+  plan.keptBytes = header.size();
+  if (block) {
+    std::uint64_t covered = 0;
+    if (!match(*block, true, &covered)) return plan;
+    if (block->singleLinesOnly) {
+      plan.workstationsDone += covered;
+      plan.keptBytes = block->end;
+    } else {
+      plan.keptBytes = block->begin;
+    }
+  }
+  plan.fits = true;
+  return plan;
+}
+
+EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view text) {
+  EarlierOutput earlier;
+  const std::size_t headerLength = layout.RecordLength(text);
+  if (headerLength == 0 || !layout.IsAnyHeader(text.substr(0, headerLength))) {
+    earlier.refusal = LineRefusal(text, 0, "is not the header of a Glimmora result file");
+    return earlier;
+  }
+  earlier.header = text.substr(0, headerLength);
+  std::size_t pos = headerLength;
+  while (pos < text.size()) {
+    const std::size_t length = layout.RecordLength(text.substr(pos));
+    if (length == 0) {
+      earlier.refusal =
+          LineRefusal(text, pos, "is cut off (go on with that run with --resume first)");
+      return earlier;
+    }
+    const std::optional<ResultLine> line = layout.Read(text.substr(pos, length));
+    if (!line) {
+      earlier.refusal = LineRefusal(text, pos, "is not a line of a Glimmora result file");
+      return earlier;
+    }
+    const std::string_view bytes = text.substr(pos, length);
+    EarlierWorkstation* previous =
+        earlier.workstations.empty() ? nullptr : &earlier.workstations.back();
+    if (line->result == WorkstationResult::kMonitors && previous != nullptr &&
+        previous->result == WorkstationResult::kMonitors &&
+        previous->workstation == line->workstation) {
+      previous->lines =
+          text.substr(previous->lines.data() - text.data(), previous->lines.size() + length);
+    } else {
+      earlier.workstations.push_back({line->workstation, line->result, bytes});
+    }
+    pos += length;
+  }
+  earlier.fits = true;
+  return earlier;
+}
+
+std::vector<std::size_t> FailedWorkstations(const EarlierOutput& earlier) {
+  std::vector<std::size_t> failed;
+  for (std::size_t i = 0; i < earlier.workstations.size(); ++i) {
+    if (IsFailure(earlier.workstations[i].result)) failed.push_back(i);
+  }
+  return failed;
+}
+
+std::string MergeRetried(const ResultLayout& layout, const EarlierOutput& earlier,
+                         const std::vector<std::size_t>& retried,
+                         const std::vector<std::vector<std::string>>& lines) {
+  std::string merged(earlier.header);
+  std::size_t next = 0;  // the next retried workstation
+  for (std::size_t i = 0; i < earlier.workstations.size(); ++i) {
+    bool replaced = false;
+    if (next < retried.size() && retried[next] == i) {
+      if (next < lines.size() && !lines[next].empty()) {
+        const std::optional<WorkstationResult> result =
+            layout.ResultOf(lines[next].front(), earlier.workstations[i].workstation);
+        if (result && !IsFailure(*result)) {
+          for (const std::string& line : lines[next]) merged += line;
+          replaced = true;
+        }
+      }
+      ++next;
+    }
+    if (!replaced) merged.append(earlier.workstations[i].lines);
+  }
+  return merged;
+}
+
+}  // namespace glimmora

@@ -1,0 +1,77 @@
+#pragma once
+// The output of an earlier batch, read back: to go on with an interrupted
+// run of the same input (resume), and to examine its failed workstations
+// again and put what comes back in place of their lines (retry, merge).
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "batch/result_layout.h"
+
+namespace glimmora {
+
+// The next workstation name of the input, nothing at its end.
+using NameSource = std::function<std::optional<std::string>()>;
+// A text of the program's code page as the output file holds it.
+using TextEncoder = std::function<std::string(std::string_view)>;
+
+// Where an interrupted run's output goes on.
+struct ResumePlan {
+  bool fits = false;
+  // Why the file is not the beginning of this input's output, naming the
+  // first line that does not fit.
+  std::string refusal;
+  // The bytes of the file that stay; what follows them is examined again.
+  std::size_t keptBytes = 0;
+  // The file holds no complete header: it is written first.
+  bool writeHeader = false;
+  // The input's workstations, from its first, whose lines are kept.
+  std::uint64_t workstationsDone = 0;
+};
+
+// Reads `existing`, the output of an earlier run, against the names of the
+// input this run reads. It fits when it is the start of the bytes this run
+// would write: `start` (a byte-order mark, or nothing) and the layout's
+// header, then the lines of the input's workstations in input order. The
+// last workstation's lines are kept only when they are single lines (a
+// failure or no-monitor line is whole once its line end is there); monitor
+// lines may have been cut off after any line, so that workstation is dropped
+// and examined again, as is a last record without its line end.
+ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const TextEncoder& encode,
+                      std::string_view existing, const NameSource& nextName);
+
+// One workstation of an earlier run: its lines and what they say.
+struct EarlierWorkstation {
+  std::string workstation;
+  WorkstationResult result = WorkstationResult::kMonitors;
+  std::string_view lines;  // into the text read
+};
+
+struct EarlierOutput {
+  bool fits = false;
+  std::string refusal;  // names the first line that does not fit
+  std::string_view header;
+  std::vector<EarlierWorkstation> workstations;
+};
+
+// The whole of an earlier run's output, header in either language, every
+// line whole. Consecutive monitor lines of one name count as one workstation.
+EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view text);
+
+// The workstations worth examining again: those that failed, by their place.
+std::vector<std::size_t> FailedWorkstations(const EarlierOutput& earlier);
+
+// The earlier output with the lines of retried workstations replaced where
+// the new examination succeeded (monitors or no monitor information);
+// `retried[i]` is the place of the i-th retried workstation and `lines[i]`
+// its new lines (fewer entries than `retried` when the retry was stopped).
+std::string MergeRetried(const ResultLayout& layout, const EarlierOutput& earlier,
+                         const std::vector<std::size_t>& retried,
+                         const std::vector<std::vector<std::string>>& lines);
+
+}  // namespace glimmora

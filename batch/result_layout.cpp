@@ -1,0 +1,164 @@
+#include "batch/result_layout.h"
+
+#include <cstdlib>
+
+#include "batch/batch_files.h"
+#include "inventory/ansi_conversion.h"
+#include "resources/texts.h"
+
+namespace glimmora {
+
+namespace {
+
+constexpr std::size_t kMonitorFields = 11;
+constexpr std::size_t kNoteFields = 12;
+constexpr long kAccessDenied = 5;
+
+// A text of the table in the program's code page, in one language.
+std::string TextIn(int id, Language language) {
+  return AnsiFromUtf8(TableText(id, language));
+}
+
+bool StartsWithTextOf(std::string_view note, int id, std::string_view* rest) {
+  for (Language language : {Language::kEnglish, Language::kJapanese}) {
+    const std::string text = TextIn(id, language);
+    if (!text.empty() && note.substr(0, text.size()) == text) {
+      *rest = note.substr(text.size());
+      return true;
+    }
+  }
+  return false;
+}
+
+// The batch's own time-out note ends "(60 s))" where the echo's has an address.
+bool IsTimeLimit(std::string_view rest) {
+  if (rest.size() < 5 || rest.front() != '(' || rest.substr(rest.size() - 4) != " s))")
+    return false;
+  const std::string_view number = rest.substr(1, rest.size() - 5);
+  return !number.empty() && number.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
+long RegistryCode(std::string_view rest) {
+  const std::size_t at = rest.find(" Code=");
+  if (at == std::string_view::npos) return -1;
+  const std::string digits(rest.substr(at + 6, 12));
+  return std::strtol(digits.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+bool IsFailure(WorkstationResult result) {
+  return result != WorkstationResult::kMonitors && result != WorkstationResult::kNoMonitorInfo;
+}
+
+WorkstationResult ClassifyNote(std::string_view workstation, std::string_view note) {
+  std::string_view rest;
+  if (note.substr(0, workstation.size()) == workstation &&
+      StartsWithTextOf(note.substr(workstation.size()), kTextNoMonitorInformation, &rest) &&
+      rest.empty())
+    return WorkstationResult::kNoMonitorInfo;
+  if (StartsWithTextOf(note, kTextHostNotFound, &rest)) return WorkstationResult::kNotFound;
+  if (StartsWithTextOf(note, kTextRequestTimedOut, &rest))
+    return IsTimeLimit(rest) ? WorkstationResult::kTimedOut : WorkstationResult::kNoReply;
+  if (StartsWithTextOf(note, kTextRegistryOpenError, &rest) && RegistryCode(rest) == kAccessDenied)
+    return WorkstationResult::kRegistryDenied;
+  // Every other note the batch writes is a registry that could not be opened
+  // or read to the end.
+  return WorkstationResult::kRegistryUnreachable;
+}
+
+std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record, bool skipFirst) {
+  if (record.size() >= 2 && record.substr(record.size() - 2) == "\r\n") record.remove_suffix(2);
+  std::vector<std::string> fields(1);
+  std::size_t i = 0;
+  while (i <= record.size()) {
+    const bool skip = skipFirst && fields.size() == 1;
+    if (i < record.size() && record[i] == '"') {
+      // A quoted field: to the closing quote, "" standing for one.
+      for (++i;; ++i) {
+        if (i >= record.size()) return std::nullopt;
+        if (record[i] != '"') {
+          if (!skip) fields.back() += record[i];
+        } else if (i + 1 < record.size() && record[i + 1] == '"') {
+          if (!skip) fields.back() += '"';
+          ++i;
+        } else {
+          break;
+        }
+      }
+      ++i;
+      if (i < record.size() && record[i] != ',') return std::nullopt;
+    } else {
+      const std::size_t comma = record.find(',', i);
+      const std::size_t end = comma == std::string_view::npos ? record.size() : comma;
+      if (!skip) fields.back().append(record.substr(i, end - i));
+      i = end;
+    }
+    if (i >= record.size()) break;
+    fields.emplace_back();  // record[i] is the comma
+    ++i;
+  }
+  return fields;
+}
+
+std::string CsvResultLayout::Header() const {
+  return FormatHeaderLine();
+}
+
+bool CsvResultLayout::IsAnyHeader(std::string_view header) const {
+  const auto fields = SplitCsvRecord(header);
+  if (!fields || fields->size() != kNoteFields) return false;
+  for (Language language : {Language::kEnglish, Language::kJapanese}) {
+    if ((*fields)[0] == TextIn(kTextColumnWorkstationName, language) &&
+        (*fields)[11] == TextIn(kTextColumnNote, language))
+      return true;
+  }
+  return false;
+}
+
+std::size_t CsvResultLayout::RecordLength(std::string_view rest) const {
+  // A quote opens a quoted field only at the start of a field ("31.5"" in a
+  // size is data); line ends inside a quoted field belong to the field.
+  bool fieldStart = true;
+  bool quoted = false;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    const char c = rest[i];
+    if (quoted) {
+      if (c != '"') continue;
+      if (i + 1 < rest.size() && rest[i + 1] == '"')
+        ++i;
+      else
+        quoted = false;
+      continue;
+    }
+    if (c == '\n') return i + 1;
+    if (c == '"' && fieldStart) quoted = true;
+    fieldStart = c == ',';
+  }
+  return 0;
+}
+
+std::optional<ResultLine> CsvResultLayout::Read(std::string_view record) const {
+  const auto fields = SplitCsvRecord(record);
+  if (!fields) return std::nullopt;
+  const std::optional<WorkstationResult> result = ResultOf(record, (*fields)[0]);
+  if (!result) return std::nullopt;
+  return ResultLine{(*fields)[0], *result};
+}
+
+std::optional<WorkstationResult> CsvResultLayout::ResultOf(std::string_view record,
+                                                           std::string_view workstation) const {
+  if (record.size() < 2 || record.substr(record.size() - 2) != "\r\n" || workstation.empty())
+    return std::nullopt;
+  // The workstation's own field is not copied: a name may be as long as a line of the input.
+  const auto fields = SplitCsvRecord(record, true);
+  if (!fields) return std::nullopt;
+  if (fields->size() == kMonitorFields) return WorkstationResult::kMonitors;
+  if (fields->size() != kNoteFields) return std::nullopt;
+  for (std::size_t i = 1; i + 1 < kNoteFields; ++i) {
+    if (!(*fields)[i].empty()) return std::nullopt;
+  }
+  return ClassifyNote(workstation, (*fields)[11]);
+}
+
+}  // namespace glimmora
