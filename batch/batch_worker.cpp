@@ -19,11 +19,11 @@ namespace {
 
 // The line of a workstation without monitors in the layout asked for.
 std::string FormatReasonLine(const ReportLayout& layout, const std::string& name,
-                             WorkstationReason reason, const std::string& note) {
+                             WorkstationResult reason, const std::string& note) {
   if (layout.format == ResultFormat::kJson) return FormatJsonReasonLine(name, reason, note);
   if (layout.extendedColumns) return FormatExtendedNoteLine(name, note);
-  return reason == WorkstationReason::kNoMonitors ? FormatNoMonitorLine(name)
-                                                  : FormatFailureLine(name, note);
+  return reason == WorkstationResult::kNoMonitorInfo ? FormatNoMonitorLine(name)
+                                                     : FormatFailureLine(name, note);
 }
 
 std::string FormatLayoutMonitorLine(const ReportLayout& layout, const std::string& name,
@@ -86,8 +86,10 @@ std::string FormatTimedOutNote(std::chrono::milliseconds timeout) {
 
 WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
                                     const std::function<bool()>& stopRequested,
-                                    std::vector<std::string>* lines) {
+                                    std::vector<std::string>* lines, WorkstationResult* result) {
   lines->clear();
+  WorkstationResult ignored;
+  if (result == nullptr) result = &ignored;
   // Under a limit the waits below the examination (lookup, connect, each
   // registry call) end by the deadline, or as soon as a stop is asked for.
   // Without one a stop still ends the examination between its steps.
@@ -103,19 +105,23 @@ WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::st
   // call that timed out) is not what the workstation holds.
   const ReportLayout& layout = services.layout;
   if (deadline.Passed() || examination.outcome == ExaminationOutcome::kCutShort) {
-    lines->assign(1, FormatReasonLine(layout, name, WorkstationReason::kTimedOut,
+    *result = WorkstationResult::kTimedOut;
+    lines->assign(1, FormatReasonLine(layout, name, WorkstationResult::kTimedOut,
                                       FormatTimedOutNote(services.workstationTimeout)));
     return WorkstationOutcome::kFinished;
   }
+  *result = ReasonOf(examination).value_or(WorkstationResult::kMonitors);
   if (examination.outcome == ExaminationOutcome::kMonitorsFound) {
     lines->reserve(examination.monitors.size());
     for (const ReportedMonitor& monitor : examination.monitors)
       lines->push_back(FormatLayoutMonitorLine(layout, name, monitor));
   } else {
-    lines->push_back(FormatReasonLine(layout, name, *ReasonOf(examination),
-                                      examination.outcome == ExaminationOutcome::kNoMonitors
-                                          ? name + LoadText(kTextNoMonitorInformation)
-                                          : examination.errorText));
+    // The error text is passed on, not copied: it may hold a name as long as a line of the input.
+    if (examination.outcome == ExaminationOutcome::kNoMonitors)
+      lines->push_back(
+          FormatReasonLine(layout, name, *result, name + LoadText(kTextNoMonitorInformation)));
+    else
+      lines->push_back(FormatReasonLine(layout, name, *result, examination.errorText));
   }
   return WorkstationOutcome::kFinished;
 }
@@ -162,7 +168,8 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
     return false;
   }
   // JSON lines have no header; a resumed run keeps the one the file has.
-  const bool headerFailed = !services.writeHeader || services.layout.format == ResultFormat::kJson ? false
+  const bool headerFailed = !services.writeHeader || services.layout.format == ResultFormat::kJson
+                                ? false
                             : services.layout.extendedColumns
                                 ? WriteOutputLine(*files->output, FormatExtendedHeaderLine()) != 0
                                 : WriteHeaderLine(*files->output) != 0;
@@ -226,12 +233,15 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
     // Lines are written once the whole workstation has been examined, so a
     // stop leaves none of it behind.
     const auto began = std::chrono::steady_clock::now();
-    if (ExamineIntoLines(services, name, stopRequested, &lines) == WorkstationOutcome::kStopped)
+    WorkstationResult result = WorkstationResult::kMonitors;
+    if (ExamineIntoLines(services, name, stopRequested, &lines, &result) ==
+        WorkstationOutcome::kStopped)
       break;
     const auto took = std::chrono::steady_clock::now() - began;
     state.workstationsFinished.fetch_add(1);
     writeFailed = WriteWorkstationLines(*files.output, lines) != 0;
-    if (!writeFailed && services.workstationWritten) services.workstationWritten(name, lines, took);
+    if (!writeFailed && services.workstationWritten)
+      services.workstationWritten(name, lines, result, took);
   }
   CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
 }

@@ -96,7 +96,7 @@ struct BatchServices {
   // Called on the thread that writes, in input order, once a workstation's
   // lines are written, with how long its examination took.
   std::function<void(const std::string& workstation, const std::vector<std::string>& lines,
-                     std::chrono::steady_clock::duration took)>
+                     WorkstationResult result, std::chrono::steady_clock::duration took)>
       workstationWritten;
   // The worker thread's own start of what the probe needs (COM and the socket
   // library on Windows): 0, or non-zero with the text to report. The end is
@@ -141,7 +141,8 @@ enum class WorkstationOutcome {
 // timed-out failure line. Every key it opened is closed again.
 WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
                                     const std::function<bool()>& stopRequested,
-                                    std::vector<std::string>* lines);
+                                    std::vector<std::string>* lines,
+                                    WorkstationResult* result = nullptr);
 
 // The note of a workstation that exceeded the time-out: the probe's time-out
 // text with the limit, "(Error: Request timed out (60 s))" in English.

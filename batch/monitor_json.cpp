@@ -45,7 +45,7 @@ Json MonitorObject(std::string_view workstation, const ReportedMonitor& monitor,
   return object;
 }
 
-Json ReasonObject(std::string_view workstation, WorkstationReason reason,
+Json ReasonObject(std::string_view workstation, WorkstationResult reason,
                   std::string_view message) {
   Json object;
   object["workstation"] = Utf8FromAnsi(workstation);
@@ -66,7 +66,7 @@ std::string FormatJsonMonitorLine(std::string_view workstation, const ReportedMo
   return Dump(MonitorObject(workstation, monitor, makers)) + "\n";
 }
 
-std::string FormatJsonReasonLine(std::string_view workstation, WorkstationReason reason,
+std::string FormatJsonReasonLine(std::string_view workstation, WorkstationResult reason,
                                  std::string_view message) {
   return Dump(ReasonObject(workstation, reason, message)) + "\n";
 }
@@ -75,7 +75,7 @@ std::string FormatJsonCheck(std::string_view workstation, const Examination& exa
                             std::string_view message, const MakerNames& makers) {
   Json document;
   document["workstation"] = Utf8FromAnsi(workstation);
-  if (const std::optional<WorkstationReason> reason = ReasonOf(examination)) {
+  if (const std::optional<WorkstationResult> reason = ReasonOf(examination)) {
     document["reason"] = std::string(ReasonName(*reason));
     document["message"] = Utf8FromAnsi(message);
   }

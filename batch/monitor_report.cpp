@@ -36,36 +36,37 @@ std::string_view PresenceName(Presence presence) {
 
 }  // namespace
 
-std::string_view ReasonName(WorkstationReason reason) {
+std::string_view ReasonName(WorkstationResult reason) {
   switch (reason) {
-    case WorkstationReason::kUnreachable:
+    case WorkstationResult::kNoReply:
       return "unreachable";
-    case WorkstationReason::kNotResolved:
+    case WorkstationResult::kNotFound:
       return "not-resolved";
-    case WorkstationReason::kRegistryDenied:
+    case WorkstationResult::kRegistryDenied:
       return "registry-denied";
-    case WorkstationReason::kRegistryUnreachable:
+    case WorkstationResult::kRegistryUnreachable:
       return "registry-unreachable";
-    case WorkstationReason::kTimedOut:
+    case WorkstationResult::kTimedOut:
       return "timed-out";
-    case WorkstationReason::kNoMonitors:
+    case WorkstationResult::kNoMonitorInfo:
+    case WorkstationResult::kMonitors:
       break;
   }
   return "no-monitors";
 }
 
-std::optional<WorkstationReason> ReasonOf(const Examination& examination) {
+std::optional<WorkstationResult> ReasonOf(const Examination& examination) {
   switch (examination.outcome) {
     case ExaminationOutcome::kUnreachable:
-      return examination.probeResult == kPingHostNotFound ? WorkstationReason::kNotResolved
-                                                          : WorkstationReason::kUnreachable;
+      return examination.probeResult == kPingHostNotFound ? WorkstationResult::kNotFound
+                                                          : WorkstationResult::kNoReply;
     case ExaminationOutcome::kRegistryError:
-      return IsDenial(examination.registryErrorCode) ? WorkstationReason::kRegistryDenied
-                                                     : WorkstationReason::kRegistryUnreachable;
+      return IsDenial(examination.registryErrorCode) ? WorkstationResult::kRegistryDenied
+                                                     : WorkstationResult::kRegistryUnreachable;
     case ExaminationOutcome::kNoMonitors:
-      return WorkstationReason::kNoMonitors;
+      return WorkstationResult::kNoMonitorInfo;
     case ExaminationOutcome::kCutShort:
-      return WorkstationReason::kTimedOut;
+      return WorkstationResult::kTimedOut;
     case ExaminationOutcome::kMonitorsFound:
       break;
   }

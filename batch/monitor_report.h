@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/result_layout.h"
 #include "inventory/edid/edid_facts.h"
 #include "inventory/makers/maker_names.h"
 #include "inventory/monitor_table.h"
@@ -34,22 +35,14 @@ struct ReportLayout {
   }
 };
 
-// Why a workstation has no monitor to report, for machines reading the output.
-enum class WorkstationReason {
-  kUnreachable,          // no answer to the echo request
-  kNotResolved,          // the name could not be resolved
-  kRegistryDenied,       // access denied, or the logon was refused
-  kRegistryUnreachable,  // any other failure to open or read its registry
-  kTimedOut,             // the batch's time limit for one workstation passed
-  kNoMonitors,
-};
 // "unreachable", "not-resolved", "registry-denied", "registry-unreachable",
-// "timed-out", "no-monitors".
-std::string_view ReasonName(WorkstationReason reason);
+// "timed-out", "no-monitors": why a workstation has no monitor to report, for
+// machines reading the output.
+std::string_view ReasonName(WorkstationResult reason);
 
 // The reason of an examination that reported no monitor; none with
 // kMonitorsFound. kCutShort reads as timed out.
-std::optional<WorkstationReason> ReasonOf(const Examination& examination);
+std::optional<WorkstationResult> ReasonOf(const Examination& examination);
 
 // What the examination must read for the layout.
 ExaminationOptions ExaminationOptionsFor(const ReportLayout& layout);
@@ -74,7 +67,7 @@ std::string FormatExtendedNoteLine(std::string_view workstation, std::string_vie
 // workstation), or a workstation without monitors with its reason and message.
 std::string FormatJsonMonitorLine(std::string_view workstation, const ReportedMonitor& monitor,
                                   const MakerNames& makers);
-std::string FormatJsonReasonLine(std::string_view workstation, WorkstationReason reason,
+std::string FormatJsonReasonLine(std::string_view workstation, WorkstationResult reason,
                                  std::string_view message);
 // The whole result of a check as one JSON document (pretty-printed, LF ends):
 // `message` is the text shown for a reason, when there is one.

@@ -62,6 +62,7 @@ class ParallelBatch {
   struct Result {
     Outcome outcome = Outcome::kUnfinished;
     std::vector<std::string> lines;
+    WorkstationResult result = WorkstationResult::kMonitors;
     std::string name;
     std::chrono::steady_clock::duration took{};
   };
@@ -133,7 +134,7 @@ void ParallelBatch::WorkerLoop() {
       state_.BeginWorkstation(job.sequence, job.name);
       const auto began = std::chrono::steady_clock::now();
       try {
-        if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines) ==
+        if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines, &result.result) ==
             WorkstationOutcome::kFinished)
           result.outcome = Outcome::kFinished;
       } catch (const std::bad_alloc&) {
@@ -210,7 +211,7 @@ bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
         return false;
       }
       if (services_.workstationWritten)
-        services_.workstationWritten(result.name, result.lines, result.took);
+        services_.workstationWritten(result.name, result.lines, result.result, result.took);
     }
     ready.clear();
 

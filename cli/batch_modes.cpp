@@ -77,15 +77,13 @@ void UseBatchStreams(BatchServices* services, OutputEncoding encoding) {
   };
 }
 
-void CountWorkstations(BatchServices* services, const ResultLayout& layout, BatchSummary* summary) {
-  services->workstationWritten = [&layout, summary](const std::string& workstation,
-                                                    const std::vector<std::string>& lines,
-                                                    std::chrono::steady_clock::duration took) {
-    if (lines.empty()) return;
-    const std::optional<WorkstationResult> result = layout.ResultOf(lines.front(), workstation);
-    summary->Add(workstation, result.value_or(WorkstationResult::kRegistryUnreachable),
-                 lines.size(), took);
-  };
+void CountWorkstations(BatchServices* services, BatchSummary* summary) {
+  services->workstationWritten =
+      [summary](const std::string& workstation, const std::vector<std::string>& lines,
+                WorkstationResult result, std::chrono::steady_clock::duration took) {
+        if (lines.empty()) return;
+        summary->Add(workstation, result, lines.size(), took);
+      };
 }
 
 bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
@@ -181,12 +179,12 @@ void RetryRun::CollectInstead(BatchServices* services) {
     return std::make_unique<DiscardOutput>();
   };
   auto counted = services->workstationWritten;
-  services->workstationWritten = [this, counted](const std::string& workstation,
-                                                 const std::vector<std::string>& lines,
-                                                 std::chrono::steady_clock::duration took) {
-    if (counted) counted(workstation, lines, took);
-    lines_.push_back(lines);
-  };
+  services->workstationWritten =
+      [this, counted](const std::string& workstation, const std::vector<std::string>& lines,
+                      WorkstationResult result, std::chrono::steady_clock::duration took) {
+        if (counted) counted(workstation, lines, result, took);
+        lines_.push_back(lines);
+      };
 }
 
 bool RetryRun::WriteMerged(const std::string& outputPath, OutputEncoding encoding,

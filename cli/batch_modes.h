@@ -24,7 +24,7 @@ inline constexpr const char* kStandardStream = "-";
 void UseBatchStreams(BatchServices* services, OutputEncoding encoding);
 
 // Counts every workstation written into *summary (which outlives the batch).
-void CountWorkstations(BatchServices* services, const ResultLayout& layout, BatchSummary* summary);
+void CountWorkstations(BatchServices* services, BatchSummary* summary);
 
 // Sets the services up to go on with OUTPUT, the output of an earlier run of
 // INPUT, and *keptBytes to the bytes of it that stay (the output is to be

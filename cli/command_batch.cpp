@@ -83,10 +83,10 @@ void PrintUsage(std::FILE* out) {
 }
 
 constexpr OptionSpec kBatchOptions[] = {
-    {"--offline", true},   {"--jobs", true},         {"--timeout", true},
-    {"--connect-timeout", true}, {"--format", true}, {"--resume", false},
-    {"--merge", false},    {"--strict-exit", false}, {"--summary", false},
-    {"--retry-from", true}, {"--summary-json", true}, {"--encoding", true},
+    {"--offline", true},         {"--jobs", true},         {"--timeout", true},
+    {"--connect-timeout", true}, {"--format", true},       {"--resume", false},
+    {"--merge", false},          {"--strict-exit", false}, {"--summary", false},
+    {"--retry-from", true},      {"--summary-json", true}, {"--encoding", true},
 };
 
 bool ParseJobs(const std::string& text, int* jobs) {
@@ -472,7 +472,7 @@ int RunBatchCommand(const Arguments& arguments) {
   }
   const CsvResultLayout layout;
   BatchSummary summary;
-  CountWorkstations(&services, layout, &summary);
+  CountWorkstations(&services, &summary);
   RetryRun retry;
   if (resume && !PrepareResume(state.inputPath, state.outputPath, encoding, layout, &services,
                                &keptBytes, &summary, &problem)) {

@@ -240,7 +240,7 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
                      const int order = CompareNoCase(text(a), text(b));
                      return options.descending ? order > 0 : order < 0;
                    });
-  const std::optional<WorkstationReason> reason = ReasonOf(examination);
+  const std::optional<WorkstationResult> reason = ReasonOf(examination);
   const std::string message = examination.outcome == ExaminationOutcome::kNoMonitors
                                   ? workstation + LoadText(kTextNoMonitorInformation)
                                   : examination.errorText;
@@ -272,7 +272,7 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
     return kExitOutputError;
   }
   if (!reason) return kExitListed;
-  return *reason == WorkstationReason::kNoMonitors ? kExitNoMonitors : kExitNotOpened;
+  return *reason == WorkstationResult::kNoMonitorInfo ? kExitNoMonitors : kExitNotOpened;
 }
 
 }  // namespace

@@ -190,7 +190,7 @@ TEST_F(BatchModesTest, TheFailuresOfANightAreExaminedAgainAndMergedWhenTheyAreBa
 
   // Without --merge, OLD itself is no OUTPUT: it would lose every other line.
   const std::string nightFile = ReadBytes(output_);
-  EXPECT_EQ(Batch({"--retry-from", output_, "--offline", fleet, output_}).exitCode, 2);
+  EXPECT_EQ(Batch({"--retry-from", output_, "--offline", fleet, output_}).exitCode, 64);
   EXPECT_EQ(ReadBytes(output_), nightFile);
 
   // --merge onto OLD itself: the uninterrupted night, GHOST-PC still failing.
