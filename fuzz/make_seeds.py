@@ -135,6 +135,19 @@ def winreg_seeds():
             write("winreg_response_fuzzer", name + "-close", bytes([2]) + data)
     write("winreg_response_fuzzer", "request",
           b"\x05SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\DEL\xc3\xa9\x00EDID")
+    # A read-ahead of one device with one instance over two pipes: the
+    # answers in the order its waves ask, each with a 2-byte length.
+    answers = {}
+    for name in calls:
+        match = re.search(r"const Bytes %s = \{(.*?)\};" % name, source, re.S)
+        answers[name] = bytes(int(token, 0) for token in
+                              match.group(1).replace("\n", " ").split(",") if token.strip())
+    waves = ["kOpenKeyAnswer", "kEnumAnswer", "kEnumEndAnswer", "kOpenKeyAnswer", "kEnumAnswer",
+             "kEnumEndAnswer", "kOpenKeyAnswer", "kOpenKeyAnswer", "kQueryAnswer",
+             "kQueryMoreDataAnswer", "kQueryAnswer", "kQueryAnswer", "kQueryAnswer",
+             "kQueryAnswer"]
+    walk = b"".join(len(answers[n]).to_bytes(2, "little") + answers[n] for n in waves)
+    write("winreg_response_fuzzer", "read-ahead", bytes([6, 2]) + walk)
 
 
 if __name__ == "__main__":

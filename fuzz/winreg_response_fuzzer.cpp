@@ -2,10 +2,15 @@
 // send them, through the parser of each call's reply; and key paths and value
 // names of any bytes through the request encoders.
 //
-// The first byte chooses the call (its value modulo 6); the rest is the stub:
+// The first byte chooses the call (its value modulo 7); the rest is the stub:
 //   0 OpenLocalMachine, 1 OpenKey, 2 CloseKey, 3 EnumKey, 4 QueryValue,
 //   5 the rest is a path and a value name, split at its first zero byte, for
-//     EncodeOpenKey and EncodeQueryValue.
+//     EncodeOpenKey and EncodeQueryValue,
+//   6 a read-ahead of the display subtree: the next byte is the number of
+//     pipes, then one answer per call in the order the waves ask, each with a
+//     2-byte little-endian length (0xFFFF: the connection breaks there; the
+//     end of the input breaks it too).
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -13,10 +18,20 @@
 
 #include "fuzz/fuzz_check.h"
 #include "inventory/ansi_conversion.h"
+#include "inventory/registry/registry_access.h"
+#include "inventory/rpc/registry_snapshot.h"
 #include "inventory/rpc/winreg_messages.h"
 
 namespace glimmora::winreg {
 namespace {
+
+using glimmora::kMaxKeyNameLength;
+using glimmora::kQueryAgain;
+using glimmora::ReadDisplaySubtree;
+using glimmora::RegistrySnapshot;
+using glimmora::SnapshotKey;
+using glimmora::WinregCall;
+using glimmora::WinregWaves;
 
 void CheckHandleAnswer(bool (*parse)(std::span<const std::uint8_t>, HandleResponse*),
                        std::span<const std::uint8_t> stub) {
@@ -73,6 +88,62 @@ void CheckRequests(std::string_view text) {
   if (EncodeQueryValue(handle, valueName, 1024, &request)) FUZZ_CHECK(!request.empty());
 }
 
+class FuzzedWaves : public WinregWaves {
+ public:
+  FuzzedWaves(std::span<const std::uint8_t> answers, std::size_t width)
+      : answers_(answers), width_(width) {}
+  void Run(std::vector<WinregCall>& calls) override {
+    for (WinregCall& call : calls) {
+      ++calls_;
+      if (answers_.size() < 2 || (answers_[0] == 0xFF && answers_[1] == 0xFF)) {
+        call.broken = true;
+        call.transport = 64;
+        continue;
+      }
+      const std::size_t length =
+          std::min<std::size_t>(answers_[0] | (answers_[1] << 8), answers_.size() - 2);
+      call.response.assign(answers_.begin() + 2, answers_.begin() + 2 + length);
+      answers_ = answers_.subspan(2 + length);
+      ++answered_;
+    }
+  }
+  std::size_t Width() override { return width_; }
+  std::size_t answered() const { return answered_; }
+
+ private:
+  std::span<const std::uint8_t> answers_;
+  std::size_t width_;
+  std::size_t calls_ = 0;
+  std::size_t answered_ = 0;
+};
+
+void CheckReadAhead(std::span<const std::uint8_t> input) {
+  if (input.empty()) return;
+  constexpr std::size_t kMaxSubkeys = 64;
+  const std::size_t width = 1 + input[0] % 24;
+  FuzzedWaves waves(input.subspan(1), width);
+  KeyHandle root;
+  root.bytes[0] = 1;
+  const RegistrySnapshot snapshot = ReadDisplaySubtree(waves, root, kMaxSubkeys);
+  // Only an answered open makes a key, and each open names one.
+  FUZZ_CHECK(snapshot.keys.size() <= waves.answered());
+  FUZZ_CHECK(snapshot.opens.size() <= 2 * waves.answered() + 1);
+  for (const auto& [path, open] : snapshot.opens) {
+    FUZZ_CHECK(path.rfind("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\", 0) == 0);
+    if (open.code == 0) FUZZ_CHECK(open.key < snapshot.keys.size());
+  }
+  for (const SnapshotKey& key : snapshot.keys) {
+    // A list stops at the cap, give or take the indices of its last wave.
+    FUZZ_CHECK(key.subkeys.size() <= kMaxSubkeys + std::max<std::size_t>(2, width));
+    if (key.enumComplete) FUZZ_CHECK(key.enumEnd != 0);
+    for (const std::string& name : key.subkeys) FUZZ_CHECK(name.size() <= kMaxKeyNameLength);
+    for (const auto& [name, value] : key.values) {
+      FUZZ_CHECK(value.code != kQueryAgain);
+      if (value.code != 0) FUZZ_CHECK(value.data.empty());
+    }
+  }
+}
+
 }  // namespace
 }  // namespace glimmora::winreg
 
@@ -80,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace glimmora::winreg;
   if (size == 0) return 0;
   const std::span<const std::uint8_t> stub(data + 1, size - 1);
-  switch (data[0] % 6) {
+  switch (data[0] % 7) {
     case 0:
       CheckHandleAnswer(ParseOpenLocalMachine, stub);
       break;
@@ -95,6 +166,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     case 4:
       CheckQueryValueAnswer(stub);
+      break;
+    case 6:
+      glimmora::winreg::CheckReadAhead(stub);
       break;
     default:
       CheckRequests(std::string_view(reinterpret_cast<const char*>(stub.data()), stub.size()));

@@ -9,8 +9,6 @@ namespace glimmora {
 
 namespace {
 
-constexpr const char* kInstanceValueNames[] = {"Mfg", "DeviceDesc", "Class", "HardwareID"};
-
 // "Registry Open Error : Key=<key> Code=<code> Desc=<description>".
 std::string RegistryOpenErrorText(const std::string& key, long code,
                                   const std::string& description) {
@@ -57,7 +55,7 @@ Presence ReadPresence(RegistryAccess& registry, RegKey remoteRoot,
                       const std::string& instanceKeyPath, long* failure) {
   RegKey control = kNoKey;
   const long code =
-      registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\Control", 0, kKeyRead, &control);
+      registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\" + kControlKey, 0, kKeyRead, &control);
   if (code == kErrorSuccess) {
     registry.RegCloseKey(control);
     return Presence::kPresent;
@@ -177,8 +175,8 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
     }
 
     RegKey parameters = kNoKey;
-    if (registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\Device Parameters", 0, kKeyRead,
-                               &parameters) != kErrorSuccess) {
+    if (registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\" + kDeviceParametersKey, 0,
+                               kKeyRead, &parameters) != kErrorSuccess) {
       AppendUnknownEdidCells(table);
       continue;
     }
@@ -187,7 +185,7 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
     std::vector<std::uint8_t> edid;
     // The whole value is read, whatever its length: blocks with extensions are
     // 256, 384 or 512 bytes long, and the decoder takes the base block of them.
-    if (registry.RegQueryValueExA(parameters, "EDID", &type, &edid) != kErrorSuccess) {
+    if (registry.RegQueryValueExA(parameters, kEdidValueName, &type, &edid) != kErrorSuccess) {
       AppendUnknownEdidCells(table);
       continue;
     }

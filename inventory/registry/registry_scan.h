@@ -12,6 +12,13 @@ namespace glimmora {
 
 // With its final backslash: device key paths are formed by plain concatenation.
 inline constexpr const char* kDisplayEnumPath = "SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\";
+// What the scan reads of each instance key: these values, and the EDID value
+// of its subkey kDeviceParametersKey.
+inline constexpr const char* kInstanceValueNames[] = {"Mfg", "DeviceDesc", "Class", "HardwareID"};
+inline constexpr const char* kDeviceParametersKey = "Device Parameters";
+inline constexpr const char* kEdidValueName = "EDID";
+// The volatile subkey Plug and Play keeps for an instance that is there now.
+inline constexpr const char* kControlKey = "Control";
 
 // Opens the workstation's HKEY_LOCAL_MACHINE and lists the subkeys of the DISPLAY
 // key. 0: *remoteRoot is open and belongs to the caller (close it with

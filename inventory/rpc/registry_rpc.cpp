@@ -12,11 +12,13 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
 #include "common/unique_handle.h"
 #include "inventory/ansi_conversion.h"
+#include "inventory/registry/registry_scan.h"
 #include "inventory/rpc/rpc_pipe_samba.h"
 #include "resources/texts.h"
 
@@ -82,8 +84,8 @@ std::string CutUtf8(std::string text, std::size_t limit) {
 enum class Reach { kReachable, kRefused, kSilent, kUnresolved };
 
 // Tries TCP port 445 of every address of the host until the deadline. Samba's
-// connect reports a refused connection as "no memory" and has no time-out, so
-// this tells the cases apart before it starts.
+// connect reports a refused connection as "no memory", so once a connect has
+// failed this tells a host that cannot be reached from other failures.
 Reach ProbeSmbPort(const std::string& host, const Deadline& deadline) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
@@ -134,18 +136,78 @@ void AppendResponse(void* context, const std::uint8_t* data, std::size_t length)
   static_cast<winreg::Bytes*>(context)->assign(data, data + length);
 }
 
+// The Windows code of a call the transport failed.
+long TransportCode(std::uint32_t status) {
+  if (status == kStatusIoTimeout) return kErrorTimeout;
+  return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
+}
+
 }  // namespace
 
-struct RpcRegistryAccess::Connection {
+struct RpcRegistryAccess::Connection final : WinregWaves {
   UniquePipe pipe;
   unsigned requestTimeoutS = 30;
-  // The examination's deadline, which every call keeps within.
+  // The examination's deadline, which every call and wave keeps within.
   Deadline deadline;
-  std::mutex callMutex;  // one call at a time on the pipe's event context
+  std::mutex callMutex;  // one call or wave at a time on the pipes' event context
   bool closed = false;   // guarded by callMutex
   // A call came to no answer (the server went away, the link broke, the
   // time-out passed): what fails now says nothing about the key asked for.
+  // Every call after it fails with lostCode.
   std::atomic<bool> lost{false};
+  std::atomic<long> lostCode{kErrorInvalidHandle};
+  // The display subtree read ahead, once.
+  std::mutex snapshotMutex;
+  std::shared_ptr<const RegistrySnapshot> snapshot;  // guarded by snapshotMutex
+
+  void MarkLost(long code) {
+    lostCode = code;
+    lost = true;
+  }
+  bool Lost(long* code) const {
+    if (!lost) return false;
+    *code = lostCode;
+    return true;
+  }
+  std::shared_ptr<const RegistrySnapshot> Snapshot() {
+    std::lock_guard lock(snapshotMutex);
+    return snapshot;
+  }
+
+  void Run(std::vector<WinregCall>& calls) override {
+    std::lock_guard lock(callMutex);
+    const auto failAll = [&](long code) {
+      for (WinregCall& call : calls) {
+        call.transport = code;
+        call.broken = true;
+      }
+    };
+    if (closed) return failAll(kErrorInvalidHandle);
+    if (deadline.TimeLeftWithin(std::chrono::seconds(requestTimeoutS)).count() <= 0) {
+      return failAll(kErrorTimeout);
+    }
+    const std::optional<Clock::time_point> at = deadline.At();
+    std::vector<glimmora_rpc_request> requests(calls.size());
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      calls[i].response.clear();
+      requests[i] = {calls[i].opnum,
+                     calls[i].request.data(),
+                     calls[i].request.size(),
+                     &calls[i].response,
+                     0,
+                     0};
+    }
+    glimmora_rpc_wave(pipe.get(), requests.data(), requests.size(), requestTimeoutS,
+                      at ? std::max<std::int64_t>(1, MonotonicMs(*at)) : 0,
+                      AppendResponse);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      calls[i].broken = requests[i].status != 0;
+      calls[i].transport = calls[i].broken          ? TransportCode(requests[i].status)
+                           : requests[i].big_endian ? kErrorBadStubData
+                                                    : kErrorSuccess;
+    }
+  }
+  std::size_t Width() override { return glimmora_rpc_pipe_count(pipe.get()); }
 
   // One request and its answer; a transport failure gives its Windows code.
   long Call(std::uint16_t opnum, const winreg::Bytes& request, winreg::Bytes* response) {
@@ -161,9 +223,10 @@ struct RpcRegistryAccess::Connection {
     const std::uint32_t status =
         glimmora_rpc_call(pipe.get(), opnum, request.data(), request.size(), timeoutS,
                           AppendResponse, response, &bigEndian);
-    if (status != 0) lost = true;
-    if (status == kStatusIoTimeout) return kErrorTimeout;
-    if (status != 0) return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
+    if (status != 0) {
+      MarkLost(TransportCode(status));
+      return TransportCode(status);
+    }
     // Our parsers read little-endian; servers answer little-endian callers so.
     if (bigEndian) return kErrorBadStubData;
     return kErrorSuccess;
@@ -233,6 +296,11 @@ bool RpcRegistryAccess::ConnectionLost(RegKey key) {
   return FindKey(key, &entry) && entry.connection->lost.load();
 }
 
+unsigned RpcRegistryAccess::PipeCount(RegKey key) {
+  KeyEntry entry;
+  return FindKey(key, &entry) ? entry.connection->Width() : 0;
+}
+
 bool RpcRegistryAccess::FindKey(RegKey key, KeyEntry* entry) {
   std::lock_guard lock(mutex_);
   const auto found = keys_.find(key);
@@ -280,7 +348,10 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   const Deadline connectDeadline = examination.Within(options_.connectTimeout);
   if (connectDeadline.Passed()) return fail(kErrorTimeout);
   const Clock::time_point deadline = *connectDeadline.At();
-  if (ProbeSmbPort(host, connectDeadline) != Reach::kReachable) return fail(kErrorBadNetPath);
+  // Whether port 445 answers is asked only once the connect has failed (on a
+  // real link the probe costs a round trip): a host that refuses, stays
+  // silent or has no address fails as unreachable whatever the library said.
+  const auto unreachable = [&] { return ProbeSmbPort(host, connectDeadline) != Reach::kReachable; };
 
   glimmora_rpc_params params{};
   params.host = host.c_str();
@@ -297,6 +368,7 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   glimmora_rpc_pipe* opened = nullptr;
   const std::uint32_t status = glimmora_rpc_open(&params, &opened);
   if (status != 0) {
+    if (status != kStatusInvalidParameter && unreachable()) return fail(kErrorBadNetPath);
     switch (status) {
       case kStatusObjectNameNotFound:  // no \pipe\winreg: the service is not running
       case kStatusPipeNotAvailable:
@@ -316,6 +388,12 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   connection->pipe.reset(opened);
   connection->requestTimeoutS = params.request_timeout_s;
   connection->deadline = examination;
+  // The extra pipes open while the first one opens the root and the display key.
+  if (options_.readAhead && options_.pipes > 1) {
+    glimmora_rpc_start_pipes(
+        opened, options_.pipes - 1,
+        options_.extraPipeName.empty() ? nullptr : options_.extraPipeName.c_str());
+  }
 
   winreg::Bytes response;
   long code = connection->Call(winreg::kOpOpenLocalMachine,
@@ -339,65 +417,104 @@ long RpcRegistryAccess::RegOpenKeyExA(RegKey key, const std::string& subKey, std
   *result = kNoKey;
   KeyEntry parent;
   if (!FindKey(key, &parent)) return kErrorInvalidHandle;
-  winreg::Bytes request;
-  if (!winreg::EncodeOpenKey(parent.handle, subKey, options, samDesired, &request)) {
+  Connection& connection = *parent.connection;
+  // Opening the display key reads the subtree ahead, with the access the
+  // scan asks for; everything the scan then opens from the root comes from it.
+  if (parent.isRoot && options_.readAhead && subKey == kDisplayEnumPath && options == 0 &&
+      samDesired == kKeyRead && !connection.Snapshot()) {
+    // As for one call: with no time left nothing is sent, and the connection stays usable.
+    if (connection.deadline.TimeLeftWithin(options_.requestTimeout).count() <= 0) {
+      return kErrorTimeout;
+    }
+    auto snapshot =
+        std::make_shared<const RegistrySnapshot>(ReadDisplaySubtree(connection, parent.handle));
+    std::lock_guard lock(connection.snapshotMutex);
+    connection.snapshot = std::move(snapshot);
+  }
+  if (const auto snapshot = connection.Snapshot();
+      snapshot && parent.isRoot && options == 0 && samDesired == kKeyRead) {
+    if (long lost = 0; connection.Lost(&lost)) return lost;
+    if (const auto found = snapshot->opens.find(subKey); found != snapshot->opens.end()) {
+      if (found->second.code != kErrorSuccess) return found->second.code;
+      const std::size_t index = found->second.key;
+      *result = AddKey(KeyEntry{parent.connection, snapshot->keys[index].handle, false, index});
+      return kErrorSuccess;
+    }
+    if (snapshot->breakCode != 0) {
+      connection.MarkLost(snapshot->breakCode);
+      return snapshot->breakCode;
+    }
+  }
+  WinregCall call;
+  call.opnum = winreg::kOpOpenKey;
+  if (!winreg::EncodeOpenKey(parent.handle, subKey, options, samDesired, &call.request)) {
     return kErrorInvalidName;
   }
-  winreg::Bytes response;
-  const long code = parent.connection->Call(winreg::kOpOpenKey, request, &response);
+  call.transport = connection.Call(call.opnum, call.request, &call.response);
+  winreg::KeyHandle handle;
+  const long code = OpenKeyAnswer(call, &handle);
   if (code != kErrorSuccess) return code;
-  winreg::HandleResponse opened;
-  if (!winreg::ParseOpenKey(response, &opened)) return kErrorBadStubData;
-  if (opened.status != 0) return static_cast<long>(opened.status);
-  *result = AddKey(KeyEntry{std::move(parent.connection), opened.handle, false});
+  *result = AddKey(KeyEntry{std::move(parent.connection), handle, false});
   return kErrorSuccess;
 }
 
 long RpcRegistryAccess::RegEnumKeyExA(RegKey key, std::uint32_t index, std::string* name) {
   KeyEntry entry;
   if (!FindKey(key, &entry)) return kErrorInvalidHandle;
-  winreg::Bytes response;
-  const long code = entry.connection->Call(winreg::kOpEnumKey,
-                                           winreg::EncodeEnumKey(entry.handle, index), &response);
-  if (code != kErrorSuccess) return code;
-  winreg::EnumKeyResponse answer;
-  if (!winreg::ParseEnumKey(response, &answer)) return kErrorBadStubData;
-  if (answer.status != 0) return static_cast<long>(answer.status);
-  std::string text = AnsiFromUtf16(answer.nameUtf16);
-  if (text.size() > kMaxKeyNameLength) return kErrorMoreData;
-  *name = std::move(text);
-  return kErrorSuccess;
+  Connection& connection = *entry.connection;
+  if (entry.snapshotKey != kLiveKey) {
+    const auto snapshot = connection.Snapshot();
+    const SnapshotKey& read = snapshot->keys[entry.snapshotKey];
+    if (long lost = 0; connection.Lost(&lost)) return lost;
+    if (index < read.subkeys.size()) {
+      *name = read.subkeys[index];
+      return kErrorSuccess;
+    }
+    if (index == read.subkeys.size() && read.enumComplete) return read.enumEnd;
+    if (snapshot->breakCode != 0) {
+      connection.MarkLost(snapshot->breakCode);
+      return snapshot->breakCode;
+    }
+  }
+  WinregCall call;
+  call.opnum = winreg::kOpEnumKey;
+  call.request = winreg::EncodeEnumKey(entry.handle, index);
+  call.transport = connection.Call(call.opnum, call.request, &call.response);
+  return EnumKeyAnswer(call, name);
 }
 
 long RpcRegistryAccess::RegQueryValueExA(RegKey key, const std::string& valueName,
                                          std::uint32_t* type, std::vector<std::uint8_t>* data) {
   KeyEntry entry;
   if (!FindKey(key, &entry)) return kErrorInvalidHandle;
+  Connection& connection = *entry.connection;
+  if (entry.snapshotKey != kLiveKey) {
+    const auto snapshot = connection.Snapshot();
+    const SnapshotKey& read = snapshot->keys[entry.snapshotKey];
+    if (long lost = 0; connection.Lost(&lost)) return lost;
+    if (const auto found = read.values.find(valueName); found != read.values.end()) {
+      if (found->second.code != kErrorSuccess) return found->second.code;
+      *type = found->second.type;
+      *data = found->second.data;
+      return kErrorSuccess;
+    }
+    if (snapshot->breakCode != 0) {
+      connection.MarkLost(snapshot->breakCode);
+      return snapshot->breakCode;
+    }
+  }
   // Most values fit the first buffer; a longer one is asked for again with the
-  // size the server names. The size only grows, so this ends.
-  constexpr std::uint32_t kFirstBufferBytes = 1024;
-  std::uint32_t bufferBytes = kFirstBufferBytes;
+  // size the server names.
+  std::uint32_t bufferBytes = kFirstValueBufferBytes;
   for (;;) {
-    winreg::Bytes request;
-    if (!winreg::EncodeQueryValue(entry.handle, valueName, bufferBytes, &request)) {
+    WinregCall call;
+    call.opnum = winreg::kOpQueryValue;
+    if (!winreg::EncodeQueryValue(entry.handle, valueName, bufferBytes, &call.request)) {
       return kErrorInvalidName;
     }
-    winreg::Bytes response;
-    const long code = entry.connection->Call(winreg::kOpQueryValue, request, &response);
-    if (code != kErrorSuccess) return code;
-    winreg::QueryValueResponse answer;
-    if (!winreg::ParseQueryValue(response, &answer)) return kErrorBadStubData;
-    if (answer.status == static_cast<std::uint32_t>(kErrorMoreData)) {
-      if (answer.neededSize <= bufferBytes || answer.neededSize > winreg::kMaxValueDataBytes) {
-        return kErrorBadStubData;
-      }
-      bufferBytes = answer.neededSize;
-      continue;
-    }
-    if (answer.status != 0) return static_cast<long>(answer.status);
-    *type = answer.type;
-    *data = winreg::ValueDataToAnsi(answer.type, answer.data);
-    return kErrorSuccess;
+    call.transport = connection.Call(call.opnum, call.request, &call.response);
+    const long code = QueryValueAnswer(call, bufferBytes, &bufferBytes, type, data);
+    if (code != kQueryAgain) return code;
   }
 }
 
@@ -420,6 +537,8 @@ long RpcRegistryAccess::RegCloseKey(RegKey key) {
     entry.connection->Close();
     return kErrorSuccess;
   }
+  // The server's handles of the read-ahead go with the connection.
+  if (entry.snapshotKey != kLiveKey) return kErrorSuccess;
   winreg::Bytes response;
   const long code =
       entry.connection->Call(winreg::kOpCloseKey, winreg::EncodeCloseKey(entry.handle), &response);

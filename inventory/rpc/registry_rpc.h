@@ -13,6 +13,7 @@
 
 #include "common/secret_memory.h"
 #include "inventory/registry/registry_access.h"
+#include "inventory/rpc/registry_snapshot.h"
 #include "inventory/rpc/winreg_messages.h"
 
 namespace glimmora {
@@ -35,12 +36,18 @@ struct RpcOptions {
   // The named pipe of the service; tests name a missing one to stand for a
   // stopped service.
   std::string pipeName = "winreg";
+  // The display subtree is read ahead when its key is opened, over this many
+  // pipes of the session (fewer when the session's credits or the server
+  // allow fewer), and the scan is served from what was read; off, every
+  // registry function is one call, as a diagnostic.
+  bool readAhead = true;
+  unsigned pipes = 24;
+  // The extra pipes open this pipe instead (empty: pipeName); tests name one
+  // the server refuses.
+  std::string extraPipeName;
   // Base texts of Windows error codes; the back end adds its own hints.
   std::function<std::string(long)> systemMessages;
 };
-
-// Codes beyond registry_access.h that this back end answers.
-inline constexpr long kErrorBadStubData = 1783;
 
 // Whether the credential cache (empty: the default one) holds a ticket; when
 // not, *why says so.
@@ -67,14 +74,18 @@ class RpcRegistryAccess final : public RegistryAccess {
   long RegCloseKey(RegKey key) override;
   std::string SystemMessageText(long code) override;
   bool ConnectionLost(RegKey key) override;
+  // The pipes the connection of the key calls over now.
+  unsigned PipeCount(RegKey key);
 
   struct Connection;
 
  private:
+  static constexpr std::size_t kLiveKey = static_cast<std::size_t>(-1);
   struct KeyEntry {
     std::shared_ptr<Connection> connection;
     winreg::KeyHandle handle;
     bool isRoot = false;
+    std::size_t snapshotKey = kLiveKey;  // a key of the connection's snapshot
   };
 
   bool FindKey(RegKey key, KeyEntry* entry);

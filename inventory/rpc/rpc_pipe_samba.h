@@ -45,6 +45,41 @@ uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const
                            size_t request_length, unsigned timeout_s, glimmora_rpc_sink sink,
                            void* sink_context, int* big_endian);
 
+/* Starts opening up to `wanted` more pipes on the session of `pipe` (named
+ * pipe_name; NULL: the same name as the first), bound in
+ * its association group, so that the handles one pipe opens are valid on all;
+ * never more than the session's credits let be outstanding at once. They come
+ * into use by the waves below as they are ready; a pipe the server refuses is
+ * left out. Returns how many were started. */
+unsigned glimmora_rpc_start_pipes(struct glimmora_rpc_pipe* pipe, unsigned wanted,
+                                  const char* pipe_name);
+
+/* Pipes ready for calls, the first one included, and those still opening
+ * (a wave takes them into use as they become ready). */
+unsigned glimmora_rpc_pipe_count(struct glimmora_rpc_pipe* pipe);
+
+/* One call of a wave: the request stays the caller's and must live until the
+ * wave returns; its answer goes to the wave's sink with sink_context. */
+struct glimmora_rpc_request {
+  uint16_t opnum;
+  const uint8_t* data;
+  size_t length;
+  void* sink_context;
+  uint32_t status; /* out: NTSTATUS of the transport, 0 when answered */
+  int big_endian;  /* out */
+};
+
+/* Runs the calls over the ready pipes, one call in flight on each, until each
+ * has its answer or has failed. Each call is bounded by timeout_s from when it
+ * is sent, and none is sent after deadline_ms (CLOCK_MONOTONIC, 0: none). A
+ * call an extra pipe cannot serve for want of a shared association group is
+ * sent again on another pipe, and that pipe is no longer used. Returns the
+ * first failure of a call, 0 when every call was answered; after a call that
+ * timed out, every later call answers "disconnected". */
+uint32_t glimmora_rpc_wave(struct glimmora_rpc_pipe* pipe, struct glimmora_rpc_request* requests,
+                           size_t count, unsigned timeout_s, int64_t deadline_ms,
+                           glimmora_rpc_sink sink);
+
 void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe);
 
 /* The Windows error code Samba maps an NTSTATUS to. */

@@ -1,0 +1,248 @@
+#include "inventory/rpc/registry_snapshot.h"
+
+#include <algorithm>
+
+#include "inventory/ansi_conversion.h"
+#include "inventory/registry/registry_access.h"
+#include "inventory/registry/registry_scan.h"
+
+namespace glimmora {
+
+long OpenKeyAnswer(const WinregCall& call, winreg::KeyHandle* handle) {
+  if (call.transport != kErrorSuccess) return call.transport;
+  winreg::HandleResponse opened;
+  if (!winreg::ParseOpenKey(call.response, &opened)) return kErrorBadStubData;
+  if (opened.status != 0) return static_cast<long>(opened.status);
+  *handle = opened.handle;
+  return kErrorSuccess;
+}
+
+long EnumKeyAnswer(const WinregCall& call, std::string* name) {
+  if (call.transport != kErrorSuccess) return call.transport;
+  winreg::EnumKeyResponse answer;
+  if (!winreg::ParseEnumKey(call.response, &answer)) return kErrorBadStubData;
+  if (answer.status != 0) return static_cast<long>(answer.status);
+  std::string text = AnsiFromUtf16(answer.nameUtf16);
+  if (text.size() > kMaxKeyNameLength) return kErrorMoreData;
+  *name = std::move(text);
+  return kErrorSuccess;
+}
+
+long QueryValueAnswer(const WinregCall& call, std::uint32_t bufferBytes, std::uint32_t* retryBytes,
+                      std::uint32_t* type, std::vector<std::uint8_t>* data) {
+  if (call.transport != kErrorSuccess) return call.transport;
+  winreg::QueryValueResponse answer;
+  if (!winreg::ParseQueryValue(call.response, &answer)) return kErrorBadStubData;
+  if (answer.status == static_cast<std::uint32_t>(kErrorMoreData)) {
+    // The size only grows, so asking again ends.
+    if (answer.neededSize <= bufferBytes || answer.neededSize > winreg::kMaxValueDataBytes) {
+      return kErrorBadStubData;
+    }
+    *retryBytes = answer.neededSize;
+    return kQueryAgain;
+  }
+  if (answer.status != 0) return static_cast<long>(answer.status);
+  *type = answer.type;
+  *data = winreg::ValueDataToAnsi(answer.type, answer.data);
+  return kErrorSuccess;
+}
+
+namespace {
+
+class ReadAhead {
+ public:
+  ReadAhead(WinregWaves& waves, const winreg::KeyHandle& root, std::size_t maxSubkeys)
+      : waves_(waves), root_(root), maxSubkeys_(maxSubkeys) {}
+
+  RegistrySnapshot Run() {
+    const std::vector<std::size_t> display = Open({kDisplayEnumPath});
+    if (display.empty()) return std::move(snapshot_);
+    Enumerate(display);
+
+    std::vector<std::string> devicePaths;
+    for (const std::string& device : Key(display[0]).subkeys)
+      devicePaths.push_back(kDisplayEnumPath + device);
+    const std::vector<std::size_t> devices = Open(devicePaths);
+    Enumerate(devices);
+
+    // An instance, its Device Parameters and its Control key (whether the
+    // monitor is there now) are all opened from the root, so they go in one
+    // wave; the others are asked for only after the instance opened, and then
+    // their answers are here.
+    constexpr std::size_t kPathsPerInstance = 3;
+    std::vector<std::string> instancePaths;
+    for (std::size_t device : devices) {
+      const std::string& devicePath = PathOf(device);
+      for (const std::string& instance : Key(device).subkeys) {
+        const std::string path = devicePath + "\\" + instance;
+        instancePaths.push_back(path);
+        instancePaths.push_back(path + "\\" + kDeviceParametersKey);
+        instancePaths.push_back(path + "\\" + kControlKey);
+      }
+    }
+    Open(instancePaths);
+    if (snapshot_.breakCode != 0) return std::move(snapshot_);
+
+    std::vector<Query> queries;
+    for (std::size_t i = 0; i + 2 < instancePaths.size(); i += kPathsPerInstance) {
+      const auto instance = snapshot_.opens.find(instancePaths[i]);
+      if (instance == snapshot_.opens.end() || instance->second.code != kErrorSuccess) continue;
+      for (const char* name : kInstanceValueNames)
+        queries.push_back({instance->second.key, name, kFirstValueBufferBytes});
+      const auto parameters = snapshot_.opens.find(instancePaths[i + 1]);
+      if (parameters != snapshot_.opens.end() && parameters->second.code == kErrorSuccess)
+        queries.push_back({parameters->second.key, kEdidValueName, kFirstValueBufferBytes});
+    }
+    QueryValues(std::move(queries));
+    return std::move(snapshot_);
+  }
+
+ private:
+  struct Query {
+    std::size_t key;
+    std::string name;
+    std::uint32_t bufferBytes;
+  };
+
+  SnapshotKey& Key(std::size_t index) { return snapshot_.keys[index]; }
+  const std::string& PathOf(std::size_t key) const { return paths_[key]; }
+
+  // A call whose connection broke ends the read-ahead: what was not read
+  // reads as its failure.
+  bool Broken(const WinregCall& call) {
+    if (!call.broken) return false;
+    if (snapshot_.breakCode == 0) snapshot_.breakCode = call.transport;
+    return true;
+  }
+
+  // Opens the paths below the root; gives the keys opened, in the order asked.
+  std::vector<std::size_t> Open(const std::vector<std::string>& paths) {
+    std::vector<std::size_t> opened;
+    if (snapshot_.breakCode != 0 || paths.empty()) return opened;
+    std::vector<WinregCall> calls;
+    std::vector<const std::string*> asked;
+    for (const std::string& path : paths) {
+      if (snapshot_.opens.count(path) != 0) continue;  // the same path twice is one key
+      WinregCall call;
+      call.opnum = winreg::kOpOpenKey;
+      if (!winreg::EncodeOpenKey(root_, path, 0, kKeyRead, &call.request)) {
+        snapshot_.opens[path] = SnapshotOpen{kErrorInvalidName, 0};
+        continue;
+      }
+      calls.push_back(std::move(call));
+      asked.push_back(&path);
+    }
+    waves_.Run(calls);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      if (Broken(calls[i])) continue;
+      winreg::KeyHandle handle;
+      SnapshotOpen open{OpenKeyAnswer(calls[i], &handle), 0};
+      if (open.code == kErrorSuccess) {
+        open.key = snapshot_.keys.size();
+        snapshot_.keys.emplace_back().handle = handle;
+        paths_.push_back(*asked[i]);
+        opened.push_back(open.key);
+      }
+      snapshot_.opens[*asked[i]] = open;
+    }
+    return opened;
+  }
+
+  // Lists the subkeys of each key, as many indices at once as the pipes
+  // carry, until each list has ended (or breaks off at maxSubkeys).
+  void Enumerate(const std::vector<std::size_t>& keys) {
+    std::vector<std::size_t> open = keys;
+    while (!open.empty() && snapshot_.breakCode == 0) {
+      const std::size_t width = std::max<std::size_t>(1, waves_.Width());
+      // A device has one or two instances as a rule: two indices each (the
+      // second is often the end), more when the pipes leave room in the wave.
+      const std::size_t perKey = std::max<std::size_t>(2, width / open.size());
+      std::vector<WinregCall> calls;
+      for (std::size_t key : open) {
+        const std::size_t first = Key(key).subkeys.size();
+        for (std::size_t index = first; index < first + perKey; ++index) {
+          WinregCall call;
+          call.opnum = winreg::kOpEnumKey;
+          call.request = winreg::EncodeEnumKey(Key(key).handle, static_cast<std::uint32_t>(index));
+          calls.push_back(std::move(call));
+        }
+      }
+      waves_.Run(calls);
+      std::vector<std::size_t> still;
+      std::size_t next = 0;
+      for (std::size_t key : open) {
+        SnapshotKey& entry = Key(key);
+        bool ended = false;
+        for (std::size_t i = 0; i < perKey; ++i) {
+          const WinregCall& call = calls[next + i];
+          if (ended) continue;
+          // Answers after a broken one are not the scan's: it would have stopped.
+          if (Broken(call)) {
+            ended = true;
+            continue;
+          }
+          std::string name;
+          const long code = EnumKeyAnswer(call, &name);
+          if (code != kErrorSuccess) {
+            entry.enumEnd = code;
+            entry.enumComplete = true;
+            ended = true;
+          } else {
+            entry.subkeys.push_back(std::move(name));
+          }
+        }
+        next += perKey;
+        if (!ended && entry.subkeys.size() < maxSubkeys_) still.push_back(key);
+      }
+      open = std::move(still);
+    }
+  }
+
+  void QueryValues(std::vector<Query> queries) {
+    while (!queries.empty() && snapshot_.breakCode == 0) {
+      std::vector<WinregCall> calls;
+      std::vector<Query> asked;
+      for (Query& query : queries) {
+        WinregCall call;
+        call.opnum = winreg::kOpQueryValue;
+        if (!winreg::EncodeQueryValue(Key(query.key).handle, query.name, query.bufferBytes,
+                                      &call.request)) {
+          Key(query.key).values[query.name] = SnapshotValue{kErrorInvalidName, 0, {}};
+          continue;
+        }
+        calls.push_back(std::move(call));
+        asked.push_back(std::move(query));
+      }
+      waves_.Run(calls);
+      std::vector<Query> again;
+      for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (Broken(calls[i])) continue;
+        SnapshotValue value;
+        std::uint32_t retryBytes = 0;
+        value.code =
+            QueryValueAnswer(calls[i], asked[i].bufferBytes, &retryBytes, &value.type, &value.data);
+        if (value.code == kQueryAgain) {
+          again.push_back({asked[i].key, asked[i].name, retryBytes});
+          continue;
+        }
+        Key(asked[i].key).values[asked[i].name] = std::move(value);
+      }
+      queries = std::move(again);
+    }
+  }
+
+  WinregWaves& waves_;
+  const winreg::KeyHandle root_;
+  const std::size_t maxSubkeys_;
+  RegistrySnapshot snapshot_;
+  std::vector<std::string> paths_;  // by key
+};
+
+}  // namespace
+
+RegistrySnapshot ReadDisplaySubtree(WinregWaves& waves, const winreg::KeyHandle& root,
+                                    std::size_t maxSubkeys) {
+  return ReadAhead(waves, root, maxSubkeys).Run();
+}
+
+}  // namespace glimmora
