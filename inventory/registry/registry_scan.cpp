@@ -54,8 +54,8 @@ void AppendUnknownEdidCells(MonitorTable& table) {
 Presence ReadPresence(RegistryAccess& registry, RegKey remoteRoot,
                       const std::string& instanceKeyPath, long* failure) {
   RegKey control = kNoKey;
-  const long code =
-      registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\" + kControlKey, 0, kKeyRead, &control);
+  const long code = registry.RegOpenKeyExA(remoteRoot, instanceKeyPath + "\\" + kControlKey, 0,
+                                           kKeyRead, &control);
   if (code == kErrorSuccess) {
     registry.RegCloseKey(control);
     return Presence::kPresent;

@@ -198,8 +198,7 @@ struct RpcRegistryAccess::Connection final : WinregWaves {
                      0};
     }
     glimmora_rpc_wave(pipe.get(), requests.data(), requests.size(), requestTimeoutS,
-                      at ? std::max<std::int64_t>(1, MonotonicMs(*at)) : 0,
-                      AppendResponse);
+                      at ? std::max<std::int64_t>(1, MonotonicMs(*at)) : 0, AppendResponse);
     for (std::size_t i = 0; i < calls.size(); ++i) {
       calls[i].broken = requests[i].status != 0;
       calls[i].transport = calls[i].broken          ? TransportCode(requests[i].status)
