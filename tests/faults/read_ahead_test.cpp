@@ -50,12 +50,14 @@ std::string PlantedExport() {
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[" + kRoot + "]\r\n\r\n";
   int serial = 0;
   const auto instance = [&](const std::string& device, const std::string& name,
-                            const std::string& description, bool withClass, bool withEdid) {
+                            const std::string& description, bool withClass, bool withEdid,
+                            bool withControl = false) {
     const std::string key = kRoot + "\\" + device + "\\" + name;
     text += "[" + key + "]\r\n\"Mfg\"=\"(Standard monitor types)\"\r\n\"DeviceDesc\"=\"" +
             description + "\"\r\n";
     if (withClass) text += "\"Class\"=\"Monitor\"\r\n";
     text += "\r\n";
+    if (withControl) text += "[" + key + "\\Control]\r\n\r\n";
     if (!withEdid) return;
     std::vector<unsigned char> edid(256, 0);
     const unsigned char header[8] = {0, 255, 255, 255, 255, 255, 255, 0};
@@ -65,8 +67,8 @@ std::string PlantedExport() {
     std::copy(model.begin(), model.end(), edid.begin() + 72 + 5);
     text += "[" + key + "\\Device Parameters]\r\n\"EDID\"=hex:" + Hex(edid) + "\r\n\r\n";
   };
-  instance("GLMA001", "1&1&0&UID1", "Plain one", true, true);
-  instance("GLMA001", "1&1&0&UID2", "Plain two", true, true);
+  instance("GLMA001", "1&1&0&UID1", "Plain one", true, true, true);
+  instance("GLMA001", "1&1&0&UID2", "Plain two", true, true, true);
   instance("GLMA002", "2&2&0&UID1", std::string(1500, 'L'), false, true);  // > 1024 bytes
   instance("GLMA002", "2&2&0&UID2", "No parameters", true, false);
   instance("GLMA003", "3&3&0&UID1", "Behind a closed device key", true, true);
@@ -84,9 +86,8 @@ std::string PlantedExport() {
 
 // Keys only SYSTEM may open.
 const char* const kClosedKeys[] = {
-    "GLMA003",
-    "GLMA004\\4&4&0&UID1",
-    "GLMA004\\4&4&0&UID2\\Device Parameters",
+    "GLMA003", "GLMA004\\4&4&0&UID1", "GLMA004\\4&4&0&UID2\\Device Parameters",
+    "GLMA001\\1&1&0&UID2\\Control",  // present or not cannot be told
 };
 
 // Everything the scan gives, failures included, as text.
@@ -103,12 +104,13 @@ std::string Scan(RpcRegistryAccess& registry, const std::string& host, unsigned*
   for (const std::string& id : deviceIds) {
     MonitorTable table;
     error.clear();
-    const int scanned = ScanDisplayMonitors(registry, root, id, table, &error);
+    // Presence too: the read-ahead opens the Control keys in its own waves.
+    const int scanned = ScanDisplayMonitors(registry, root, id, table, &error, {true});
     if (scanned == kScanConnectionLost && lost != nullptr) *lost = true;
     out += id + " " + std::to_string(scanned) + " " + error + "\n";
     for (std::size_t i = 0; i < table.RowCount(); ++i) {
       for (const std::string& cell : RowAt(table, i)) out += cell + "|";
-      out += "\n";
+      out += " presence " + std::to_string(static_cast<int>(table.details[i].presence)) + "\n";
     }
   }
   if (pipes != nullptr) *pipes = registry.PipeCount(root);
@@ -204,6 +206,15 @@ TEST_F(ReadAheadTest, GivesTheRowsAndMessagesOfTheCallByCallScan) {
   EXPECT_EQ(expected.find("Behind a closed instance key"), std::string::npos);
   EXPECT_NE(expected.find("Parameters closed|"), std::string::npos);
   EXPECT_NE(expected.find("Many 8|"), std::string::npos);
+  // Present, not told (the closed Control key), and a ghost (no Control key).
+  const auto presenceOf = [&](const std::string& description) {
+    const std::size_t row = expected.find("|" + description + "|");
+    const std::size_t end = expected.find('\n', row);
+    return row == std::string::npos ? std::string() : expected.substr(end - 10, 10);
+  };
+  EXPECT_EQ(presenceOf("Plain one"), "presence 0");
+  EXPECT_EQ(presenceOf("Plain two"), "presence 2");
+  EXPECT_EQ(presenceOf("Many 8"), "presence 1");
 }
 
 TEST_F(ReadAheadTest, ExtraPipesTheServerRefusesLeaveTheFirstOne) {
