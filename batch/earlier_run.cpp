@@ -153,8 +153,9 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
 
 EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view text) {
   EarlierOutput earlier;
-  const std::size_t headerLength = layout.RecordLength(text);
-  if (headerLength == 0 || !layout.IsAnyHeader(text.substr(0, headerLength))) {
+  // A layout without a header (JSON lines) starts with its first record.
+  const std::size_t headerLength = layout.Header().empty() ? 0 : layout.RecordLength(text);
+  if (!layout.IsAnyHeader(text.substr(0, headerLength))) {
     earlier.refusal = LineRefusal(text, 0, "is not the header of a Glimmora result file");
     return earlier;
   }

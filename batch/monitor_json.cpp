@@ -13,6 +13,29 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // A cell of the program's text: UTF-8, or null where the cell is unknown.
+// A JSON line read back: nothing when it is not an object of this report.
+std::optional<Json> ParseLine(std::string_view record) {
+  Json object = Json::parse(record.begin(), record.end(), nullptr, false);
+  if (object.is_discarded() || !object.is_object()) return std::nullopt;
+  return object;
+}
+
+std::optional<WorkstationResult> ResultOfObject(const Json& object) {
+  const auto reason = object.find("reason");
+  if (reason == object.end()) {
+    if (object.contains("monitorId")) return WorkstationResult::kMonitors;
+    return std::nullopt;
+  }
+  if (!reason->is_string()) return std::nullopt;
+  for (WorkstationResult result :
+       {WorkstationResult::kNoReply, WorkstationResult::kNotFound,
+        WorkstationResult::kRegistryDenied, WorkstationResult::kRegistryUnreachable,
+        WorkstationResult::kTimedOut, WorkstationResult::kNoMonitorInfo}) {
+    if (reason->get_ref<const std::string&>() == ReasonName(result)) return result;
+  }
+  return std::nullopt;
+}
+
 Json TextOrNull(std::string_view text) {
   if (IsUnknown(text)) return nullptr;
   return Utf8FromAnsi(text);
@@ -87,6 +110,33 @@ std::string FormatJsonCheck(std::string_view workstation, const Examination& exa
   }
   document["monitors"] = std::move(monitors);
   return Dump(document, 2) + "\n";
+}
+
+std::size_t JsonLinesResultLayout::RecordLength(std::string_view rest) const {
+  const std::size_t end = rest.find('\n');
+  return end == std::string_view::npos ? 0 : end + 1;
+}
+
+std::optional<ResultLine> JsonLinesResultLayout::Read(std::string_view record) const {
+  const std::optional<Json> object = ParseLine(record);
+  if (!object) return std::nullopt;
+  const auto workstation = object->find("workstation");
+  if (workstation == object->end() || !workstation->is_string()) return std::nullopt;
+  const std::optional<WorkstationResult> result = ResultOfObject(*object);
+  if (!result) return std::nullopt;
+  return ResultLine{AnsiFromUtf8(workstation->get_ref<const std::string&>()), *result};
+}
+
+std::optional<WorkstationResult> JsonLinesResultLayout::ResultOf(std::string_view record,
+                                                                 std::string_view) const {
+  const std::optional<Json> object = ParseLine(record);
+  if (!object) return std::nullopt;
+  return ResultOfObject(*object);
+}
+
+std::unique_ptr<ResultLayout> ResultLayoutFor(const ReportLayout& layout) {
+  if (layout.format == ResultFormat::kJson) return std::make_unique<JsonLinesResultLayout>();
+  return std::make_unique<CsvResultLayout>(layout.extendedColumns);
 }
 
 }  // namespace glimmora

@@ -4,6 +4,7 @@
 // --present-only): the extended columns and JSON objects made from an
 // examination's rows and their details.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,9 @@ std::string_view ReasonName(WorkstationResult reason);
 // The reason of an examination that reported no monitor; none with
 // kMonitorsFound. kCutShort reads as timed out.
 std::optional<WorkstationResult> ReasonOf(const Examination& examination);
+
+// How the lines of that output are read back (resume, retry).
+std::unique_ptr<ResultLayout> ResultLayoutFor(const ReportLayout& layout);
 
 // What the examination must read for the layout.
 ExaminationOptions ExaminationOptionsFor(const ReportLayout& layout);

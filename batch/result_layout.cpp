@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "batch/batch_files.h"
+#include "batch/monitor_report.h"
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
 
@@ -11,7 +12,7 @@ namespace glimmora {
 namespace {
 
 constexpr std::size_t kMonitorFields = 11;
-constexpr std::size_t kNoteFields = 12;
+constexpr std::size_t kExtendedFields = 11;
 constexpr long kAccessDenied = 5;
 
 // A text of the table in the program's code page, in one language.
@@ -101,16 +102,20 @@ std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record, 
   return fields;
 }
 
+std::size_t CsvResultLayout::MonitorFields() const {
+  return kMonitorFields + (extended_ ? kExtendedFields : 0);
+}
+
 std::string CsvResultLayout::Header() const {
-  return FormatHeaderLine();
+  return extended_ ? FormatExtendedHeaderLine() : FormatHeaderLine();
 }
 
 bool CsvResultLayout::IsAnyHeader(std::string_view header) const {
   const auto fields = SplitCsvRecord(header);
-  if (!fields || fields->size() != kNoteFields) return false;
+  if (!fields || fields->size() != MonitorFields() + 1) return false;
   for (Language language : {Language::kEnglish, Language::kJapanese}) {
-    if ((*fields)[0] == TextIn(kTextColumnWorkstationName, language) &&
-        (*fields)[11] == TextIn(kTextColumnNote, language))
+    if (fields->front() == TextIn(kTextColumnWorkstationName, language) &&
+        fields->back() == TextIn(kTextColumnNote, language))
       return true;
   }
   return false;
@@ -153,12 +158,12 @@ std::optional<WorkstationResult> CsvResultLayout::ResultOf(std::string_view reco
   // The workstation's own field is not copied: a name may be as long as a line of the input.
   const auto fields = SplitCsvRecord(record, true);
   if (!fields) return std::nullopt;
-  if (fields->size() == kMonitorFields) return WorkstationResult::kMonitors;
-  if (fields->size() != kNoteFields) return std::nullopt;
-  for (std::size_t i = 1; i + 1 < kNoteFields; ++i) {
+  if (fields->size() == MonitorFields()) return WorkstationResult::kMonitors;
+  if (fields->size() != MonitorFields() + 1) return std::nullopt;
+  for (std::size_t i = 1; i + 1 < fields->size(); ++i) {
     if (!(*fields)[i].empty()) return std::nullopt;
   }
-  return ClassifyNote(workstation, (*fields)[11]);
+  return ClassifyNote(workstation, fields->back());
 }
 
 }  // namespace glimmora

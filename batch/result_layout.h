@@ -57,11 +57,29 @@ class ResultLayout {
 
 // The comma-separated result file: a header line, then eleven fields a
 // monitor, twelve (ten of them empty) a failure or no-monitor line, each
-// ending in CR LF, fields quoted where they hold a comma, CR or LF.
+// ending in CR LF, fields quoted where they hold a comma, CR or LF. With the
+// extended columns eleven more stand before the Note (empty in a note line).
 class CsvResultLayout : public ResultLayout {
  public:
+  explicit CsvResultLayout(bool extendedColumns = false) : extended_(extendedColumns) {}
   std::string Header() const override;
   bool IsAnyHeader(std::string_view header) const override;
+  std::size_t RecordLength(std::string_view rest) const override;
+  std::optional<ResultLine> Read(std::string_view record) const override;
+  std::optional<WorkstationResult> ResultOf(std::string_view record,
+                                            std::string_view workstation) const override;
+
+ private:
+  std::size_t MonitorFields() const;
+  bool extended_;
+};
+
+// JSON lines: no header, one object a line ending in LF, a monitor's with
+// its monitorId, a workstation's without monitors with its reason.
+class JsonLinesResultLayout : public ResultLayout {
+ public:
+  std::string Header() const override { return {}; }
+  bool IsAnyHeader(std::string_view header) const override { return header.empty(); }
   std::size_t RecordLength(std::string_view rest) const override;
   std::optional<ResultLine> Read(std::string_view record) const override;
   std::optional<WorkstationResult> ResultOf(std::string_view record,

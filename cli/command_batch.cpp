@@ -391,6 +391,10 @@ int RunBatchCommand(const Arguments& arguments) {
     }
   }
   files = std::move(parsed.operands);
+  if (encodingGiven && report.layout.format == ResultFormat::kJson) {
+    std::fprintf(stderr, "glimmora batch: --encoding is for the CSV file; JSON lines are UTF-8\n");
+    return kExitUsage;
+  }
   const bool retrying = !retryFrom.empty();
   if (files.size() != (retrying ? 1u : 2u) || (merge && !retrying) || (resume && retrying)) {
     PrintUsage(stderr);
@@ -470,7 +474,9 @@ int RunBatchCommand(const Arguments& arguments) {
       return PingHost(name, text, deadline);
     };
   }
-  const CsvResultLayout layout;
+  // How this run's lines read back, for --resume and --retry-from.
+  const std::unique_ptr<ResultLayout> readBack = ResultLayoutFor(report.layout);
+  const ResultLayout& layout = *readBack;
   BatchSummary summary;
   CountWorkstations(&services, &summary);
   RetryRun retry;

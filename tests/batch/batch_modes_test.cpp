@@ -113,6 +113,49 @@ TEST_F(BatchModesTest, AResumeAfterAKillEndsWithTheBytesOfAnUninterruptedRun) {
   }
 }
 
+// The opt-in formats read back as the CSV does: cut anywhere, a resumed run
+// ends with the uninterrupted bytes; the other format's file is refused; a
+// retry finds the same failures.
+TEST_F(BatchModesTest, TheExtendedColumnsAndJsonLinesResumeAndRetryAlike) {
+  const std::string fleet = CopyFleet();
+  const std::string specified = Uninterrupted(fleet);
+  for (const std::vector<std::string>& format : {std::vector<std::string>{"--columns", "extended"},
+                                                 std::vector<std::string>{"--format", "jsonl"}}) {
+    const std::string complete = Uninterrupted(fleet, format);
+    for (std::size_t cut : {std::size_t{0}, std::size_t{25}, complete.size() / 3,
+                            complete.size() * 2 / 3, complete.size() - 1}) {
+      WriteBytes(output_, complete.substr(0, cut));
+      std::vector<std::string> args = format;
+      for (const std::string& arg :
+           {std::string("--resume"), std::string("--offline"), fleet, kWorkstations, output_})
+        args.push_back(arg);
+      const auto run = Batch(args);
+      EXPECT_EQ(run.exitCode, 0) << format[1] << ", cut " << cut << ": " << run.err;
+      EXPECT_EQ(ReadBytes(output_), complete) << format[1] << ", cut after byte " << cut;
+    }
+    // The specified file is not the beginning of this format's output.
+    WriteBytes(output_, specified.substr(0, specified.size() / 2));
+    std::vector<std::string> args = format;
+    for (const std::string& arg :
+         {std::string("--resume"), std::string("--offline"), fleet, kWorkstations, output_})
+      args.push_back(arg);
+    const auto refused = Batch(args);
+    EXPECT_EQ(refused.exitCode, 1) << format[1] << ": " << refused.err;
+    EXPECT_EQ(ReadBytes(output_), specified.substr(0, specified.size() / 2));
+
+    // Retried from this format's file: GHOST-PC, the one failure of the fleet.
+    WriteBytes(output_, complete);
+    args = format;
+    for (const std::string& arg : {std::string("--retry-from"), output_, std::string("--offline"),
+                                   fleet, dir_.File("retried")})
+      args.push_back(arg);
+    const auto retried = Batch(args);
+    EXPECT_EQ(retried.exitCode, 0) << format[1] << ": " << retried.err;
+    EXPECT_TRUE(Contains(ReadBytes(dir_.File("retried")), "GHOST-PC")) << format[1];
+    EXPECT_FALSE(Contains(ReadBytes(dir_.File("retried")), "ACCT-01")) << format[1];
+  }
+}
+
 TEST_F(BatchModesTest, AFileThatIsNotThisRunsOutputIsRefusedAndLeftAsItIs) {
   const std::string fleet = CopyFleet();
   const std::string otherList = dir_.File("other.txt");
