@@ -198,8 +198,23 @@ bool RetryRun::WriteMerged(const std::string& outputPath, OutputEncoding encodin
     *problem = FileProblem(kTextOutputWriteError, "standard output", FileErrorReason({}, errno));
     return false;
   }
-  // OUTPUT may be OLD itself: it is replaced only by a whole new file.
+  // OUTPUT may be OLD itself: it is replaced only by a whole new file, and
+  // not while another batch writes it (that batch's lines would go to the
+  // file this one takes the place of). Its lock is held up to the rename
+  // where the system allows; Windows renames over no file held open.
   std::string reason;
+  std::unique_ptr<OutputStream> held;
+  std::error_code sizeError;
+  if (const std::uintmax_t size = std::filesystem::file_size(outputPath, sizeError); !sizeError) {
+    held = OpenOutputFileKeeping(outputPath, size, &reason);
+    if (!held) {
+      *problem = FileProblem(kTextOutputOpenError, outputPath, reason);
+      return false;
+    }
+#ifdef _WIN32
+    held.reset();
+#endif
+  }
   const std::string newPath = outputPath + ".glimmora-new";
   errno = 0;
   UniqueFile file(std::fopen(newPath.c_str(), "wb"));

@@ -179,6 +179,11 @@ TEST_F(BatchModesTest, AFileThatIsNotThisRunsOutputIsRefusedAndLeftAsItIs) {
   ASSERT_EQ(flock(held, LOCK_EX), 0);
 #endif
   const auto locked = Batch({"--resume", "--offline", fleet, otherList, output_});
+  // Nor does a merge put a file in its place.
+  const std::string oldNight = dir_.File("old.csv");
+  WriteBytes(oldNight, other);
+  const auto mergeLocked =
+      Batch({"--retry-from", oldNight, "--merge", "--offline", fleet, output_});
 #ifdef _WIN32
   CloseHandle(held);
 #else
@@ -186,6 +191,8 @@ TEST_F(BatchModesTest, AFileThatIsNotThisRunsOutputIsRefusedAndLeftAsItIs) {
 #endif
   EXPECT_EQ(locked.exitCode, 1);
   EXPECT_TRUE(Contains(locked.err, "in use by another batch")) << locked.err;
+  EXPECT_EQ(mergeLocked.exitCode, 1);
+  EXPECT_TRUE(Contains(mergeLocked.err, "in use by another batch")) << mergeLocked.err;
   EXPECT_EQ(ReadBytes(output_), other.substr(0, other.size() - 5));
 
   const std::string foreign = "Host,Model,Serial\r\nPC1,U2720Q,7\r\n";
