@@ -35,6 +35,9 @@ constexpr int kExitStopped = 130;
 constexpr int kExitFileFailure = 1;
 // With --strict-exit: finished, but some workstations could not be examined.
 constexpr int kExitFinishedWithFailures = 3;
+// Logons were given up after repeated logon failures (the account's sake).
+constexpr int kExitLogonsStopped = 4;
+constexpr int kMaxLogonFailuresLimit = 1000000;
 constexpr auto kProgressPeriod = std::chrono::seconds(1);
 // How soon a stop request is answered on standard error.
 constexpr auto kStopNoticePeriod = std::chrono::milliseconds(50);
@@ -76,6 +79,10 @@ void PrintUsage(std::FILE* out) {
       "               monitors, failed by reason, monitors written, slowest, elapsed\n"
       "  --summary-json FILE  the same counts as one JSON object\n"
       "  --strict-exit  exit 3 when the batch finished but some workstations failed\n"
+#ifndef _WIN32
+      "  --max-logon-failures N  stop logging on after N logon failures in a row, so\n"
+      "               that the account is not locked out (default 2; 0: never stop)\n"
+#endif
       "INPUT - is standard input, OUTPUT - standard output.\n",
       out);
   std::fprintf(out, kReportOptionsHelp, DefaultPnpIdsPath().c_str());
@@ -83,10 +90,19 @@ void PrintUsage(std::FILE* out) {
 }
 
 constexpr OptionSpec kBatchOptions[] = {
-    {"--offline", true},         {"--jobs", true},         {"--timeout", true},
-    {"--connect-timeout", true}, {"--format", true},       {"--resume", false},
-    {"--merge", false},          {"--strict-exit", false}, {"--summary", false},
-    {"--retry-from", true},      {"--summary-json", true}, {"--encoding", true},
+    {"--offline", true},
+    {"--jobs", true},
+    {"--timeout", true},
+    {"--connect-timeout", true},
+    {"--format", true},
+    {"--resume", false},
+    {"--merge", false},
+    {"--strict-exit", false},
+    {"--summary", false},
+    {"--retry-from", true},
+    {"--summary-json", true},
+    {"--encoding", true},
+    {"--max-logon-failures", true},
 };
 
 bool ParseJobs(const std::string& text, int* jobs) {
@@ -358,6 +374,15 @@ int RunBatchCommand(const Arguments& arguments) {
                      kMaxTimeoutSeconds);
         return kExitUsage;
       }
+    } else if (option.name == "--max-logon-failures") {
+      char* end = nullptr;
+      const long number = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || number < 0 || number > kMaxLogonFailuresLimit) {
+        std::fprintf(stderr,
+                     "glimmora batch: --max-logon-failures needs a number (0: never stop)\n");
+        return kExitUsage;
+      }
+      networkOptions.maxLogonFailures = static_cast<int>(number);
     } else if (option.name == "--connect-timeout") {
       if (!ParseConnectTimeout(value, &networkOptions.connectTimeout)) {
         std::fprintf(stderr, "glimmora batch: --connect-timeout needs a number of seconds\n");
@@ -567,6 +592,15 @@ int RunBatchCommand(const Arguments& arguments) {
   if (status == 0) {
     std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
     if (strictExit && summary.Failed() > 0) status = kExitFinishedWithFailures;
+  }
+  std::string account;
+  if (registry != nullptr && registry->LogonsStopped(&account)) {
+    std::fprintf(stderr,
+                 "glimmora batch: stopped logging on as %s after %d logon failures in a row, so "
+                 "that the account is not locked out; the workstations after them were not "
+                 "tried. Check the credentials and run again.\n",
+                 account.c_str(), networkOptions.maxLogonFailures);
+    if (status == 0 || status == kExitFinishedWithFailures) status = kExitLogonsStopped;
   }
   // Opt-in: scripts may read what a batch has always said at its end.
   if (summaryShown && (state.failed == 0 || summary.examined > 0))

@@ -81,7 +81,8 @@ bool ReadAuthenticationFile(const std::string& path, const CredentialSources& so
     warnings->push_back("warning: the credentials file " + path +
                         " may be read by its group or by others; chmod 600 it");
   }
-  std::size_t start = 0;
+  // Editors on Windows may start the file with a UTF-8 byte-order mark.
+  std::size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
@@ -119,6 +120,20 @@ const char* const kCredentialOptionsHelp =
 bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* options,
                            std::string* error) {
   std::vector<std::string> rest;
+  // Each of them names who to log on as: two of them (or one twice) would
+  // leave it to the program which one counts.
+  const OptionName* given = nullptr;
+  const auto conflicts = [&](const OptionName& option) {
+    if (given == nullptr) {
+      given = &option;
+      return false;
+    }
+    *error = given == &option ? std::string(option.shortName) + " is given twice"
+                              : std::string(given->shortName) + " and " +
+                                    std::string(option.shortName) + " are given together";
+    *error += ": give one of -U, -A and -k, once";
+    return true;
+  };
   for (std::size_t i = 0; i < args->size(); ++i) {
     const std::string& arg = (*args)[i];
     if (arg == "--") {
@@ -128,14 +143,17 @@ bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* op
     std::string* target = nullptr;
     const OptionName* option = nullptr;
     if (IsOption(arg, kKerberosOption)) {
+      if (conflicts(kKerberosOption)) return false;
       options->kerberos = true;
       continue;
     }
     if (IsOption(arg, kUserOption) || AttachedValue(arg, kUserOption)) {
+      if (conflicts(kUserOption)) return false;
       options->user.emplace();
       target = &*options->user;
       option = &kUserOption;
     } else if (IsOption(arg, kFileOption) || AttachedValue(arg, kFileOption)) {
+      if (conflicts(kFileOption)) return false;
       target = &options->authenticationFile;
       option = &kFileOption;
     }
@@ -200,8 +218,9 @@ bool ResolveCredentials(const CredentialOptions& options, const CredentialSource
     credentials->ccache = environment("KRB5CCNAME");
     std::string why;
     if (!haveTicket(credentials->ccache, &why)) {
-      *error = "-k: no Kerberos ticket to use" + (why.empty() ? "" : " (" + why + ")") +
-               "; get one with kinit";
+      *error = "-k: no Kerberos ticket to use" + (why.empty() ? "" : " (" + why + ")");
+      // The reason may already say what to run.
+      if (why.find("kinit") == std::string::npos) *error += "; get one with kinit";
       return false;
     }
     return true;

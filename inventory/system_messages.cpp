@@ -60,6 +60,7 @@ constexpr SystemMessage kSystemMessages[] = {
      "Windows Help.",
      "ネットワークの場所に到達できません。ネットワークのトラブルシューティングについては、Windows "
      "ヘルプを参照してください。"},
+    {1235, "The request was aborted.", "要求は中止されました。"},
     {1236, "The network connection was aborted by the local system.",
      "ネットワーク接続はローカル システムにより中止されました。"},
     {1244,
@@ -82,6 +83,8 @@ constexpr SystemMessage kSystemMessages[] = {
     {1753, "There are no more endpoints available from the endpoint mapper.",
      "エンドポイント マッパーから使用できるエンドポイントはこれ以上ありません。"},
     {1783, "The stub received bad data.", "スタブが不正なデータを受信しました。"},
+    {1937, "The authentication failed since NTLM was blocked.",
+     "NTLM がブロックされたため、認証に失敗しました。"},
     {10060,
      "A connection attempt failed because the connected party did not properly respond after a "
      "period of time, or established connection failed because connected host has failed to "

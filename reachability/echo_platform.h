@@ -19,6 +19,8 @@ namespace glimmora {
 
 // Four bytes in network order.
 using Ipv4Address = std::array<std::uint8_t, 4>;
+// Sixteen bytes in network order.
+using Ipv6Address = std::array<std::uint8_t, 16>;
 
 // Sent without a terminating zero: 32 bytes.
 inline constexpr std::string_view kEchoPayload = "123456789-123456789-123456789-12";
@@ -42,6 +44,10 @@ class EchoChannel {
   virtual bool SendEcho(const Ipv4Address& destination, std::span<const std::uint8_t> payload,
                         std::span<std::uint8_t> replyBuffer, std::uint32_t timeoutMs,
                         EchoReply& reply) = 0;
+  // The same as an ICMPv6 echo, on a channel of OpenIpv6Channel.
+  virtual bool SendEcho6(const Ipv6Address& destination, std::span<const std::uint8_t> payload,
+                         std::span<std::uint8_t> replyBuffer, std::uint32_t timeoutMs,
+                         EchoReply& reply);
 };
 
 class EchoPlatform {
@@ -56,6 +62,12 @@ class EchoPlatform {
                                                const Deadline& deadline) = 0;
   // Never null. When the system refuses a handle, every send on it fails.
   virtual std::unique_ptr<EchoChannel> OpenChannel() = 0;
+  // For a name without IPv4 addresses: its IPv6 addresses (none here), a
+  // channel for ICMPv6 echoes (one whose every send fails here) and the text
+  // of an address as the system writes it.
+  virtual std::vector<Ipv6Address> ResolveIpv6(const std::string& name, const Deadline& deadline);
+  virtual std::unique_ptr<EchoChannel> OpenIpv6Channel();
+  virtual std::string Ipv6Text(const Ipv6Address& address);
   // Bytes the reply buffer needs for one reply to a payload of this size.
   virtual std::size_t ReplyBufferSize(std::size_t payloadSize) const = 0;
   // Zero-filled; null when the memory is not there.
@@ -66,6 +78,10 @@ class EchoPlatform {
 
 // The platform the process-wide PingHost uses, prepared by LoadIcmpLibrary.
 EchoPlatform& SystemEchoPlatform();
+
+// The host part of a workstation name: an IPv6 address loses the brackets
+// it may be written in ("[::1]").
+std::string HostOfWorkstationName(const std::string& name);
 
 // PingHost against a given platform.
 int PingHost(EchoPlatform& platform, const std::string& workstation, std::string& resultText,

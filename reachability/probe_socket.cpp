@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <linux/icmp.h>
 #include <netdb.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -167,6 +168,125 @@ class SocketEchoChannel final : public EchoChannel {
   std::uint16_t sequence_ = 0;
 };
 
+// ICMPv6 echoes: the kernel fills in the checksum and hands over no IP header;
+// the reply's hop limit comes as ancillary data on both kinds of socket.
+UniqueSocket OpenEcho6Socket(EchoSocketKind kind) {
+  if (kind == EchoSocketKind::kNone) return UniqueSocket();
+  const int type = kind == EchoSocketKind::kDatagram ? SOCK_DGRAM : SOCK_RAW;
+  UniqueSocket socket(::socket(AF_INET6, type | SOCK_CLOEXEC, IPPROTO_ICMPV6));
+  if (!socket) return socket;
+  const int on = 1;
+  if (setsockopt(socket.get(), IPPROTO_IPV6, IPV6_RECVHOPLIMIT, &on, sizeof on) != 0) return {};
+  if (kind == EchoSocketKind::kRaw) {
+    icmp6_filter filter{};
+    ICMP6_FILTER_SETBLOCKALL(&filter);
+    ICMP6_FILTER_SETPASS(ICMP6_ECHO_REPLY, &filter);
+    setsockopt(socket.get(), IPPROTO_ICMPV6, ICMP6_FILTER, &filter, sizeof filter);
+  }
+  return socket;
+}
+
+class SocketEcho6Channel final : public EchoChannel {
+ public:
+  SocketEcho6Channel(EchoSocketKind kind, UniqueSocket socket)
+      : kind_(kind), socket_(std::move(socket)), identifier_(NextIdentifier()) {}
+
+  bool SendEcho(const Ipv4Address&, std::span<const std::uint8_t>, std::span<std::uint8_t>,
+                std::uint32_t, EchoReply&) override {
+    return false;
+  }
+
+  bool SendEcho6(const Ipv6Address& destination, std::span<const std::uint8_t> payload,
+                 std::span<std::uint8_t> replyBuffer, std::uint32_t timeoutMs,
+                 EchoReply& reply) override {
+    if (!socket_) return false;
+    const std::uint16_t sequence = ++sequence_;
+    std::vector<std::uint8_t> request(kIcmpHeaderSize + payload.size(), 0);
+    request[0] = ICMP6_ECHO_REQUEST;
+    request[4] = static_cast<std::uint8_t>(identifier_ >> 8);
+    request[5] = static_cast<std::uint8_t>(identifier_);
+    request[6] = static_cast<std::uint8_t>(sequence >> 8);
+    request[7] = static_cast<std::uint8_t>(sequence);
+    std::memcpy(request.data() + kIcmpHeaderSize, payload.data(), payload.size());
+
+    sockaddr_in6 to{};
+    to.sin6_family = AF_INET6;
+    std::memcpy(&to.sin6_addr, destination.data(), destination.size());
+    const std::uint32_t start = MonotonicMilliseconds();
+    if (sendto(socket_.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
+               sizeof to) != static_cast<ssize_t>(request.size())) {
+      return false;
+    }
+    for (;;) {
+      const std::uint32_t waited = MonotonicMilliseconds() - start;
+      if (waited >= timeoutMs) return false;
+      pollfd ready{socket_.get(), POLLIN, 0};
+      const int polled = poll(&ready, 1, static_cast<int>(timeoutMs - waited));
+      if (polled < 0 && errno == EINTR) continue;
+      if (polled <= 0) return false;
+      if (ReceiveReply(destination, sequence, replyBuffer, reply)) return true;
+    }
+  }
+
+ private:
+  bool ReceiveReply(const Ipv6Address& destination, std::uint16_t sequence,
+                    std::span<std::uint8_t> buffer, EchoReply& reply) {
+    sockaddr_in6 from{};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec data{buffer.data(), buffer.size()};
+    msghdr message{};
+    message.msg_name = &from;
+    message.msg_namelen = sizeof from;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t received = recvmsg(socket_.get(), &message, MSG_DONTWAIT);
+    if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return false;
+    if (std::memcmp(&from.sin6_addr, destination.data(), destination.size()) != 0) return false;
+    const std::span<const std::uint8_t> icmp(buffer.data(), static_cast<std::size_t>(received));
+    if (icmp.size() < kIcmpHeaderSize || icmp[0] != ICMP6_ECHO_REPLY || icmp[1] != 0) return false;
+    const std::uint16_t identifier = static_cast<std::uint16_t>((icmp[4] << 8) | icmp[5]);
+    if (kind_ == EchoSocketKind::kRaw && identifier != identifier_) return false;
+    if (static_cast<std::uint16_t>((icmp[6] << 8) | icmp[7]) != sequence) return false;
+    int hopLimit = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+      if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT) {
+        std::memcpy(&hopLimit, CMSG_DATA(c), sizeof hopLimit);
+      }
+    }
+    reply.dataSize = static_cast<int>(icmp.size() - kIcmpHeaderSize);
+    reply.timeToLive = hopLimit < 0 ? 0 : hopLimit;
+    return true;
+  }
+
+  EchoSocketKind kind_;
+  UniqueSocket socket_;
+  std::uint16_t identifier_;
+  std::uint16_t sequence_ = 0;
+};
+
+// The system resolver's IPv6 addresses of a name, in its order; an IPv4
+// address mapped into IPv6 is not one.
+std::vector<Ipv6Address> LookUpIpv6(const std::string& name) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* found = nullptr;
+  std::vector<Ipv6Address> addresses;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET6 || entry->ai_addrlen < sizeof(sockaddr_in6)) continue;
+    const auto* where = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+    if (IN6_IS_ADDR_V4MAPPED(&where->sin6_addr)) continue;
+    Ipv6Address address;
+    std::memcpy(address.data(), &where->sin6_addr, address.size());
+    addresses.push_back(address);
+  }
+  freeaddrinfo(found);
+  return addresses;
+}
+
 // The system resolver's IPv4 addresses of a name, in its order.
 std::vector<Ipv4Address> LookUpIpv4(const std::string& name) {
   addrinfo hints{};
@@ -204,6 +324,32 @@ class SocketEchoPlatform final : public EchoPlatform {
 
   std::unique_ptr<EchoChannel> OpenChannel() override {
     return std::make_unique<SocketEchoChannel>(kind_, OpenEchoSocket(kind_));
+  }
+
+  std::vector<Ipv6Address> ResolveIpv6(const std::string& name, const Deadline& deadline) override {
+    return CallBeforeDeadline<std::vector<Ipv6Address>>(deadline,
+                                                        [name] { return LookUpIpv6(name); })
+        .value_or(std::vector<Ipv6Address>());
+  }
+
+  std::unique_ptr<EchoChannel> OpenIpv6Channel() override {
+    // The kind chosen for IPv4 may not open for IPv6 (ping_group_range is
+    // one setting for both, but a raw socket may be refused); the other is tried.
+    UniqueSocket socket = OpenEcho6Socket(kind_);
+    EchoSocketKind kind = kind_;
+    if (!socket && kind_ != EchoSocketKind::kNone) {
+      kind = kind_ == EchoSocketKind::kDatagram ? EchoSocketKind::kRaw : EchoSocketKind::kDatagram;
+      socket = OpenEcho6Socket(kind);
+    }
+    return std::make_unique<SocketEcho6Channel>(kind, std::move(socket));
+  }
+
+  std::string Ipv6Text(const Ipv6Address& address) override {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET6, address.data(), text, sizeof text) == nullptr) {
+      return EchoPlatform::Ipv6Text(address);
+    }
+    return text;
   }
 
   std::size_t ReplyBufferSize(std::size_t payloadSize) const override {

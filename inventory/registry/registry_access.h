@@ -89,6 +89,10 @@ class RegistryAccess {
   // "Control" key) can be missing from this registry although the workstation
   // has them: so in an export made from a hive file. A live registry has them.
   virtual bool MayLackVolatileKeys() const { return false; }
+
+  // Whether this back end stopped logging on after repeated logon failures
+  // (so that an account is not locked out); *account names the account then.
+  virtual bool LogonsStopped(std::string* /*account*/) const { return false; }
 };
 
 // One open key of one back end. Two are the same handle when their keys are:

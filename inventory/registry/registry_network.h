@@ -22,6 +22,8 @@ struct NetworkRegistryOptions {
   SecretString password;  // wiped when the options go
   // Bound on reaching a workstation, logon included.
   std::chrono::milliseconds connectTimeout{10000};
+  // Off Windows: logons stop after this many logon failures in a row (0: never).
+  int maxLogonFailures = 2;
 };
 
 std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptions& options = {});

@@ -17,6 +17,7 @@ std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptio
   credentials.password = options.password;
   RpcOptions rpcOptions;
   rpcOptions.connectTimeout = options.connectTimeout;
+  rpcOptions.maxLogonFailures = options.maxLogonFailures;
   rpcOptions.systemMessages = LocalSystemMessageText;
   // Diagnostics: GLIMMORA_RPC_CALL_BY_CALL=1 makes every registry function one
   // call, without the read-ahead; GLIMMORA_RPC_PIPES=N reads ahead over N pipes.

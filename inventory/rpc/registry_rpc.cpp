@@ -1,5 +1,6 @@
 #include "inventory/rpc/registry_rpc.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <krb5.h>
 #include <netdb.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <thread>
 
 #include "common/deadline.h"
 #include "common/unique_fd.h"
@@ -36,6 +38,14 @@ constexpr std::uint32_t kStatusNoMemory = 0xC0000017;
 constexpr std::uint32_t kStatusPipeNotAvailable = 0xC00000AC;
 constexpr std::uint32_t kStatusIoTimeout = 0xC00000B5;
 constexpr std::uint32_t kStatusInvalidParameter = 0xC000000D;
+constexpr std::uint32_t kStatusPipeBusy = 0xC00000AE;
+constexpr std::uint32_t kStatusLogonFailure = 0xC000006D;
+constexpr std::uint32_t kStatusNtlmBlocked = 0xC0000418;
+constexpr std::uint32_t kStatusConnectionReset = 0xC000020D;
+constexpr std::uint32_t kStatusConnectionDisconnected = 0xC000020C;
+constexpr std::uint32_t kStatusEndOfFile = 0xC0000011;
+
+constexpr long kErrorNtlmBlocked = 1937;
 
 // The longest system message text the scan keeps (its buffer holds 259 bytes).
 constexpr std::size_t kMaxMessageBytes = 258;
@@ -58,7 +68,13 @@ using UniqueAddrInfo = UniqueHandle<AddrInfoTraits>;
 
 // Why a connect failed, when the code alone would not tell the user what to
 // do: a text added to the failure's description.
-enum class ConnectHint { kNone, kServiceStopped, kAdministratorsOnly };
+enum class ConnectHint {
+  kNone,
+  kServiceStopped,
+  kAdministratorsOnly,
+  kNtlmRefused,
+  kLogonsStopped,
+};
 
 std::string HintText(ConnectHint hint) {
   switch (hint) {
@@ -66,8 +82,158 @@ std::string HintText(ConnectHint hint) {
       return LoadText(kTextHintServiceStopped);
     case ConnectHint::kAdministratorsOnly:
       return LoadText(kTextHintAdministratorsOnly);
+    case ConnectHint::kNtlmRefused:
+      return LoadText(kTextHintNtlmRefused);
+    case ConnectHint::kLogonsStopped:
+      return LoadText(kTextHintLogonsStopped);
     case ConnectHint::kNone:
       break;
+  }
+  return {};
+}
+
+// A Kerberos library context for one diagnosis; the messages of its codes.
+class KerberosContext {
+ public:
+  KerberosContext() {
+    if (krb5_init_context(&context_) != 0) context_ = nullptr;
+  }
+  ~KerberosContext() {
+    if (context_ != nullptr) krb5_free_context(context_);
+  }
+  KerberosContext(const KerberosContext&) = delete;
+  KerberosContext& operator=(const KerberosContext&) = delete;
+  krb5_context get() const { return context_; }
+  std::string Message(krb5_error_code code) const {
+    const char* text = krb5_get_error_message(context_, code);
+    std::string copy = text != nullptr ? text : "unknown Kerberos error";
+    krb5_free_error_message(context_, text);
+    return copy;
+  }
+
+ private:
+  krb5_context context_ = nullptr;
+};
+
+std::string LocalTimeText(krb5_timestamp when) {
+  const std::time_t t = static_cast<std::time_t>(static_cast<std::uint32_t>(when));
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S %Z", &local);
+  return text;
+}
+
+// What the credential cache holds: its full name, the principal, and its
+// ticket-granting tickets of the principal's own realm.
+struct TicketCache {
+  bool opened = false;
+  std::string name;       // "FILE:/tmp/krb5cc_0"
+  std::string principal;  // "alice@EXAMPLE.TEST"
+  std::string realm;
+  bool haveTicket = false;     // one that has not expired
+  krb5_timestamp expired = 0;  // the latest end of those that have
+  std::string failure;         // why the cache could not be read
+};
+
+TicketCache ReadTicketCache(const KerberosContext& context, const std::string& ccache) {
+  TicketCache result;
+  krb5_context kc = context.get();
+  krb5_ccache cache = nullptr;
+  krb5_error_code code =
+      ccache.empty() ? krb5_cc_default(kc, &cache) : krb5_cc_resolve(kc, ccache.c_str(), &cache);
+  if (code != 0) {
+    result.name = ccache.empty() ? "(the default cache)" : ccache;
+    result.failure = context.Message(code);
+    return result;
+  }
+  result.name = std::string(krb5_cc_get_type(kc, cache)) + ":" + krb5_cc_get_name(kc, cache);
+  krb5_principal principal = nullptr;
+  code = krb5_cc_get_principal(kc, cache, &principal);
+  if (code != 0) {
+    result.failure = code == KRB5_FCC_NOFILE || code == KRB5_CC_NOTFOUND ? "there is no such cache"
+                                                                         : context.Message(code);
+    krb5_cc_close(kc, cache);
+    return result;
+  }
+  result.opened = true;
+  char* unparsed = nullptr;
+  if (krb5_unparse_name(kc, principal, &unparsed) == 0) {
+    result.principal = unparsed;
+    krb5_free_unparsed_name(kc, unparsed);
+  }
+  result.realm.assign(principal->realm.data, principal->realm.length);
+  krb5_cc_cursor cursor = nullptr;
+  if (krb5_cc_start_seq_get(kc, cache, &cursor) == 0) {
+    const krb5_timestamp now = static_cast<krb5_timestamp>(std::time(nullptr));
+    krb5_creds creds;
+    while (krb5_cc_next_cred(kc, cache, &cursor, &creds) == 0) {
+      if (!krb5_is_config_principal(kc, creds.server)) {
+        if (static_cast<std::uint32_t>(creds.times.endtime) > static_cast<std::uint32_t>(now)) {
+          result.haveTicket = true;
+        } else if (static_cast<std::uint32_t>(creds.times.endtime) >
+                   static_cast<std::uint32_t>(result.expired)) {
+          result.expired = creds.times.endtime;
+        }
+      }
+      krb5_free_cred_contents(kc, &creds);
+    }
+    krb5_cc_end_seq_get(kc, cache, &cursor);
+  }
+  krb5_free_principal(kc, principal);
+  krb5_cc_close(kc, cache);
+  return result;
+}
+
+// Why a cache cannot log on at all, in words; empty when it holds a ticket.
+std::string TicketCacheProblem(const TicketCache& cache) {
+  if (!cache.opened)
+    return "the Kerberos credential cache " + cache.name + " cannot be read: " + cache.failure +
+           "; get a ticket with kinit";
+  if (cache.haveTicket) return {};
+  if (cache.expired != 0) {
+    return "the Kerberos ticket of " + cache.principal + " in " + cache.name + " expired at " +
+           LocalTimeText(cache.expired) + "; renew it with kinit";
+  }
+  return "the Kerberos credential cache " + cache.name + " holds no ticket of " + cache.principal +
+         "; get one with kinit";
+}
+
+bool IsAddressLiteral(const std::string& host) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, host.c_str(), address) == 1 ||
+         inet_pton(AF_INET6, host.c_str(), address) == 1;
+}
+
+// Why Kerberos could not log on to the host, in words naming the cache; empty
+// when nothing wrong can be found on this side.
+std::string DiagnoseKerberos(const std::string& ccache, const std::string& host) {
+  const KerberosContext context;
+  if (context.get() == nullptr) return "Kerberos is not set up on this machine";
+  const TicketCache cache = ReadTicketCache(context, ccache);
+  std::string problem = TicketCacheProblem(cache);
+  if (!problem.empty()) return problem;
+  if (IsAddressLiteral(host)) {
+    return "Kerberos needs the workstation's host name, not its address " + host;
+  }
+  std::string hostRealm;
+  char** realms = nullptr;
+  if (krb5_get_host_realm(context.get(), host.c_str(), &realms) == 0 && realms != nullptr) {
+    if (realms[0] != nullptr) hostRealm = realms[0];
+    krb5_free_host_realm(context.get(), realms);
+  }
+  if (hostRealm.empty()) {
+    krb5_data name{};
+    name.data = const_cast<char*>(host.data());
+    name.length = static_cast<unsigned>(host.size());
+    if (krb5_get_fallback_host_realm(context.get(), &name, &realms) == 0 && realms != nullptr) {
+      if (realms[0] != nullptr) hostRealm = realms[0];
+      krb5_free_host_realm(context.get(), realms);
+    }
+  }
+  if (!hostRealm.empty() && strcasecmp(hostRealm.c_str(), cache.realm.c_str()) != 0) {
+    return "the Kerberos ticket in " + cache.name + " is of " + cache.principal + "; " + host +
+           " belongs to realm " + hostRealm + ": get a ticket of that realm with kinit";
   }
   return {};
 }
@@ -274,7 +440,13 @@ bool KerberosTicketAvailable(const std::string& ccache, std::string* why) {
   }
   if (cache != nullptr) krb5_cc_close(context, cache);
   krb5_free_context(context);
-  if (!found && why != nullptr) *why = reason;
+  if (!found && why != nullptr) {
+    // The cache named, and an expired ticket told from none, in words.
+    const KerberosContext words;
+    const std::string problem =
+        words.get() != nullptr ? TicketCacheProblem(ReadTicketCache(words, ccache)) : "";
+    *why = problem.empty() ? reason : problem;
+  }
   return found;
 }
 
@@ -287,6 +459,15 @@ RpcRegistryAccess::~RpcRegistryAccess() {
   std::lock_guard lock(mutex_);
   for (auto& [key, entry] : keys_) {
     if (entry.isRoot) entry.connection->Close();
+  }
+}
+
+void RpcRegistryAccess::CountLogon(bool succeeded) {
+  std::lock_guard lock(mutex_);
+  if (succeeded) {
+    logonFailuresInARow_ = 0;
+  } else if (options_.maxLogonFailures > 0 && ++logonFailuresInARow_ >= options_.maxLogonFailures) {
+    logonsStopped_ = true;
   }
 }
 
@@ -318,6 +499,60 @@ RegKey RpcRegistryAccess::AddKey(KeyEntry entry) {
   return key;
 }
 
+std::string RpcRegistryAccess::Account() const {
+  if (credentials_.useKerberos) {
+    const KerberosContext context;
+    const TicketCache cache =
+        context.get() != nullptr ? ReadTicketCache(context, credentials_.ccache) : TicketCache{};
+    return cache.principal.empty() ? "the Kerberos ticket's account" : cache.principal;
+  }
+  return credentials_.domain.empty() ? credentials_.username
+                                     : credentials_.domain + "\\" + credentials_.username;
+}
+
+bool RpcRegistryAccess::LogonsStopped(std::string* account) const {
+  {
+    std::lock_guard lock(mutex_);
+    if (!logonsStopped_) return false;
+  }
+  if (account != nullptr) *account = Account();
+  return true;
+}
+
+// Opens the pipe until the deadline; the library's status. A service that
+// Windows starts on the first open of its pipe (the Remote Registry service
+// is trigger-started) is not there yet for that open: the pipe is not found,
+// not available or busy, or the connection drops. That open is tried once
+// more after a moment.
+std::uint32_t RpcRegistryAccess::OpenPipe(const std::string& host, Clock::time_point deadline,
+                                          glimmora_rpc_pipe** opened) {
+  glimmora_rpc_params params{};
+  params.host = host.c_str();
+  params.pipe_name = options_.pipeName.c_str();
+  params.use_kerberos = credentials_.useKerberos ? 1 : 0;
+  params.ccache = credentials_.ccache.empty() ? nullptr : credentials_.ccache.c_str();
+  params.username = credentials_.username.c_str();
+  params.domain = credentials_.domain.c_str();
+  params.password = credentials_.password.c_str();
+  params.deadline_ms = MonotonicMs(deadline);
+  params.request_timeout_s = RequestTimeoutS();
+
+  std::uint32_t status = glimmora_rpc_open(&params, opened);
+  const bool starting = status == kStatusObjectNameNotFound || status == kStatusPipeNotAvailable ||
+                        status == kStatusPipeBusy || status == kStatusConnectionReset ||
+                        status == kStatusConnectionDisconnected || status == kStatusEndOfFile;
+  if (starting && Clock::now() + options_.serviceStartWait < deadline) {
+    std::this_thread::sleep_for(options_.serviceStartWait);
+    status = glimmora_rpc_open(&params, opened);
+  }
+  return status;
+}
+
+unsigned RpcRegistryAccess::RequestTimeoutS() const {
+  return static_cast<unsigned>(
+      std::max<std::chrono::seconds::rep>(1, options_.requestTimeout.count()));
+}
+
 long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegKey rootKey,
                                             RegKey* result) {
   std::string description;
@@ -338,10 +573,18 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
     return code;
   };
   if (rootKey != kHkeyLocalMachine) return fail(kErrorNotSupported);
-  // "\\NAME" is accepted as Windows does.
+  // "\\NAME" is accepted as Windows does, and an IPv6 address in brackets.
   std::string host = machineName;
   if (host.rfind("\\\\", 0) == 0) host.erase(0, 2);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']' &&
+      host.find(':') != std::string::npos) {
+    host = host.substr(1, host.size() - 2);
+  }
   if (host.empty()) return fail(kErrorBadNetPath);  // there is no local registry here
+  {
+    std::lock_guard lock(mutex_);
+    if (logonsStopped_) return fail(kErrorRequestAborted, ConnectHint::kLogonsStopped);
+  }
 
   // The connect time-out, or what is left of the examination when that is shorter.
   const Deadline connectDeadline = examination.Within(options_.connectTimeout);
@@ -352,40 +595,52 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   // silent or has no address fails as unreachable whatever the library said.
   const auto unreachable = [&] { return ProbeSmbPort(host, connectDeadline) != Reach::kReachable; };
 
-  glimmora_rpc_params params{};
-  params.host = host.c_str();
-  params.pipe_name = options_.pipeName.c_str();
-  params.use_kerberos = credentials_.useKerberos ? 1 : 0;
-  params.ccache = credentials_.ccache.empty() ? nullptr : credentials_.ccache.c_str();
-  params.username = credentials_.username.c_str();
-  params.domain = credentials_.domain.c_str();
-  params.password = credentials_.password.c_str();
-  params.deadline_ms = MonotonicMs(deadline);
-  params.request_timeout_s = static_cast<unsigned>(
-      std::max<std::chrono::seconds::rep>(1, options_.requestTimeout.count()));
-
   glimmora_rpc_pipe* opened = nullptr;
-  const std::uint32_t status = glimmora_rpc_open(&params, &opened);
+  const std::uint32_t status = OpenPipe(host, deadline, &opened);
   if (status != 0) {
     if (status != kStatusInvalidParameter && unreachable()) return fail(kErrorBadNetPath);
+    if (credentials_.useKerberos && glimmora_rpc_name_is_plain(host.c_str()) &&
+        status != kStatusObjectNameNotFound && status != kStatusPipeNotAvailable &&
+        status != kStatusPipeBusy && status != kStatusIoTimeout && status != kStatusNoMemory &&
+        status != kStatusAccessDenied) {
+      // The library's own codes for a ticket it cannot use say little ("invalid
+      // parameter", "Unknown error -1765328189"): the cache is looked at here.
+      if (const std::string why = DiagnoseKerberos(credentials_.ccache, host); !why.empty()) {
+        CountLogon(false);
+        fail(kErrorLogonFailure);
+        *description = CutUtf8(*description + (description->empty() ? "(" : " (") + why + ")",
+                               kMaxMessageBytes);
+        return kErrorLogonFailure;
+      }
+    }
     switch (status) {
       case kStatusObjectNameNotFound:  // no \pipe\winreg: the service is not running
       case kStatusPipeNotAvailable:
+      case kStatusPipeBusy:
         return fail(kErrorBadNetPath, ConnectHint::kServiceStopped);
       case kStatusAccessDenied:
         return fail(kErrorAccessDenied, ConnectHint::kAdministratorsOnly);
       case kStatusNoMemory:  // how the library reports a refused connection
       case kStatusIoTimeout:
+      case kStatusConnectionReset:
+      case kStatusConnectionDisconnected:
+      case kStatusEndOfFile:
         return fail(kErrorBadNetPath);
       case kStatusInvalidParameter:
         return fail(kErrorInvalidName);
+      case kStatusNtlmBlocked:
+        return fail(kErrorNtlmBlocked, ConnectHint::kNtlmRefused);
+      case kStatusLogonFailure:
+        CountLogon(false);
+        return fail(kErrorLogonFailure);
       default:
         return fail(static_cast<long>(glimmora_rpc_ntstatus_to_win32(status)));
     }
   }
+  CountLogon(true);
   auto connection = std::make_shared<Connection>();
   connection->pipe.reset(opened);
-  connection->requestTimeoutS = params.request_timeout_s;
+  connection->requestTimeoutS = RequestTimeoutS();
   connection->deadline = examination;
   // The extra pipes open while the first one opens the root and the display key.
   if (options_.readAhead && options_.pipes > 1) {

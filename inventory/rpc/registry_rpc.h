@@ -16,6 +16,8 @@
 #include "inventory/rpc/registry_snapshot.h"
 #include "inventory/rpc/winreg_messages.h"
 
+struct glimmora_rpc_pipe;  // inventory/rpc/rpc_pipe_samba.h
+
 namespace glimmora {
 
 // Who the back end logs on as: NTLM with a user name and password, or
@@ -47,7 +49,18 @@ struct RpcOptions {
   std::string extraPipeName;
   // Base texts of Windows error codes; the back end adds its own hints.
   std::function<std::string(long)> systemMessages;
+  // After this many logon failures in a row (connects of any thread), no
+  // more logons are tried, so that a domain's lockout policy does not lock
+  // the account; 0: never stop.
+  int maxLogonFailures = 2;
+  // How long a first open of the pipe that finds the service still starting
+  // waits before the one more try.
+  std::chrono::milliseconds serviceStartWait{1000};
 };
+
+// Codes beyond registry_access.h that this back end answers (kErrorBadStubData
+// is in registry_snapshot.h).
+inline constexpr long kErrorRequestAborted = 1235;
 
 // Whether the credential cache (empty: the default one) holds a ticket; when
 // not, *why says so.
@@ -76,6 +89,7 @@ class RpcRegistryAccess final : public RegistryAccess {
   bool ConnectionLost(RegKey key) override;
   // The pipes the connection of the key calls over now.
   unsigned PipeCount(RegKey key);
+  bool LogonsStopped(std::string* account) const override;
 
   struct Connection;
 
@@ -90,12 +104,19 @@ class RpcRegistryAccess final : public RegistryAccess {
 
   bool FindKey(RegKey key, KeyEntry* entry);
   RegKey AddKey(KeyEntry entry);
+  std::uint32_t OpenPipe(const std::string& host, std::chrono::steady_clock::time_point deadline,
+                         ::glimmora_rpc_pipe** opened);
+  unsigned RequestTimeoutS() const;
+  std::string Account() const;
+  void CountLogon(bool succeeded);
 
   const RpcCredentials credentials_;
   const RpcOptions options_;
-  std::mutex mutex_;  // guards keys_ and nextKey_
+  mutable std::mutex mutex_;  // guards keys_, nextKey_ and the logon failures
   std::unordered_map<RegKey, KeyEntry> keys_;
   RegKey nextKey_ = 0x1000;
+  int logonFailuresInARow_ = 0;  // guarded by mutex_
+  bool logonsStopped_ = false;   // guarded by mutex_
 };
 
 }  // namespace glimmora

@@ -167,6 +167,10 @@ static bool host_is_plain(const char* host) {
   return true;
 }
 
+int glimmora_rpc_name_is_plain(const char* name) {
+  return host_is_plain(name) ? 1 : 0;
+}
+
 /* Process-wide state the library sets up lazily: security mechanisms, the
  * event back ends, the character-set handle. */
 static pthread_once_t library_once = PTHREAD_ONCE_INIT;

@@ -30,6 +30,10 @@ struct glimmora_rpc_params {
   unsigned request_timeout_s;
 };
 
+/* Whether a host or pipe name can go into a binding string: glimmora_rpc_open
+ * refuses others with NT_STATUS_INVALID_PARAMETER. */
+int glimmora_rpc_name_is_plain(const char* name);
+
 /* Opens \pipe\winreg on the host and binds the winreg interface. On success
  * *pipe belongs to the caller (glimmora_rpc_close). NT_STATUS_IO_TIMEOUT when
  * the deadline passed first. */

@@ -69,17 +69,51 @@ Outcome Resolve(std::vector<std::string> args, FakeSystem& system) {
 }
 
 TEST(TakeCredentialOptions, RemovesEverySpellingAndKeepsTheRestInOrder) {
-  std::vector<std::string> args = {
-      "host1",  "-U", "alice%pw",   "--offline", "dir",
-      "-Afile", "-k", "--user=bob", "host2",     "--authentication-file",
-      "f2",     "--", "-U"};
-  CredentialOptions options;
-  std::string error;
-  ASSERT_TRUE(TakeCredentialOptions(&args, &options, &error)) << error;
-  EXPECT_EQ(args, (std::vector<std::string>{"host1", "--offline", "dir", "host2", "--", "-U"}));
-  EXPECT_EQ(options.user, "bob");  // the last -U wins
-  EXPECT_EQ(options.authenticationFile, "f2");
-  EXPECT_TRUE(options.kerberos);
+  const struct {
+    std::vector<std::string> args;
+    std::string user, file;
+    bool kerberos;
+  } cases[] = {
+      {{"host1", "-U", "alice%pw", "--offline", "dir", "--", "-U"}, "alice%pw", "", false},
+      {{"host1", "--user=bob", "--offline", "dir", "--", "-U"}, "bob", "", false},
+      {{"host1", "-Afile", "--offline", "dir", "--", "-U"}, "", "file", false},
+      {{"host1", "--authentication-file", "f2", "--offline", "dir", "--", "-U"}, "", "f2", false},
+      {{"host1", "--offline", "-k", "dir", "--", "-U"}, "", "", true},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    CredentialOptions options;
+    std::string error;
+    ASSERT_TRUE(TakeCredentialOptions(&args, &options, &error)) << error;
+    EXPECT_EQ(args, (std::vector<std::string>{"host1", "--offline", "dir", "--", "-U"}));
+    EXPECT_EQ(options.user ? std::string(*options.user) : std::string(), c.user);
+    EXPECT_EQ(options.authenticationFile, c.file);
+    EXPECT_EQ(options.kerberos, c.kerberos);
+  }
+}
+
+// Two ways of naming the account, or one given twice, are not resolved
+// silently: the user is told.
+TEST(TakeCredentialOptions, ConflictingCredentialsAreAnError) {
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } cases[] = {
+      {{"-U", "alice", "-A", "/auth"}, "-U and -A are given together"},
+      {{"-A/auth", "--user=bob%pw"}, "-A and -U are given together"},
+      {{"-A", "/a", "--authentication-file=/b"}, "-A is given twice"},
+      {{"-Ualice", "-U", "bob"}, "-U is given twice"},
+      {{"-k", "-U", "alice%pw"}, "-k and -U are given together"},
+      {{"--authentication-file", "/a", "--kerberos"}, "-A and -k are given together"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("host");
+    CredentialOptions options;
+    std::string error;
+    EXPECT_FALSE(TakeCredentialOptions(&args, &options, &error)) << c.error;
+    EXPECT_EQ(error, std::string(c.error) + ": give one of -U, -A and -k, once");
+  }
 }
 
 TEST(TakeCredentialOptions, OptionWithoutValueIsAnError) {
@@ -172,11 +206,12 @@ TEST(ResolveCredentials, AuthenticationFileAndItsPermissions) {
   ASSERT_EQ(out.warnings.size(), 1u);
   EXPECT_NE(out.warnings[0].find("/auth"), std::string::npos);
 
-  // -U names another user; the file's password is still used.
-  out = Resolve({"-A", "/auth", "-U", "bob"}, system);
-  ASSERT_TRUE(out.ok);
-  EXPECT_EQ(out.credentials.username, "bob");
-  EXPECT_EQ(out.credentials.password, "p w");
+  // A file saved with a UTF-8 byte-order mark reads the same.
+  system.files["/bom"] = {"\xEF\xBB\xBFusername = alice\r\npassword = pw\r\n"};
+  out = Resolve({"-A", "/bom"}, system);
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(out.credentials.username, "alice");
+  EXPECT_EQ(out.credentials.password, "pw");
 }
 
 TEST(ResolveCredentials, AuthenticationFileErrors) {
@@ -194,7 +229,7 @@ TEST(ResolveCredentials, KerberosUsesTheCacheOfKrb5ccname) {
   FakeSystem system;
   system.environment["KRB5CCNAME"] = "FILE:/tmp/krb5cc_test";
   system.ticket = true;
-  const Outcome out = Resolve({"-k", "-U", "alice%ignored"}, system);
+  const Outcome out = Resolve({"-k"}, system);
   ASSERT_TRUE(out.ok);
   EXPECT_TRUE(out.credentials.kerberos);
   EXPECT_EQ(out.credentials.ccache, "FILE:/tmp/krb5cc_test");

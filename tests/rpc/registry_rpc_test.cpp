@@ -5,10 +5,12 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,7 @@
 
 #include "cli/credentials.h"
 #include "common/deadline.h"
+#include "tests/support/ccache_file.h"
 
 namespace glimmora {
 namespace {
@@ -340,6 +343,118 @@ TEST_F(RegistryRpcTest, SilentPeerIsBadNetPathWithinTheDeadline) {
   EXPECT_LT(took, 3500ms);
 }
 
+// A relay on `address`:445 to the test server that resets the connection at
+// the first open of the winreg pipe it sees (the first of all its connections),
+// as a workstation may while the service it starts on demand comes up, and
+// passes everything else.
+class PipeOpenResettingRelay {
+ public:
+  explicit PipeOpenResettingRelay(const char* address) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(445);
+    ::inet_pton(AF_INET, address, &where.sin_addr);
+    ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
+          ::listen(listener_, 8) == 0;
+    if (ok_) thread_ = std::thread([this] { Accept(); });
+  }
+  ~PipeOpenResettingRelay() {
+    stop_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+  }
+  bool ok() const { return ok_; }
+  int resets() const { return resets_; }
+
+ private:
+  void Accept() {
+    std::vector<std::thread> relays;
+    for (;;) {
+      const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) break;
+      relays.emplace_back([this, client] { Relay(client); });
+    }
+    for (std::thread& relay : relays) relay.join();
+  }
+
+  void Relay(int client) {
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(445);
+    where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string pipeName("w\0i\0n\0r\0e\0g\0", 12);  // as SMB2 CREATE names it
+    std::string seen;  // the client's bytes, to find the name across reads
+    if (::connect(server, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0) {
+      pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      char buffer[65536];
+      while (!stop_ && ::poll(ends, 2, 200) >= 0) {
+        bool ended = false;
+        for (int i = 0; i < 2 && !ended; ++i) {
+          if ((ends[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+          const ssize_t got = ::read(ends[i].fd, buffer, sizeof buffer);
+          if (got <= 0) {
+            ended = true;
+            break;
+          }
+          if (i == 0) {
+            seen.append(buffer, static_cast<std::size_t>(got));
+            if (seen.find(pipeName) != std::string::npos && !resetDone_.exchange(true)) {
+              ++resets_;
+              const linger abort{1, 0};  // a reset, not an orderly close
+              ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+              ended = true;
+              break;
+            }
+            if (seen.size() > 4096) seen.erase(0, seen.size() - 64);
+          }
+          if (::write(ends[1 - i].fd, buffer, static_cast<std::size_t>(got)) != got) ended = true;
+        }
+        if (ended) break;
+      }
+    }
+    ::close(server);
+    ::close(client);
+  }
+
+  int listener_ = -1;
+  bool ok_ = false;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> resetDone_{false};
+  std::atomic<int> resets_{0};
+  std::thread thread_;
+};
+
+// The first open of \pipe\winreg fails as a trigger-started service's does;
+// the one more try after a moment, within the connect time-out, reads.
+TEST_F(RegistryRpcTest, FirstPipeOpenThatFailsIsTriedOnceMore) {
+  {
+    PipeOpenResettingRelay relay("127.0.0.5");
+    ASSERT_TRUE(relay.ok()) << "cannot listen on 127.0.0.5:445";
+    RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), TestOptions());
+    RegKey root = kNoKey;
+    ASSERT_EQ(registry.RegConnectRegistryA("127.0.0.5", kHkeyLocalMachine, &root), 0);
+    ScopedRegKey ownedRoot(registry, root);
+    EXPECT_EQ(relay.resets(), 1);
+    EXPECT_EQ(Subkeys(registry, root, kDisplay).size(), 3u);
+  }
+  // No time left for the wait: the failure stands, and says so at once.
+  PipeOpenResettingRelay relay("127.0.0.5");
+  ASSERT_TRUE(relay.ok());
+  RpcOptions options = TestOptions();
+  options.serviceStartWait = 10s;
+  RpcRegistryAccess registry(FromAuthFile("auth-admin.txt"), options);
+  RegKey root = kNoKey;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(registry.RegConnectRegistryA("127.0.0.5", kHkeyLocalMachine, &root), kErrorBadNetPath);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(relay.resets(), 1);
+}
+
 // Sockets a process holds open, by inode.
 std::set<std::string> SocketInodes(const std::filesystem::path& fdDir) {
   std::set<std::string> inodes;
@@ -513,48 +628,6 @@ TEST_F(RegistryRpcTest, ConnectionsOnSeveralThreadsReadTheSame) {
   for (const std::string& dump : dumps) EXPECT_EQ(dump, expected);
 }
 
-// A credential cache file (version 4, big-endian) made by hand: a default
-// principal and, when `endtime` is given, one ticket-granting ticket.
-std::string WriteCcache(const std::string& path, std::optional<std::uint32_t> endtime) {
-  std::string b;
-  const auto u32 = [&](std::uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) b.push_back(static_cast<char>(v >> shift));
-  };
-  const auto text = [&](const std::string& t) {
-    u32(static_cast<std::uint32_t>(t.size()));
-    b += t;
-  };
-  const auto principal = [&](std::initializer_list<std::string> parts) {
-    u32(1);  // KRB5_NT_PRINCIPAL
-    u32(static_cast<std::uint32_t>(parts.size()));
-    text("EXAMPLE.TEST");
-    for (const std::string& part : parts) text(part);
-  };
-  b += std::string("\x05\x04\x00\x00", 4);  // version 4, no header fields
-  principal({"alice"});
-  if (endtime) {
-    principal({"alice"});
-    principal({"krbtgt", "EXAMPLE.TEST"});
-    b += std::string("\x00\x12", 2);  // key type
-    u32(0);                           // key length
-    u32(*endtime - 3600);             // auth, start, end, renew-till times
-    u32(*endtime - 3600);
-    u32(*endtime);
-    u32(*endtime);
-    b.push_back(0);  // not a session-key ticket
-    u32(0);          // flags
-    u32(0);          // addresses
-    u32(0);          // authorization data
-    text("ticket");
-    text("");
-  }
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  EXPECT_NE(f, nullptr);
-  std::fwrite(b.data(), 1, b.size(), f);
-  std::fclose(f);
-  return "FILE:" + path;
-}
-
 TEST(KerberosTicket, OnlyAnUnexpiredTicketCounts) {
   std::string why;
   EXPECT_FALSE(KerberosTicketAvailable("FILE:/nonexistent/glimmora-krb5cc", &why));
@@ -563,10 +636,14 @@ TEST(KerberosTicket, OnlyAnUnexpiredTicketCounts) {
   const std::string path = ::testing::TempDir() + "glimmora-krb5cc-" + std::to_string(getpid());
   const auto now = static_cast<std::uint32_t>(std::time(nullptr));
   why.clear();
-  EXPECT_FALSE(KerberosTicketAvailable(WriteCcache(path, std::nullopt), &why));
+  EXPECT_FALSE(KerberosTicketAvailable(testing::WriteCcache(path, std::nullopt), &why));
   EXPECT_NE(why.find("no ticket"), std::string::npos) << why;
-  EXPECT_FALSE(KerberosTicketAvailable(WriteCcache(path, now - 60), &why));
-  EXPECT_TRUE(KerberosTicketAvailable(WriteCcache(path, now + 3600), &why)) << why;
+  EXPECT_FALSE(KerberosTicketAvailable(testing::WriteCcache(path, now - 60), &why));
+  EXPECT_EQ(
+      why.rfind("the Kerberos ticket of alice@EXAMPLE.TEST in FILE:" + path + " expired at ", 0),
+      0u)
+      << why;
+  EXPECT_TRUE(KerberosTicketAvailable(testing::WriteCcache(path, now + 3600), &why)) << why;
   std::remove(path.c_str());
 }
 

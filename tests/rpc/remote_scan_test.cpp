@@ -309,5 +309,56 @@ TEST_F(RemoteScanTest, BatchCommandWritesTheSameAsOffline) {
   EXPECT_NE(lines.find("Code=53 Desc=The network path was not found."), std::string::npos) << lines;
 }
 
+// A wrong password is tried on two workstations in a row and then no more,
+// so that a domain's lockout policy does not lock the account.
+TEST_F(RemoteScanTest, BatchStopsLoggingOnAfterRepeatedLogonFailures) {
+  ExportDirectory exports("unused");
+  const std::string base = exports.path() + "/";
+  std::FILE* f = std::fopen((base + "fleet.txt").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("127.0.0.1\n127.0.0.2\n127.0.0.1\n127.0.0.1\n127.0.0.1\n", f);
+  std::fclose(f);
+  const auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"batch", "-U", "GLIMTEST\\glimmora-reg%wrong"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(base + "fleet.txt");
+    args.push_back(base + "out.csv");
+    return testing::RunProcess(GLIMMORA_CLI_PATH, args, base + "run");
+  };
+  const std::string failed = "Code=1326 Desc=The user name or password is incorrect.";
+  const std::string stopped =
+      "Code=1235 Desc=The request was aborted. (The batch stopped logging on after repeated "
+      "logon failures.)";
+
+  testing::ProcessResult result = run({});
+  EXPECT_EQ(result.exitCode, 4) << result.err;
+  EXPECT_NE(result.err.find("stopped logging on as GLIMTEST\\glimmora-reg after 2 logon "
+                            "failures in a row"),
+            std::string::npos)
+      << result.err;
+  std::string lines = testing::ReadWholeFile(base + "out.csv");
+  // An unreachable workstation between them is no logon at all.
+  std::vector<std::string> notes;
+  for (std::size_t at = lines.find("\r\n"); at != std::string::npos;) {
+    const std::size_t next = lines.find("\r\n", at + 2);
+    if (next == std::string::npos) break;
+    notes.push_back(lines.substr(at + 2, next - at - 2));
+    at = next;
+  }
+  ASSERT_EQ(notes.size(), 5u) << lines;
+  EXPECT_NE(notes[0].find(failed), std::string::npos) << notes[0];
+  EXPECT_NE(notes[1].find("Code=53 "), std::string::npos) << notes[1];
+  EXPECT_NE(notes[2].find(failed), std::string::npos) << notes[2];
+  EXPECT_NE(notes[3].find(stopped), std::string::npos) << notes[3];
+  EXPECT_NE(notes[4].find(stopped), std::string::npos) << notes[4];
+
+  result = run({"--max-logon-failures", "0"});
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  lines = testing::ReadWholeFile(base + "out.csv");
+  EXPECT_EQ(lines.find("Code=1235"), std::string::npos) << lines;
+  result = run({"--max-logon-failures", "x"});
+  EXPECT_EQ(result.exitCode, 64);
+}
+
 }  // namespace
 }  // namespace glimmora
