@@ -445,6 +445,7 @@ int RunBatchCommand(const Arguments& arguments) {
       std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
       return kExitUsage;
     }
+    networkOptions.readsPresence = report.layout.NeedsPresence();
     registry = CreateNetworkRegistry(networkOptions);
   } else {
     // Otherwise every workstation would get a line saying its export is missing.

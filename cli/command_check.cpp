@@ -305,6 +305,7 @@ int RunCheckCommand(const Arguments& arguments) {
       std::fprintf(stderr, "%s\n", LoadText(kTextIcmpLoadError).c_str());
     NetworkRegistryOptions networkOptions;
     networkOptions.connectTimeout = options.connectTimeout;
+    networkOptions.readsPresence = report.layout.NeedsPresence();
     // A blank name is refused before anything is asked for.
     if (!TrimWhiteSpace(*options.workstation).empty() &&
         !ResolveNetworkCredentials(credentials, &networkOptions, &problem)) {

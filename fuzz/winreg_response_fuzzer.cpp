@@ -120,14 +120,15 @@ class FuzzedWaves : public WinregWaves {
 void CheckReadAhead(std::span<const std::uint8_t> input) {
   if (input.empty()) return;
   constexpr std::size_t kMaxSubkeys = 64;
-  const std::size_t width = 1 + input[0] % 24;
+  const std::size_t width = 1 + (input[0] & 0x7f) % 24;
+  const bool withPresence = (input[0] & 0x80) != 0;
   FuzzedWaves waves(input.subspan(1), width);
   KeyHandle root;
   root.bytes[0] = 1;
-  const RegistrySnapshot snapshot = ReadDisplaySubtree(waves, root, kMaxSubkeys);
+  const RegistrySnapshot snapshot = ReadDisplaySubtree(waves, root, kMaxSubkeys, withPresence);
   // Only an answered open makes a key, and each open names one.
   FUZZ_CHECK(snapshot.keys.size() <= waves.answered());
-  FUZZ_CHECK(snapshot.opens.size() <= 2 * waves.answered() + 1);
+  FUZZ_CHECK(snapshot.opens.size() <= (withPresence ? 3 : 2) * waves.answered() + 1);
   for (const auto& [path, open] : snapshot.opens) {
     FUZZ_CHECK(path.rfind("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\", 0) == 0);
     if (open.code == 0) FUZZ_CHECK(open.key < snapshot.keys.size());

@@ -1,6 +1,8 @@
-// Echo through "ICMP.DLL", names through Windows Sockets.
+// Echo through "ICMP.DLL" (ICMPv6 echoes through iphlpapi.dll, which alone
+// has them), names through Windows Sockets.
 // clang-format off
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <ipexport.h>
 // clang-format on
@@ -65,6 +67,102 @@ class IcmpDllChannel final : public EchoChannel {
   UniqueEchoHandle handle_;
 };
 
+// The ICMPv6 entry points, looked up once, when a name first has IPv6
+// addresses only.
+struct Icmp6Library {
+  using Create = HANDLE(WINAPI*)();
+  using Send = DWORD(WINAPI*)(HANDLE, HANDLE, void*, void*, sockaddr_in6*, sockaddr_in6*, void*,
+                              WORD, void*, void*, DWORD, DWORD);
+  using Close = BOOL(WINAPI*)(HANDLE);
+  Create create = nullptr;
+  Send send = nullptr;
+  Close close = nullptr;
+  bool Complete() const { return create != nullptr && send != nullptr && close != nullptr; }
+};
+
+const Icmp6Library& LoadedIcmp6Library() {
+  static const Icmp6Library library = [] {
+    Icmp6Library entries;
+    if (const HMODULE module = LoadLibraryA("iphlpapi.dll")) {
+      entries.create = LookUp<Icmp6Library::Create>(module, "Icmp6CreateFile");
+      entries.send = LookUp<Icmp6Library::Send>(module, "Icmp6SendEcho2");
+      entries.close = LookUp<Icmp6Library::Close>(module, "IcmpCloseHandle");
+    }
+    return entries;
+  }();
+  return library;
+}
+
+struct Echo6HandleTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) noexcept { LoadedIcmp6Library().close(h); }
+};
+using UniqueEcho6Handle = UniqueHandle<Echo6HandleTraits>;
+
+// The reply record Icmp6SendEcho2 writes before the echoed data.
+struct Icmp6EchoReply {
+  IPV6_ADDRESS_EX address;
+  ULONG status;
+  unsigned int roundTripTime;
+};
+
+class Icmp6Channel final : public EchoChannel {
+ public:
+  explicit Icmp6Channel(UniqueEcho6Handle handle) : handle_(std::move(handle)) {}
+
+  bool SendEcho(const Ipv4Address&, std::span<const std::uint8_t>, std::span<std::uint8_t>,
+                std::uint32_t, EchoReply&) override {
+    return false;
+  }
+
+  bool SendEcho6(const Ipv6Address& destination, std::span<const std::uint8_t> payload,
+                 std::span<std::uint8_t> replyBuffer, std::uint32_t timeoutMs,
+                 EchoReply& reply) override {
+    // A handle the system refused fails every send, which counts as an attempt.
+    if (!handle_) return false;
+    sockaddr_in6 source{};
+    source.sin6_family = AF_INET6;
+    sockaddr_in6 target{};
+    target.sin6_family = AF_INET6;
+    std::memcpy(&target.sin6_addr, destination.data(), destination.size());
+    const DWORD replies = LoadedIcmp6Library().send(
+        handle_.get(), nullptr, nullptr, nullptr, &source, &target,
+        const_cast<std::uint8_t*>(payload.data()), static_cast<WORD>(payload.size()), nullptr,
+        replyBuffer.data(), static_cast<DWORD>(replyBuffer.size()), timeoutMs);
+    if (replies == 0 || replyBuffer.size() < sizeof(Icmp6EchoReply)) return false;
+    Icmp6EchoReply record;
+    std::memcpy(&record, replyBuffer.data(), sizeof record);
+    if (record.status != IP_SUCCESS) return false;
+    // The record carries neither the data's size nor the hop limit: the
+    // echoed data is the payload, and the hop limit is not known (0).
+    reply.dataSize = static_cast<std::uint16_t>(payload.size());
+    reply.timeToLive = 0;
+    return true;
+  }
+
+ private:
+  UniqueEcho6Handle handle_;
+};
+
+// The IPv6 addresses of a name, in the resolver's order.
+std::vector<Ipv6Address> LookUpIpv6(const std::string& name) {
+  std::vector<Ipv6Address> addresses;
+  addrinfo hints{};
+  hints.ai_family = AF_INET6;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0) return addresses;
+  for (const addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET6 || entry->ai_addrlen < sizeof(sockaddr_in6)) continue;
+    const auto* address = reinterpret_cast<const sockaddr_in6*>(entry->ai_addr);
+    Ipv6Address bytes;
+    std::memcpy(bytes.data(), &address->sin6_addr, bytes.size());
+    addresses.push_back(bytes);
+  }
+  freeaddrinfo(found);
+  return addresses;
+}
+
 // The IPv4 addresses of a name, in the resolver's order.
 std::vector<Ipv4Address> LookUpIpv4(const std::string& name) {
   // Windows Sockets keeps the host entry per thread, so threads do not
@@ -97,6 +195,25 @@ class IcmpDllPlatform final : public EchoPlatform {
 
   std::unique_ptr<EchoChannel> OpenChannel() override {
     return std::make_unique<IcmpDllChannel>(UniqueEchoHandle(g_icmpLibrary.create()));
+  }
+
+  std::vector<Ipv6Address> ResolveIpv6(const std::string& name, const Deadline& deadline) override {
+    return CallBeforeDeadline<std::vector<Ipv6Address>>(deadline,
+                                                        [name] { return LookUpIpv6(name); })
+        .value_or(std::vector<Ipv6Address>());
+  }
+
+  std::unique_ptr<EchoChannel> OpenIpv6Channel() override {
+    const Icmp6Library& library = LoadedIcmp6Library();
+    return std::make_unique<Icmp6Channel>(
+        UniqueEcho6Handle(library.Complete() ? library.create() : INVALID_HANDLE_VALUE));
+  }
+
+  std::string Ipv6Text(const Ipv6Address& address) override {
+    char text[INET6_ADDRSTRLEN] = {};
+    if (InetNtopA(AF_INET6, address.data(), text, sizeof text) == nullptr)
+      return EchoPlatform::Ipv6Text(address);
+    return text;
   }
 
   // As the echo function documents it: one reply record, the echoed data and

@@ -72,6 +72,86 @@ std::uint16_t NextIdentifier() {
   return next.fetch_add(1, std::memory_order_relaxed);
 }
 
+// An echo request of ICMP or ICMPv6 `type`; the checksum is left at zero.
+std::vector<std::uint8_t> EchoRequest(std::uint8_t type, std::uint16_t identifier,
+                                      std::uint16_t sequence,
+                                      std::span<const std::uint8_t> payload) {
+  std::vector<std::uint8_t> request(kIcmpHeaderSize + payload.size(), 0);
+  request[0] = type;
+  request[4] = static_cast<std::uint8_t>(identifier >> 8);
+  request[5] = static_cast<std::uint8_t>(identifier);
+  request[6] = static_cast<std::uint8_t>(sequence >> 8);
+  request[7] = static_cast<std::uint8_t>(sequence);
+  std::memcpy(request.data() + kIcmpHeaderSize, payload.data(), payload.size());
+  return request;
+}
+
+// Sends the request and waits until `receive` takes a message as its reply.
+// Anything that is not the reply is passed over, and the wait goes on for
+// what is left of the timeout.
+template <typename Address, typename Receive>
+bool SendAndAwait(int socket, const std::vector<std::uint8_t>& request, const Address& to,
+                  std::uint32_t timeoutMs, Receive receive) {
+  const std::uint32_t start = MonotonicMilliseconds();
+  if (sendto(socket, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+             sizeof to) != static_cast<ssize_t>(request.size())) {
+    return false;
+  }
+  for (;;) {
+    const std::uint32_t waited = MonotonicMilliseconds() - start;
+    if (waited >= timeoutMs) return false;
+    pollfd ready{socket, POLLIN, 0};
+    const int polled = poll(&ready, 1, static_cast<int>(timeoutMs - waited));
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) return false;
+    if (receive()) return true;
+  }
+}
+
+// One message waiting on the socket, with its sender and ancillary data.
+template <typename Address>
+struct ReceivedMessage {
+  Address from{};
+  alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))] = {};
+  iovec data{};
+  msghdr header{};
+  std::span<const std::uint8_t> bytes;
+
+  // False when nothing whole could be read.
+  bool Receive(int socket, std::span<std::uint8_t> buffer) {
+    data = {buffer.data(), buffer.size()};
+    header.msg_name = &from;
+    header.msg_namelen = sizeof from;
+    header.msg_iov = &data;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    const ssize_t received = recvmsg(socket, &header, MSG_DONTWAIT);
+    if (received <= 0 || (header.msg_flags & MSG_TRUNC) != 0) return false;
+    bytes = std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(received));
+    return true;
+  }
+  // The int of the ancillary data of that level and type; -1 when there is none.
+  int Ancillary(int level, int type) {
+    int value = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
+      if (c->cmsg_level == level && c->cmsg_type == type)
+        std::memcpy(&value, CMSG_DATA(c), sizeof value);
+    }
+    return value;
+  }
+};
+
+// Whether an echo reply's identifier and sequence are those of our request;
+// on a datagram socket the kernel chose the identifier and delivers only
+// replies that carry it.
+bool RepliesTo(std::span<const std::uint8_t> icmp, EchoSocketKind kind, std::uint16_t identifier,
+               std::uint16_t sequence) {
+  const std::uint16_t got = static_cast<std::uint16_t>((icmp[4] << 8) | icmp[5]);
+  if (kind == EchoSocketKind::kRaw && got != identifier) return false;
+  return static_cast<std::uint16_t>((icmp[6] << 8) | icmp[7]) == sequence;
+}
+
 class SocketEchoChannel final : public EchoChannel {
  public:
   SocketEchoChannel(EchoSocketKind kind, UniqueSocket socket)
@@ -83,58 +163,27 @@ class SocketEchoChannel final : public EchoChannel {
     if (!socket_) return false;
     const std::uint16_t sequence = ++sequence_;
 
-    std::vector<std::uint8_t> request(kIcmpHeaderSize + payload.size(), 0);
-    request[0] = ICMP_ECHO;
-    request[4] = static_cast<std::uint8_t>(identifier_ >> 8);
-    request[5] = static_cast<std::uint8_t>(identifier_);
-    request[6] = static_cast<std::uint8_t>(sequence >> 8);
-    request[7] = static_cast<std::uint8_t>(sequence);
-    std::memcpy(request.data() + kIcmpHeaderSize, payload.data(), payload.size());
+    std::vector<std::uint8_t> request = EchoRequest(ICMP_ECHO, identifier_, sequence, payload);
     const std::uint16_t checksum = InternetChecksum(request);
     request[2] = static_cast<std::uint8_t>(checksum >> 8);
     request[3] = static_cast<std::uint8_t>(checksum);
-
     sockaddr_in to{};
     to.sin_family = AF_INET;
     std::memcpy(&to.sin_addr, destination.data(), destination.size());
-
-    const std::uint32_t start = MonotonicMilliseconds();
-    if (sendto(socket_.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
-               sizeof to) != static_cast<ssize_t>(request.size())) {
-      return false;
-    }
-    // Anything that is not the reply to this request is passed over, and the
-    // wait goes on for what is left of the timeout.
-    for (;;) {
-      const std::uint32_t waited = MonotonicMilliseconds() - start;
-      if (waited >= timeoutMs) return false;
-      pollfd ready{socket_.get(), POLLIN, 0};
-      const int polled = poll(&ready, 1, static_cast<int>(timeoutMs - waited));
-      if (polled < 0 && errno == EINTR) continue;
-      if (polled <= 0) return false;
-      if (ReceiveReply(destination, sequence, replyBuffer, reply)) return true;
-    }
+    return SendAndAwait(socket_.get(), request, to, timeoutMs,
+                        [&] { return ReceiveReply(destination, sequence, replyBuffer, reply); });
   }
 
  private:
   // Reads one message; true when it is the reply to our request `sequence`.
   bool ReceiveReply(const Ipv4Address& destination, std::uint16_t sequence,
                     std::span<std::uint8_t> buffer, EchoReply& reply) {
-    sockaddr_in from{};
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))] = {};
-    iovec data{buffer.data(), buffer.size()};
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = recvmsg(socket_.get(), &message, MSG_DONTWAIT);
-    if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return false;
-    if (std::memcmp(&from.sin_addr, destination.data(), destination.size()) != 0) return false;
+    ReceivedMessage<sockaddr_in> message;
+    if (!message.Receive(socket_.get(), buffer)) return false;
+    if (std::memcmp(&message.from.sin_addr, destination.data(), destination.size()) != 0)
+      return false;
 
-    std::span<const std::uint8_t> icmp(buffer.data(), static_cast<std::size_t>(received));
+    std::span<const std::uint8_t> icmp = message.bytes;
     int timeToLive = -1;
     if (kind_ == EchoSocketKind::kRaw) {
       // A raw socket hands over the IP header too.
@@ -144,18 +193,10 @@ class SocketEchoChannel final : public EchoChannel {
       timeToLive = icmp[8];
       icmp = icmp.subspan(headerSize);
     } else {
-      for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_TTL) {
-          std::memcpy(&timeToLive, CMSG_DATA(c), sizeof timeToLive);
-        }
-      }
+      timeToLive = message.Ancillary(IPPROTO_IP, IP_TTL);
     }
     if (icmp.size() < kIcmpHeaderSize || icmp[0] != ICMP_ECHOREPLY || icmp[1] != 0) return false;
-    // On a datagram socket the kernel chose the identifier and delivers only
-    // replies that carry it.
-    const std::uint16_t identifier = static_cast<std::uint16_t>((icmp[4] << 8) | icmp[5]);
-    if (kind_ == EchoSocketKind::kRaw && identifier != identifier_) return false;
-    if (static_cast<std::uint16_t>((icmp[6] << 8) | icmp[7]) != sequence) return false;
+    if (!RepliesTo(icmp, kind_, identifier_, sequence)) return false;
 
     reply.dataSize = static_cast<int>(icmp.size() - kIcmpHeaderSize);
     reply.timeToLive = timeToLive < 0 ? 0 : timeToLive;
@@ -201,60 +242,26 @@ class SocketEcho6Channel final : public EchoChannel {
                  EchoReply& reply) override {
     if (!socket_) return false;
     const std::uint16_t sequence = ++sequence_;
-    std::vector<std::uint8_t> request(kIcmpHeaderSize + payload.size(), 0);
-    request[0] = ICMP6_ECHO_REQUEST;
-    request[4] = static_cast<std::uint8_t>(identifier_ >> 8);
-    request[5] = static_cast<std::uint8_t>(identifier_);
-    request[6] = static_cast<std::uint8_t>(sequence >> 8);
-    request[7] = static_cast<std::uint8_t>(sequence);
-    std::memcpy(request.data() + kIcmpHeaderSize, payload.data(), payload.size());
-
+    const std::vector<std::uint8_t> request =
+        EchoRequest(ICMP6_ECHO_REQUEST, identifier_, sequence, payload);
     sockaddr_in6 to{};
     to.sin6_family = AF_INET6;
     std::memcpy(&to.sin6_addr, destination.data(), destination.size());
-    const std::uint32_t start = MonotonicMilliseconds();
-    if (sendto(socket_.get(), request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&to),
-               sizeof to) != static_cast<ssize_t>(request.size())) {
-      return false;
-    }
-    for (;;) {
-      const std::uint32_t waited = MonotonicMilliseconds() - start;
-      if (waited >= timeoutMs) return false;
-      pollfd ready{socket_.get(), POLLIN, 0};
-      const int polled = poll(&ready, 1, static_cast<int>(timeoutMs - waited));
-      if (polled < 0 && errno == EINTR) continue;
-      if (polled <= 0) return false;
-      if (ReceiveReply(destination, sequence, replyBuffer, reply)) return true;
-    }
+    return SendAndAwait(socket_.get(), request, to, timeoutMs,
+                        [&] { return ReceiveReply(destination, sequence, replyBuffer, reply); });
   }
 
  private:
   bool ReceiveReply(const Ipv6Address& destination, std::uint16_t sequence,
                     std::span<std::uint8_t> buffer, EchoReply& reply) {
-    sockaddr_in6 from{};
-    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))] = {};
-    iovec data{buffer.data(), buffer.size()};
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    const ssize_t received = recvmsg(socket_.get(), &message, MSG_DONTWAIT);
-    if (received <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return false;
-    if (std::memcmp(&from.sin6_addr, destination.data(), destination.size()) != 0) return false;
-    const std::span<const std::uint8_t> icmp(buffer.data(), static_cast<std::size_t>(received));
+    ReceivedMessage<sockaddr_in6> message;
+    if (!message.Receive(socket_.get(), buffer)) return false;
+    if (std::memcmp(&message.from.sin6_addr, destination.data(), destination.size()) != 0)
+      return false;
+    const std::span<const std::uint8_t> icmp = message.bytes;
     if (icmp.size() < kIcmpHeaderSize || icmp[0] != ICMP6_ECHO_REPLY || icmp[1] != 0) return false;
-    const std::uint16_t identifier = static_cast<std::uint16_t>((icmp[4] << 8) | icmp[5]);
-    if (kind_ == EchoSocketKind::kRaw && identifier != identifier_) return false;
-    if (static_cast<std::uint16_t>((icmp[6] << 8) | icmp[7]) != sequence) return false;
-    int hopLimit = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
-      if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_HOPLIMIT) {
-        std::memcpy(&hopLimit, CMSG_DATA(c), sizeof hopLimit);
-      }
-    }
+    if (!RepliesTo(icmp, kind_, identifier_, sequence)) return false;
+    const int hopLimit = message.Ancillary(IPPROTO_IPV6, IPV6_HOPLIMIT);
     reply.dataSize = static_cast<int>(icmp.size() - kIcmpHeaderSize);
     reply.timeToLive = hopLimit < 0 ? 0 : hopLimit;
     return true;

@@ -24,6 +24,9 @@ struct NetworkRegistryOptions {
   std::chrono::milliseconds connectTimeout{10000};
   // Off Windows: logons stop after this many logon failures in a row (0: never).
   int maxLogonFailures = 2;
+  // The outputs will ask whether each monitor is present (its Control key):
+  // a back end that reads ahead reads that too.
+  bool readsPresence = false;
 };
 
 std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptions& options = {});

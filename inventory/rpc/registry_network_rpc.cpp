@@ -18,6 +18,7 @@ std::unique_ptr<RegistryAccess> CreateNetworkRegistry(const NetworkRegistryOptio
   RpcOptions rpcOptions;
   rpcOptions.connectTimeout = options.connectTimeout;
   rpcOptions.maxLogonFailures = options.maxLogonFailures;
+  rpcOptions.readAheadPresence = options.readsPresence;
   rpcOptions.systemMessages = LocalSystemMessageText;
   // Diagnostics: GLIMMORA_RPC_CALL_BY_CALL=1 makes every registry function one
   // call, without the read-ahead; GLIMMORA_RPC_PIPES=N reads ahead over N pipes.

@@ -519,34 +519,57 @@ bool RpcRegistryAccess::LogonsStopped(std::string* account) const {
   return true;
 }
 
-// Opens the pipe until the deadline; the library's status. A service that
-// Windows starts on the first open of its pipe (the Remote Registry service
-// is trigger-started) is not there yet for that open: the pipe is not found,
-// not available or busy, or the connection drops. That open is tried once
-// more after a moment.
-std::uint32_t RpcRegistryAccess::OpenPipe(const std::string& host, Clock::time_point deadline,
-                                          glimmora_rpc_pipe** opened) {
-  glimmora_rpc_params params{};
-  params.host = host.c_str();
-  params.pipe_name = options_.pipeName.c_str();
-  params.use_kerberos = credentials_.useKerberos ? 1 : 0;
-  params.ccache = credentials_.ccache.empty() ? nullptr : credentials_.ccache.c_str();
-  params.username = credentials_.username.c_str();
-  params.domain = credentials_.domain.c_str();
-  params.password = credentials_.password.c_str();
-  params.deadline_ms = MonotonicMs(deadline);
-  params.request_timeout_s = RequestTimeoutS();
+namespace {
 
-  std::uint32_t status = glimmora_rpc_open(&params, opened);
+// What opening the pipe needs, owned: an open abandoned at the deadline goes
+// on on a thread of its own, after the back end may be gone.
+struct PipeRequest {
+  std::string host;
+  std::string pipeName;
+  bool useKerberos = false;
+  std::string ccache;
+  std::string username;
+  std::string domain;
+  SecretString password;
+  Clock::time_point deadline;
+  unsigned requestTimeoutS = 30;
+  std::chrono::milliseconds serviceStartWait{0};
+};
+
+struct OpenedPipe {
+  std::uint32_t status = 0;
+  UniquePipe pipe;
+};
+
+// Opens the pipe until the deadline. A service that Windows starts on the
+// first open of its pipe (the Remote Registry service is trigger-started) is
+// not there yet for that open: the pipe is not found, not available or busy,
+// or the connection drops. That open is tried once more after a moment.
+OpenedPipe OpenPipe(const PipeRequest& request) {
+  glimmora_rpc_params params{};
+  params.host = request.host.c_str();
+  params.pipe_name = request.pipeName.c_str();
+  params.use_kerberos = request.useKerberos ? 1 : 0;
+  params.ccache = request.ccache.empty() ? nullptr : request.ccache.c_str();
+  params.username = request.username.c_str();
+  params.domain = request.domain.c_str();
+  params.password = request.password.c_str();
+  params.deadline_ms = MonotonicMs(request.deadline);
+  params.request_timeout_s = request.requestTimeoutS;
+
+  glimmora_rpc_pipe* opened = nullptr;
+  std::uint32_t status = glimmora_rpc_open(&params, &opened);
   const bool starting = status == kStatusObjectNameNotFound || status == kStatusPipeNotAvailable ||
                         status == kStatusPipeBusy || status == kStatusConnectionReset ||
                         status == kStatusConnectionDisconnected || status == kStatusEndOfFile;
-  if (starting && Clock::now() + options_.serviceStartWait < deadline) {
-    std::this_thread::sleep_for(options_.serviceStartWait);
-    status = glimmora_rpc_open(&params, opened);
+  if (starting && Clock::now() + request.serviceStartWait < request.deadline) {
+    std::this_thread::sleep_for(request.serviceStartWait);
+    status = glimmora_rpc_open(&params, &opened);
   }
-  return status;
+  return OpenedPipe{status, UniquePipe(status == 0 ? opened : nullptr)};
 }
+
+}  // namespace
 
 unsigned RpcRegistryAccess::RequestTimeoutS() const {
   return static_cast<unsigned>(
@@ -595,8 +618,25 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   // silent or has no address fails as unreachable whatever the library said.
   const auto unreachable = [&] { return ProbeSmbPort(host, connectDeadline) != Reach::kReachable; };
 
-  glimmora_rpc_pipe* opened = nullptr;
-  const std::uint32_t status = OpenPipe(host, deadline, &opened);
+  PipeRequest request{host,
+                      options_.pipeName,
+                      credentials_.useKerberos,
+                      credentials_.ccache,
+                      credentials_.username,
+                      credentials_.domain,
+                      credentials_.password,
+                      deadline,
+                      RequestTimeoutS(),
+                      options_.serviceStartWait};
+  // Kerberos asks the KDC for a ticket inside the library's logon, a wait
+  // that the connect's own time-out does not end (a KDC that does not
+  // answer): that open is waited for only until the deadline.
+  std::optional<OpenedPipe> open =
+      credentials_.useKerberos
+          ? CallBeforeDeadline<OpenedPipe>(connectDeadline, [request] { return OpenPipe(request); })
+          : std::optional<OpenedPipe>(OpenPipe(request));
+  if (!open) return fail(kErrorTimeout);
+  const std::uint32_t status = open->status;
   if (status != 0) {
     if (status != kStatusInvalidParameter && unreachable()) return fail(kErrorBadNetPath);
     if (credentials_.useKerberos && glimmora_rpc_name_is_plain(host.c_str()) &&
@@ -639,7 +679,8 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   }
   CountLogon(true);
   auto connection = std::make_shared<Connection>();
-  connection->pipe.reset(opened);
+  glimmora_rpc_pipe* const opened = open->pipe.get();
+  connection->pipe = std::move(open->pipe);
   connection->requestTimeoutS = RequestTimeoutS();
   connection->deadline = examination;
   // The extra pipes open while the first one opens the root and the display key.
@@ -680,8 +721,8 @@ long RpcRegistryAccess::RegOpenKeyExA(RegKey key, const std::string& subKey, std
     if (connection.deadline.TimeLeftWithin(options_.requestTimeout).count() <= 0) {
       return kErrorTimeout;
     }
-    auto snapshot =
-        std::make_shared<const RegistrySnapshot>(ReadDisplaySubtree(connection, parent.handle));
+    auto snapshot = std::make_shared<const RegistrySnapshot>(ReadDisplaySubtree(
+        connection, parent.handle, kMaxSnapshotSubkeys, options_.readAheadPresence));
     std::lock_guard lock(connection.snapshotMutex);
     connection.snapshot = std::move(snapshot);
   }

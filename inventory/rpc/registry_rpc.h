@@ -44,6 +44,10 @@ struct RpcOptions {
   // registry function is one call, as a diagnostic.
   bool readAhead = true;
   unsigned pipes = 24;
+  // The read-ahead opens each instance's Control key too (whether the monitor
+  // is present), in the wave of its other opens; without it a scan that asks
+  // makes those calls one by one.
+  bool readAheadPresence = false;
   // The extra pipes open this pipe instead (empty: pipeName); tests name one
   // the server refuses.
   std::string extraPipeName;
@@ -104,8 +108,6 @@ class RpcRegistryAccess final : public RegistryAccess {
 
   bool FindKey(RegKey key, KeyEntry* entry);
   RegKey AddKey(KeyEntry entry);
-  std::uint32_t OpenPipe(const std::string& host, std::chrono::steady_clock::time_point deadline,
-                         ::glimmora_rpc_pipe** opened);
   unsigned RequestTimeoutS() const;
   std::string Account() const;
   void CountLogon(bool succeeded);

@@ -51,8 +51,9 @@ namespace {
 
 class ReadAhead {
  public:
-  ReadAhead(WinregWaves& waves, const winreg::KeyHandle& root, std::size_t maxSubkeys)
-      : waves_(waves), root_(root), maxSubkeys_(maxSubkeys) {}
+  ReadAhead(WinregWaves& waves, const winreg::KeyHandle& root, std::size_t maxSubkeys,
+            bool withPresence)
+      : waves_(waves), root_(root), maxSubkeys_(maxSubkeys), withPresence_(withPresence) {}
 
   RegistrySnapshot Run() {
     const std::vector<std::size_t> display = Open({kDisplayEnumPath});
@@ -65,31 +66,35 @@ class ReadAhead {
     const std::vector<std::size_t> devices = Open(devicePaths);
     Enumerate(devices);
 
-    // An instance, its Device Parameters and its Control key (whether the
-    // monitor is there now) are all opened from the root, so they go in one
-    // wave; the others are asked for only after the instance opened, and then
-    // their answers are here.
-    constexpr std::size_t kPathsPerInstance = 3;
+    // An instance, its Device Parameters and, when asked for, its Control key
+    // (whether the monitor is there now) are all opened from the root, so
+    // they go in one wave; the others are asked for only after the instance
+    // opened, and then their answers are here.
     std::vector<std::string> instancePaths;
+    std::vector<std::string> parametersPaths;
     for (std::size_t device : devices) {
       const std::string& devicePath = PathOf(device);
       for (const std::string& instance : Key(device).subkeys) {
         const std::string path = devicePath + "\\" + instance;
         instancePaths.push_back(path);
-        instancePaths.push_back(path + "\\" + kDeviceParametersKey);
-        instancePaths.push_back(path + "\\" + kControlKey);
+        parametersPaths.push_back(path + "\\" + kDeviceParametersKey);
       }
     }
-    Open(instancePaths);
+    std::vector<std::string> opens = instancePaths;
+    opens.insert(opens.end(), parametersPaths.begin(), parametersPaths.end());
+    if (withPresence_) {
+      for (const std::string& path : instancePaths) opens.push_back(path + "\\" + kControlKey);
+    }
+    Open(opens);
     if (snapshot_.breakCode != 0) return std::move(snapshot_);
 
     std::vector<Query> queries;
-    for (std::size_t i = 0; i + 2 < instancePaths.size(); i += kPathsPerInstance) {
+    for (std::size_t i = 0; i < instancePaths.size(); ++i) {
       const auto instance = snapshot_.opens.find(instancePaths[i]);
       if (instance == snapshot_.opens.end() || instance->second.code != kErrorSuccess) continue;
       for (const char* name : kInstanceValueNames)
         queries.push_back({instance->second.key, name, kFirstValueBufferBytes});
-      const auto parameters = snapshot_.opens.find(instancePaths[i + 1]);
+      const auto parameters = snapshot_.opens.find(parametersPaths[i]);
       if (parameters != snapshot_.opens.end() && parameters->second.code == kErrorSuccess)
         queries.push_back({parameters->second.key, kEdidValueName, kFirstValueBufferBytes});
     }
@@ -234,6 +239,7 @@ class ReadAhead {
   WinregWaves& waves_;
   const winreg::KeyHandle root_;
   const std::size_t maxSubkeys_;
+  const bool withPresence_;
   RegistrySnapshot snapshot_;
   std::vector<std::string> paths_;  // by key
 };
@@ -241,8 +247,8 @@ class ReadAhead {
 }  // namespace
 
 RegistrySnapshot ReadDisplaySubtree(WinregWaves& waves, const winreg::KeyHandle& root,
-                                    std::size_t maxSubkeys) {
-  return ReadAhead(waves, root, maxSubkeys).Run();
+                                    std::size_t maxSubkeys, bool withPresence) {
+  return ReadAhead(waves, root, maxSubkeys, withPresence).Run();
 }
 
 }  // namespace glimmora

@@ -82,9 +82,12 @@ class RegistrySnapshot {
 };
 
 // Reads ahead what the display scan asks, starting from the open of
-// kDisplayEnumPath below `root`. A subkey list longer than `maxSubkeys` is
-// left for the calls themselves to go on with.
+// kDisplayEnumPath below `root`, with each instance's Control key when
+// `withPresence`. A subkey list longer than `maxSubkeys` is left for the
+// calls themselves to go on with.
+inline constexpr std::size_t kMaxSnapshotSubkeys = 100000;
 RegistrySnapshot ReadDisplaySubtree(WinregWaves& waves, const winreg::KeyHandle& root,
-                                    std::size_t maxSubkeys = 100000);
+                                    std::size_t maxSubkeys = kMaxSnapshotSubkeys,
+                                    bool withPresence = false);
 
 }  // namespace glimmora

@@ -165,6 +165,7 @@ class ReadAheadTest : public ::testing::Test {
     options.connectTimeout = 10s;
     options.requestTimeout = 10s;
     options.readAhead = readAhead;
+    options.readAheadPresence = readAhead;
     options.systemMessages = [](long code) { return "text of " + std::to_string(code); };
     return options;
   }

@@ -21,6 +21,14 @@ class CountingPlatform : public EchoPlatform {
     ++channelsOpened;
     return std::make_unique<Channel>(real_.OpenChannel(), sends);
   }
+  std::vector<Ipv6Address> ResolveIpv6(const std::string& name, const Deadline& deadline) override {
+    return real_.ResolveIpv6(name, deadline);
+  }
+  std::unique_ptr<EchoChannel> OpenIpv6Channel() override {
+    ++ipv6ChannelsOpened;
+    return std::make_unique<Channel>(real_.OpenIpv6Channel(), sends);
+  }
+  std::string Ipv6Text(const Ipv6Address& address) override { return real_.Ipv6Text(address); }
   std::size_t ReplyBufferSize(std::size_t payloadSize) const override {
     return real_.ReplyBufferSize(payloadSize);
   }
@@ -30,6 +38,7 @@ class CountingPlatform : public EchoPlatform {
   std::uint32_t TickCount() override { return real_.TickCount(); }
 
   std::atomic<int> channelsOpened{0};
+  std::atomic<int> ipv6ChannelsOpened{0};
   std::atomic<int> sends{0};
 
  private:
@@ -42,6 +51,12 @@ class CountingPlatform : public EchoPlatform {
                   EchoReply& reply) override {
       ++sends_;
       return real_->SendEcho(destination, payload, replyBuffer, timeoutMs, reply);
+    }
+    bool SendEcho6(const Ipv6Address& destination, std::span<const std::uint8_t> payload,
+                   std::span<std::uint8_t> replyBuffer, std::uint32_t timeoutMs,
+                   EchoReply& reply) override {
+      ++sends_;
+      return real_->SendEcho6(destination, payload, replyBuffer, timeoutMs, reply);
     }
 
    private:

@@ -106,6 +106,26 @@ TEST_F(IcmpDllTest, ReplyBufferMustHoldTheRecordOfThisPlatform) {
   library.close(handle);
 }
 
+// An address with IPv6 only goes out as an ICMPv6 echo through iphlpapi.dll,
+// named as the system writes it. Wine's ICMPv6 functions send nothing, so
+// there the three attempts time out; Windows answers from loopback.
+TEST_F(IcmpDllTest, AnIpv6AddressGetsAnIcmpv6Echo) {
+  for (const char* name : {"::1", "[::1]"}) {
+    CountingPlatform counting(SystemEchoPlatform());
+    std::string text;
+    const int result = PingHost(counting, name, text);
+    EXPECT_EQ(counting.channelsOpened, 0) << name;
+    EXPECT_EQ(counting.ipv6ChannelsOpened, 1) << name;
+    if (result == PingReply) {
+      EXPECT_THAT(text, StartsWith("Reply from ::1: bytes=32")) << name;
+    } else {
+      EXPECT_EQ(result, PingTimedOut) << text;
+      EXPECT_EQ(text, "(Error: Request timed out (::1))") << name;
+      EXPECT_EQ(counting.sends, 3) << name;
+    }
+  }
+}
+
 TEST_F(IcmpDllTest, UnknownNameIsNotFoundAndNothingIsSent) {
   if (std::getenv("GLIMMORA_LOCAL_RESOLVER") == nullptr) {
     GTEST_SKIP() << "a lookup here could reach a name server off this machine; "

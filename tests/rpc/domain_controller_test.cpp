@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -144,6 +145,40 @@ TEST_F(DomainControllerTest, KerberosTicketReadsTheRegistryAndBadTicketsAreNamed
                             "only. Get a ticket with kinit and use -k.)"),
             std::string::npos)
       << failed.err;
+}
+
+// A KDC that takes the request for the service ticket and never answers: the
+// library would wait it out on its own terms; the connect time-out ends it.
+TEST_F(DomainControllerTest, ASilentKdcIsBoundedByTheConnectTimeout) {
+  const std::string ccache = Kinit("silent", "1h");
+  std::string conf = testing::ReadWholeFile(DcDir() + "/krb5.conf");
+  const std::size_t kdc = conf.find("kdc = 127.0.0.1");
+  ASSERT_NE(kdc, std::string::npos) << conf;
+  conf.replace(kdc, 15, "kdc = 127.0.0.9");
+  std::ofstream(scratch_ + "/silent.conf") << conf;
+  std::ofstream(scratch_ + "/silent.py")
+      << "import socket, time\n"
+         "u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(('127.0.0.9', 88))\n"
+         "t = socket.socket(); t.bind(('127.0.0.9', 88)); t.listen(8)\n"
+         "open('"
+      << scratch_ << "/silent.ready', 'w').close()\ntime.sleep(60)\n";
+  const std::string script = "python3 " + scratch_ +
+                             "/silent.py & kdc=$!; "
+                             "while [ ! -e " +
+                             scratch_ +
+                             "/silent.ready ]; do sleep 0.1; done; "
+                             "KRB5_CONFIG=" +
+                             scratch_ + "/silent.conf " + GLIMMORA_CLI_PATH +
+                             " check -k --connect-timeout 2 " + kDc +
+                             "; status=$?; kill $kdc; exit $status";
+  const auto start = std::chrono::steady_clock::now();
+  const testing::ProcessResult check = Run(ccache, {"/bin/sh", "-c", script});
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(check.exitCode, 2) << check.err;
+  EXPECT_EQ(check.err.rfind("Registry Open Error : Key=dc1.glimdom.test Code=1460 ", 0), 0u)
+      << check.err;
+  // Two seconds and the listener's start; the library alone takes far longer.
+  EXPECT_LT(took, std::chrono::seconds(8));
 }
 
 }  // namespace
