@@ -6,7 +6,6 @@ namespace glimmora {
 
 namespace {
 
-constexpr std::size_t kDescriptorOffsets[] = {54, 72, 90, 108};
 constexpr std::size_t kDescriptorTextOffset = 4;
 constexpr std::size_t kDescriptorTextLength = 14;
 constexpr std::uint8_t kTagSerialNumber = 0xFF;
@@ -26,7 +25,7 @@ EdidBaseBlock DecodeEdidBaseBlock(std::span<const std::uint8_t> block) {
   fields.revision = base[19];
   fields.widthCm = base[21];
   fields.heightCm = base[22];
-  for (std::size_t offset : kDescriptorOffsets) {
+  for (std::size_t offset : kEdidDescriptorOffsets) {
     const std::uint8_t* descriptor = base.data() + offset;
     // A display descriptor starts with three zero bytes; a detailed timing does not.
     if (descriptor[0] != 0 || descriptor[1] != 0 || descriptor[2] != 0) continue;

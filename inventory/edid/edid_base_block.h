@@ -11,6 +11,8 @@
 namespace glimmora {
 
 inline constexpr std::size_t kEdidBaseBlockSize = 128;
+// Where the base block's four 18-byte descriptors start.
+inline constexpr std::size_t kEdidDescriptorOffsets[] = {54, 72, 90, 108};
 
 struct EdidBaseBlock {
   std::uint8_t manufactureWeek = 0;  // byte 16 (0: none; 0xFF: the year is a model year)

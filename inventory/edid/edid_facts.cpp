@@ -4,12 +4,12 @@
 #include <numeric>
 
 #include "common/ansi_text.h"
+#include "inventory/edid/edid_base_block.h"
 
 namespace glimmora {
 
 namespace {
 
-constexpr std::size_t kDescriptorOffsets[] = {54, 72, 90, 108};
 constexpr std::size_t kDescriptorSize = 18;
 constexpr std::size_t kDescriptorTextOffset = 5;
 constexpr std::size_t kExtensionCountOffset = 126;
@@ -70,7 +70,7 @@ EdidFacts ReadEdidFacts(std::span<const std::uint8_t> edid) {
   const bool edid14OrLater = base[18] == 1 && base[19] >= 4;
   facts.yearKind =
       edid14OrLater && base[16] == kModelYearWeek ? YearKind::kModel : YearKind::kManufacture;
-  for (const std::size_t offset : kDescriptorOffsets) {
+  for (const std::size_t offset : kEdidDescriptorOffsets) {
     if (auto text = ReadDescriptorText(base.subspan(offset).first<kDescriptorSize>()))
       facts.descriptors.push_back(std::move(*text));
   }
