@@ -22,6 +22,7 @@
 #include "inventory/registry/registry_scan.h"
 #include "inventory/rpc/registry_rpc.h"
 #include "tests/batch/batch_test_support.h"
+#include "tests/faults/private_samba.h"
 #include "tests/faults/spawn.h"
 
 namespace glimmora {
@@ -118,31 +119,20 @@ std::string Scan(RpcRegistryAccess& registry, const std::string& host, unsigned*
   return out;
 }
 
-class ReadAheadTest : public ::testing::Test {
+class ReadAheadTest : public testing::PrivateSambaTest {
  protected:
+  std::string DisplayExport() override { return PlantedExport(); }
+
   void SetUp() override {
-    if (geteuid() != 0) GTEST_SKIP() << "a private network namespace and smbd need root";
-    if (std::system("command -v smbd >/dev/null") != 0) GTEST_SKIP() << "smbd is not installed";
-    if (unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "cannot make a network namespace here";
-    ASSERT_EQ(std::system("ip link set lo up"), 0);
-    serverDir_ = dir_.File("samba");
-    const std::string exportPath = dir_.File("display.reg");
-    std::ofstream(exportPath, std::ios::binary) << PlantedExport();
-    const std::string script = std::string(GLIMMORA_SOURCE_DIR) + "/scripts/samba-test-server";
-    const std::string log = " >>" + dir_.File("server.log") + " 2>&1";
-    // A start that hangs (on a winbindd that never answers) fails within a minute.
-    ASSERT_EQ(
-        std::system(
-            ("timeout 60 " + script + " start " + serverDir_ + " " + exportPath + log).c_str()),
-        0)
-        << ReadBytes(dir_.File("server.log"));
-    started_ = true;
+    PrivateSambaTest::SetUp();
+    if (!Ready()) return;
+    const std::string log = ServerLogRedirect();
     for (const char* key : kClosedKeys) {
       const std::string command = "net -s " + serverDir_ +
                                   "/smb.conf registry setsd_sddl "
                                   "'HKLM\\SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\" +
                                   key + "' 'O:BAG:SYD:(A;;RPWPCCDCLCRCWOWDSDSW;;;SY)'" + log;
-      ASSERT_EQ(std::system(command.c_str()), 0) << ReadBytes(dir_.File("server.log"));
+      ASSERT_EQ(std::system(command.c_str()), 0) << ServerLog();
     }
     const std::string auth = ReadBytes(serverDir_ + "/auth-admin.txt");
     const auto field = [&](const std::string& name) {
@@ -153,13 +143,6 @@ class ReadAheadTest : public ::testing::Test {
     credentials_.domain = field("domain");
     credentials_.password = field("password");
   }
-  void TearDown() override {
-    if (!started_) return;
-    const std::string stop = std::string(GLIMMORA_SOURCE_DIR) + "/scripts/samba-test-server stop " +
-                             serverDir_ + " >/dev/null 2>&1";
-    std::system(stop.c_str());
-  }
-
   RpcOptions Options(bool readAhead) const {
     RpcOptions options;
     options.connectTimeout = 10s;
@@ -184,9 +167,6 @@ class ReadAheadTest : public ::testing::Test {
     return relay;
   }
 
-  glimmora::testing::TempDir dir_;
-  std::string serverDir_;
-  bool started_ = false;
   RpcCredentials credentials_;
 };
 

@@ -17,6 +17,7 @@
 
 #include "fuzz/python_csv_reader.h"
 #include "tests/batch/batch_test_support.h"
+#include "tests/faults/private_samba.h"
 #include "tests/faults/spawn.h"
 #include "tests/support/scoped_env.h"
 
@@ -85,32 +86,15 @@ std::set<pid_t> Children(pid_t parent) {
   return children;
 }
 
-class SambaFaultTest : public ::testing::Test {
+class SambaFaultTest : public testing::PrivateSambaTest {
  protected:
+  std::string DisplayExport() override { return LargeDisplayExport(); }
+
   void SetUp() override {
-    if (geteuid() != 0) GTEST_SKIP() << "a private network namespace and smbd need root";
-    if (std::system("command -v smbd >/dev/null") != 0) GTEST_SKIP() << "smbd is not installed";
-    // This test process and everything it starts get a loopback of their own.
-    if (unshare(CLONE_NEWNET) != 0) GTEST_SKIP() << "cannot make a network namespace here";
-    ASSERT_EQ(std::system("ip link set lo up"), 0);
-    serverDir_ = dir_.File("samba");
-    const std::string exportPath = dir_.File("display.reg");
-    std::ofstream(exportPath, std::ios::binary) << LargeDisplayExport();
-    const std::string start = std::string(GLIMMORA_SOURCE_DIR) +
-                              "/scripts/samba-test-server start " + serverDir_ + " " + exportPath +
-                              " >" + dir_.File("server.log") + " 2>&1";
-    ASSERT_EQ(std::system(start.c_str()), 0) << ReadBytes(dir_.File("server.log"));
-    started_ = true;
+    PrivateSambaTest::SetUp();
+    if (!Ready()) return;
     serverPid_ = std::stoi(ReadBytes(serverDir_ + "/pid/smbd.pid"));
   }
-  void TearDown() override {
-    if (started_) {
-      const std::string stop = std::string(GLIMMORA_SOURCE_DIR) +
-                               "/scripts/samba-test-server stop " + serverDir_ + " >/dev/null 2>&1";
-      std::system(stop.c_str());
-    }
-  }
-
   // Runs the program and kills the server process that serves its connection
   // once the scan has gone on for `after`; the children of smbd that exist
   // before the program starts are its own helpers.
@@ -139,9 +123,6 @@ class SambaFaultTest : public ::testing::Test {
   std::vector<std::string> Logon() const { return {"-A", serverDir_ + "/auth-admin.txt"}; }
 
   testing::ScopedEnv english_{"LC_ALL", "C"};
-  glimmora::testing::TempDir dir_;
-  std::string serverDir_;
-  bool started_ = false;
   pid_t serverPid_ = 0;
 };
 

@@ -305,20 +305,27 @@ TEST_F(RegistryRpcTest, NothingListeningIsBadNetPathAtOnce) {
   }
 }
 
+// A socket listening on `address`:445; -1 when it cannot be had.
+int ListenOnSmbPort(const char* address) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  const int yes = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_port = htons(445);
+  ::inet_pton(AF_INET, address, &where.sin_addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0 || ::listen(fd, 8) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // A peer that accepts TCP connections and never says a word.
 class SilentListener {
  public:
-  explicit SilentListener(const char* address) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(445);
-    ::inet_pton(AF_INET, address, &where.sin_addr);
-    ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
-          ::listen(fd_, 8) == 0;
-  }
+  explicit SilentListener(const char* address) : fd_(ListenOnSmbPort(address)), ok_(fd_ >= 0) {}
   ~SilentListener() {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -350,15 +357,8 @@ TEST_F(RegistryRpcTest, SilentPeerIsBadNetPathWithinTheDeadline) {
 class PipeOpenResettingRelay {
  public:
   explicit PipeOpenResettingRelay(const char* address) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in where{};
-    where.sin_family = AF_INET;
-    where.sin_port = htons(445);
-    ::inet_pton(AF_INET, address, &where.sin_addr);
-    ok_ = ::bind(listener_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0 &&
-          ::listen(listener_, 8) == 0;
+    listener_ = ListenOnSmbPort(address);
+    ok_ = listener_ >= 0;
     if (ok_) thread_ = std::thread([this] { Accept(); });
   }
   ~PipeOpenResettingRelay() {
