@@ -13,8 +13,26 @@
 namespace glimmora {
 
 struct BatchFiles {
-  std::unique_ptr<InputFile> input;
+  std::unique_ptr<InputFile> input;  // none when the services give the names
   std::unique_ptr<OutputStream> output;
+};
+
+// The names a batch examines, in order: the input's lines, or the list the
+// services give instead (a retry's workstations, as an earlier output names
+// them, each examined as it stands).
+class WorkstationNames {
+ public:
+  WorkstationNames(InputFile* input, const std::vector<std::string>* list)
+      : input_(input), list_(list) {}
+  bool AtEnd() const { return list_ != nullptr ? next_ >= list_->size() : input_->AtEnd(); }
+  // The next line's name, counted in the state's lines read; empty for a line
+  // that names none (and at the end).
+  std::string Next(BatchState& state);
+
+ private:
+  InputFile* input_;
+  const std::vector<std::string>* list_;
+  std::size_t next_ = 0;
 };
 
 // Fills the failure report; the style and flag say it is an error.

@@ -46,34 +46,39 @@ std::size_t Utf8Length(std::string_view text) {
 
 }  // namespace
 
-void BatchSummary::Add(std::string_view workstation, WorkstationResult result, std::uint64_t lines,
-                       std::chrono::steady_clock::duration took) {
-  ++examined;
+void BatchSummary::AddWorkstations(WorkstationResult result, std::uint64_t workstations,
+                                   std::uint64_t lines) {
+  examined += workstations;
   switch (result) {
     case WorkstationResult::kMonitors:
-      ++withMonitors;
+      withMonitors += workstations;
       monitorsWritten += lines;
       break;
     case WorkstationResult::kNoMonitorInfo:
-      ++withoutMonitorInfo;
+      withoutMonitorInfo += workstations;
       break;
     case WorkstationResult::kNotFound:
-      ++notFound;
+      notFound += workstations;
       break;
     case WorkstationResult::kNoReply:
-      ++noReply;
+      noReply += workstations;
       break;
     case WorkstationResult::kRegistryDenied:
-      ++registryDenied;
+      registryDenied += workstations;
       break;
     case WorkstationResult::kRegistryUnreachable:
-      ++registryUnreachable;
+      registryUnreachable += workstations;
       break;
     case WorkstationResult::kTimedOut:
-      ++timedOut;
+      timedOut += workstations;
       break;
   }
-  if (examined == 1 || took > slowest) {
+}
+
+void BatchSummary::Add(std::string_view workstation, WorkstationResult result, std::uint64_t lines,
+                       std::chrono::steady_clock::duration took) {
+  AddWorkstations(result, 1, lines);
+  if (slowestWorkstation.empty() || took > slowest) {
     // A name is at most a few hundred bytes; a runaway line of the input is
     // not kept twice.
     slowestWorkstation = std::string(workstation.substr(0, kKeptNameBytes));

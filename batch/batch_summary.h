@@ -31,6 +31,10 @@ struct BatchSummary {
   // Counts one workstation whose lines were written.
   void Add(std::string_view workstation, WorkstationResult result, std::uint64_t lines,
            std::chrono::steady_clock::duration took);
+  // Counts `workstations` of one result with `lines` lines between them,
+  // without a time: those an earlier run wrote and a resume keeps count as if
+  // this run had written them, so the counts say what the whole file holds.
+  void AddWorkstations(WorkstationResult result, std::uint64_t workstations, std::uint64_t lines);
   std::uint64_t Failed() const {
     return notFound + noReply + registryUnreachable + registryDenied + timedOut;
   }

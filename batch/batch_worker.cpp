@@ -147,18 +147,20 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
 
   // The input is opened first, so a missing input leaves an existing output untouched.
   std::string reason;
-  files->input = services.openInputFile(inputPath, &reason);
-  if (!files->input) {
-    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, std::move(reason));
-    return false;
-  }
-  // Creating the output would empty the very list being read.
-  std::error_code ignored;
-  if (std::filesystem::equivalent(inputPath, outputPath, ignored)) {
-    files->input.reset();
-    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath,
-                       "it is the input file itself");
-    return false;
+  if (!services.workstationList) {
+    files->input = services.openInputFile(inputPath, &reason);
+    if (!files->input) {
+      ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, std::move(reason));
+      return false;
+    }
+    // Creating the output would empty the very list being read.
+    std::error_code ignored;
+    if (std::filesystem::equivalent(inputPath, outputPath, ignored)) {
+      files->input.reset();
+      ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath,
+                         "it is the input file itself");
+      return false;
+    }
   }
   reason.clear();
   files->output = services.openOutputFile(outputPath, &reason);
@@ -183,8 +185,8 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
 void CloseBatchFiles(BatchState& state, BatchFiles* files, bool writeFailed,
                      const std::string& inputPath, const std::string& outputPath) {
   state.SetCurrentWorkstation({});
-  const bool inputFailed = files->input->ReadFailed();
-  const std::string inputReason = files->input->FailureReason();
+  const bool inputFailed = files->input && files->input->ReadFailed();
+  const std::string inputReason = files->input ? files->input->FailureReason() : std::string();
   files->input.reset();
   // Bytes still buffered can fail to reach the disk only now (a full disk).
   const bool closed = files->output->Close();
@@ -194,6 +196,17 @@ void CloseBatchFiles(BatchState& state, BatchFiles* files, bool writeFailed,
     ReportBatchFailure(state, LoadText(kTextOutputWriteError), outputPath, outputReason);
   else if (inputFailed)
     ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, inputReason);
+}
+
+std::string WorkstationNames::Next(BatchState& state) {
+  if (list_ != nullptr) {
+    if (next_ >= list_->size()) return {};
+    state.linesRead.fetch_add(1);
+    return (*list_)[next_++];
+  }
+  const std::string line = ReadInputLine(*input_);
+  if (!IsEndOfInput(line, *input_)) state.linesRead.fetch_add(1);
+  return ExtractWorkstationName(line);
 }
 
 int WriteWorkstationLines(OutputStream& output, const std::vector<std::string>& lines) {
@@ -214,14 +227,13 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
   if (!OpenBatchFiles(state, services, inputPath, outputPath, &files)) return;
 
   const auto stopRequested = [&state] { return state.StopRequested(); };
+  WorkstationNames names(files.input.get(), services.workstationList.get());
   std::vector<std::string> lines;
   bool writeFailed = false;
   std::uint64_t skipped = 0;
-  while (!writeFailed && !files.input->AtEnd()) {
+  while (!writeFailed && !names.AtEnd()) {
     if (state.StopRequested()) break;
-    const std::string line = ReadInputLine(*files.input);
-    if (!IsEndOfInput(line, *files.input)) state.linesRead.fetch_add(1);
-    const std::string name = ExtractWorkstationName(line);
+    const std::string name = names.Next(state);
     if (name.empty()) continue;
     if (skipped < services.workstationsDone) {
       ++skipped;  // its lines are in the file already

@@ -93,6 +93,9 @@ struct BatchServices {
   // lines it holds, are not examined again.
   bool writeHeader = true;
   std::uint64_t workstationsDone = 0;
+  // When set, the workstations examined instead of the input's names: the
+  // input file is not opened.
+  std::shared_ptr<const std::vector<std::string>> workstationList;
   // Called on the thread that writes, in input order, once a workstation's
   // lines are written, with how long its examination took.
   std::function<void(const std::string& workstation, const std::vector<std::string>& lines,

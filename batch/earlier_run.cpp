@@ -1,6 +1,7 @@
 #include "batch/earlier_run.h"
 
 #include <algorithm>
+#include <map>
 
 namespace glimmora {
 
@@ -198,25 +199,28 @@ std::vector<std::size_t> FailedWorkstations(const EarlierOutput& earlier) {
   return failed;
 }
 
-std::string MergeRetried(const ResultLayout& layout, const EarlierOutput& earlier,
-                         const std::vector<std::size_t>& retried,
-                         const std::vector<std::vector<std::string>>& lines) {
+std::string MergeRetried(const EarlierOutput& earlier, const std::vector<std::size_t>& retried,
+                         const std::vector<RetriedWorkstation>& results) {
+  // The results of each name in the order they came.
+  std::map<std::string_view, std::vector<const RetriedWorkstation*>> byName;
+  for (const RetriedWorkstation& result : results) byName[result.workstation].push_back(&result);
+  std::map<std::string_view, std::size_t> occurrences;
+  std::vector<const RetriedWorkstation*> replacement(earlier.workstations.size(), nullptr);
+  for (std::size_t place : retried) {
+    const std::string& name = earlier.workstations[place].workstation;
+    const std::size_t occurrence = occurrences[name]++;
+    const auto found = byName.find(name);
+    if (found == byName.end() || occurrence >= found->second.size()) continue;
+    const RetriedWorkstation* result = found->second[occurrence];
+    if (!IsFailure(result->result) && !result->lines.empty()) replacement[place] = result;
+  }
   std::string merged(earlier.header);
-  std::size_t next = 0;  // the next retried workstation
   for (std::size_t i = 0; i < earlier.workstations.size(); ++i) {
-    bool replaced = false;
-    if (next < retried.size() && retried[next] == i) {
-      if (next < lines.size() && !lines[next].empty()) {
-        const std::optional<WorkstationResult> result =
-            layout.ResultOf(lines[next].front(), earlier.workstations[i].workstation);
-        if (result && !IsFailure(*result)) {
-          for (const std::string& line : lines[next]) merged += line;
-          replaced = true;
-        }
-      }
-      ++next;
+    if (replacement[i] == nullptr) {
+      merged.append(earlier.workstations[i].lines);
+      continue;
     }
-    if (!replaced) merged.append(earlier.workstations[i].lines);
+    for (const std::string& line : replacement[i]->lines) merged += line;
   }
   return merged;
 }

@@ -66,12 +66,20 @@ EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view tex
 // The workstations worth examining again: those that failed, by their place.
 std::vector<std::size_t> FailedWorkstations(const EarlierOutput& earlier);
 
+// What a retry brought back for one workstation.
+struct RetriedWorkstation {
+  std::string workstation;
+  WorkstationResult result = WorkstationResult::kMonitors;
+  std::vector<std::string> lines;
+};
+
 // The earlier output with the lines of retried workstations replaced where
 // the new examination succeeded (monitors or no monitor information);
-// `retried[i]` is the place of the i-th retried workstation and `lines[i]`
-// its new lines (fewer entries than `retried` when the retry was stopped).
-std::string MergeRetried(const ResultLayout& layout, const EarlierOutput& earlier,
-                         const std::vector<std::size_t>& retried,
-                         const std::vector<std::vector<std::string>>& lines);
+// `retried` are the places of the workstations examined again. A result is
+// matched to its place by name and occurrence: the second result for a name
+// goes to the second retried place of that name. A place without a result
+// (the retry was stopped first) keeps its earlier lines.
+std::string MergeRetried(const EarlierOutput& earlier, const std::vector<std::size_t>& retried,
+                         const std::vector<RetriedWorkstation>& results);
 
 }  // namespace glimmora

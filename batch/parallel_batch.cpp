@@ -49,7 +49,7 @@ class ParallelBatch {
 
   // Runs the batch over the open files, header written. False when a write
   // failed (nothing is written after it).
-  bool Run(InputFile& input, OutputStream& output);
+  bool Run(WorkstationNames& input, OutputStream& output);
 
   bool OutOfMemory() const { return outOfMemory_; }
 
@@ -171,7 +171,7 @@ void ParallelBatch::EndWorkers() {
   workers_.clear();
 }
 
-bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
+bool ParallelBatch::Run(WorkstationNames& input, OutputStream& output) {
   std::uint64_t written = 0;  // sequences below this are in the file
   bool reading = true;
   std::vector<Result> ready;
@@ -216,9 +216,7 @@ bool ParallelBatch::Run(InputFile& input, OutputStream& output) {
     ready.clear();
 
     if (mayRead) {
-      const std::string line = ReadInputLine(input);
-      if (!IsEndOfInput(line, input)) state_.linesRead.fetch_add(1);
-      const std::string name = ExtractWorkstationName(line);
+      const std::string name = input.Next(state_);
       if (!name.empty() && skipped_ < services_.workstationsDone) {
         ++skipped_;  // its lines are in the file already
       } else if (!name.empty() && !Dispatch(name)) {
@@ -241,7 +239,8 @@ void RunParallelBatch(BatchState& state, const BatchServices& services, std::str
   bool outOfMemory = false;
   {
     ParallelBatch batch(state, services);
-    writeFailed = !batch.Run(*files.input, *files.output);
+    WorkstationNames names(files.input.get(), services.workstationList.get());
+    writeFailed = !batch.Run(names, *files.output);
     outOfMemory = batch.OutOfMemory();
     // The workers are joined here, before the files are closed.
   }

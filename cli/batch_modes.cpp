@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <random>
+#include <optional>
 
 #include "cli/console.h"
 #include "inventory/ansi_conversion.h"
@@ -86,17 +86,104 @@ void CountWorkstations(BatchServices* services, BatchSummary* summary) {
       };
 }
 
-bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
-                   OutputEncoding encoding, const ResultLayout& layout, BatchServices* services,
-                   std::uint64_t* keptBytes, BatchSummary* summary, std::string* problem) {
-  if (inputPath == kStandardStream || outputPath == kStandardStream) {
-    *problem = "--resume needs INPUT and OUTPUT to be files";
+namespace {
+
+// Counts the workstations whose lines a resume keeps (the first `done` of
+// INPUT) into *summary. A failure or no-monitor line is one workstation each;
+// the rest have monitor lines (consecutive ones of one name read back as one).
+void CountKept(const ResultLayout& layout, std::string_view kept, std::uint64_t done,
+               BatchSummary* summary) {
+  const EarlierOutput earlier = ReadEarlierOutput(layout, kept);
+  std::uint64_t withLines = 0;
+  std::uint64_t monitorLines = 0;
+  for (const EarlierWorkstation& workstation : earlier.workstations) {
+    if (workstation.result != WorkstationResult::kMonitors) {
+      summary->AddWorkstations(workstation.result, 1, 1);
+      ++withLines;
+      continue;
+    }
+    for (std::string_view rest = workstation.lines; !rest.empty();) {
+      const std::size_t length = layout.RecordLength(rest);
+      if (length == 0) break;
+      rest.remove_prefix(length);
+      ++monitorLines;
+    }
+  }
+  if (done > withLines)
+    summary->AddWorkstations(WorkstationResult::kMonitors, done - withLines, monitorLines);
+  summary->keptFromEarlierRun = done;
+}
+
+bool ReadRecordFile(const std::string& path, std::optional<RunRecord>* record, bool* exists,
+                    std::string* reason) {
+  std::error_code error;
+  *exists = std::filesystem::exists(path, error);
+  if (!*exists) return true;
+  std::string text;
+  if (!ReadWholeFile(path, &text, reason)) return false;
+  *record = ParseRunRecord(text);
+  return true;
+}
+
+}  // namespace
+
+bool MakeRunRecord(const ReportLayout& layout, const std::string& pnpIdsPath,
+                   OutputEncoding encoding, const std::string& inputPath, RunRecord* record,
+                   std::string* problem) {
+  record->columns = layout.extendedColumns ? "extended" : "specified";
+  record->format = layout.format == ResultFormat::kJson ? "jsonl" : "csv";
+  record->presentOnly = layout.presentOnly;
+  // The maker list shapes only the outputs that name makers.
+  record->pnpIds.clear();
+  if (layout.extendedColumns || layout.format == ResultFormat::kJson) {
+    std::error_code ignored;
+    const std::filesystem::path absolute = std::filesystem::absolute(pnpIdsPath, ignored);
+    record->pnpIds = ignored ? pnpIdsPath : absolute.lexically_normal().string();
+  }
+  record->encoding = encoding == OutputEncoding::kUtf8      ? "utf-8"
+                     : encoding == OutputEncoding::kUtf8Bom ? "utf-8-bom"
+                                                            : "ansi";
+  record->input.clear();
+  // A pipe or a device is read once, by the batch: it has no identity to keep.
+  std::error_code error;
+  if (inputPath == kStandardStream || !std::filesystem::is_regular_file(inputPath, error))
+    return true;
+  std::string reason;
+  if (!ListIdentity(inputPath, &record->input, &reason)) {
+    *problem = FileProblem(kTextInputOpenError, inputPath, reason);
     return false;
   }
+  return true;
+}
+
+bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
+                   OutputEncoding encoding, const ResultLayout& layout, const RunRecord& record,
+                   BatchServices* services, std::uint64_t* keptBytes, BatchSummary* summary,
+                   std::string* problem) {
   std::error_code error;
   if (!std::filesystem::exists(outputPath, error)) return true;  // begun afresh
-  std::string existing;
+  // The options and the list the run was begun with, while it is unfinished.
+  const std::string recordPath = RunRecordPath(outputPath);
+  std::optional<RunRecord> recorded;
+  bool recordExists = false;
   std::string reason;
+  if (!ReadRecordFile(recordPath, &recorded, &recordExists, &reason)) {
+    *problem = FileProblem(kTextInputOpenError, recordPath, reason);
+    return false;
+  }
+  if (recordExists && !recorded) {
+    *problem = recordPath + " is not the record of a Glimmora run; " + outputPath +
+               " is left as it is (remove the record to resume without its checks)";
+    return false;
+  }
+  if (recorded) {
+    if (const std::string mismatch = RunRecordMismatch(*recorded, record); !mismatch.empty()) {
+      *problem = outputPath + " cannot be resumed by this run: " + mismatch + " (as " + recordPath +
+                 " records); the file is left as it is";
+      return false;
+    }
+  }
+  std::string existing;
   if (!ReadWholeFile(outputPath, &existing, &reason)) {
     *problem = FileProblem(kTextOutputOpenError, outputPath, reason);
     return false;
@@ -124,54 +211,66 @@ bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
   }
   services->writeHeader = plan.writeHeader;
   services->workstationsDone = plan.workstationsDone;
-  summary->keptFromEarlierRun = plan.workstationsDone;
   *keptBytes = plan.keptBytes;
+  if (plan.workstationsDone > 0) {
+    std::string kept = existing.substr(0, plan.keptBytes);
+    const std::string_view start = EncodingStart(encoding);
+    kept.erase(0, start.size());
+    if (encoding != OutputEncoding::kAnsi) kept = AnsiFromUtf8(kept);
+    CountKept(layout, kept, plan.workstationsDone, summary);
+  }
   return true;
 }
 
-bool RetryRun::Read(const std::string& oldPath, const ResultLayout& layout, bool encodingGiven,
+bool RetryRun::Read(const std::string& oldPath, const std::string& outputPath, bool merge,
+                    const ResultLayout& layout, bool jsonLines, bool encodingGiven,
                     OutputEncoding* encoding, std::string* problem) {
-  layout_ = &layout;
-  std::string bytes;
   std::string reason;
-  if (!ReadWholeFile(oldPath, &bytes, &reason)) {
+  std::error_code error;
+  const bool inPlace = merge && outputPath != kStandardStream &&
+                       std::filesystem::equivalent(oldPath, outputPath, error);
+  if (merge && !inPlace && outputPath != kStandardStream) {
+    output_ = HeldFile::Open(outputPath, HeldFile::Hold::kExclusive, &reason);
+    if (!output_) {
+      *problem = FileProblem(kTextOutputOpenError, outputPath, reason);
+      return false;
+    }
+  }
+  // In place, OLD is replaced: no other batch may so much as hold it.
+  old_ = HeldFile::Open(oldPath, inPlace ? HeldFile::Hold::kExclusive : HeldFile::Hold::kShared,
+                        &reason);
+  if (!old_) {
+    *problem = FileProblem(kTextInputOpenError, oldPath, reason);
+    return false;
+  }
+  std::string bytes;
+  if (!old_->Exists()) reason = FileErrorReason(oldPath, ENOENT);
+  if (!old_->Exists() || !old_->Read(&bytes, &reason)) {
     *problem = FileProblem(kTextInputOpenError, oldPath, reason);
     return false;
   }
   const bool marked = bytes.compare(0, kUtf8ByteOrderMark.size(), kUtf8ByteOrderMark) == 0;
   if (marked) bytes.erase(0, kUtf8ByteOrderMark.size());
-  // A merged file keeps the mark of the one it is made from.
-  if (marked && !encodingGiven) *encoding = OutputEncoding::kUtf8Bom;
-  text_ = marked || *encoding != OutputEncoding::kAnsi ? AnsiFromUtf8(bytes) : std::move(bytes);
+  // A merged CSV file keeps the mark of the one it is made from; JSON lines
+  // never have one (an editor may have put it there).
+  if (marked && !encodingGiven && !jsonLines) *encoding = OutputEncoding::kUtf8Bom;
+  const bool utf8 = !jsonLines && (marked || *encoding != OutputEncoding::kAnsi);
+  text_ = utf8 ? AnsiFromUtf8(bytes) : std::move(bytes);
   earlier_ = ReadEarlierOutput(layout, text_);
   if (!earlier_.fits) {
     *problem = oldPath + " is not a Glimmora result file: " + earlier_.refusal;
     return false;
   }
   retried_ = FailedWorkstations(earlier_);
+  if (inPlace) output_ = std::move(old_);
   return true;
 }
 
-bool RetryRun::WriteNames(std::string* path, std::string* problem) {
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
-  namesPath_ =
-      (directory / ("glimmora-retry-" + std::to_string(std::random_device()()) + ".txt")).string();
-  std::string names;
-  for (std::size_t place : retried_) names += earlier_.workstations[place].workstation + "\n";
-  errno = 0;
-  UniqueFile file(std::fopen(namesPath_.c_str(), "wb"));
-  if (!file) {
-    *problem = FileProblem(kTextOutputOpenError, namesPath_, FileErrorReason(namesPath_, errno));
-    return false;
-  }
-  const bool written = WriteWholeFile(file.get(), names);
-  if (std::fclose(file.release()) != 0 || !written) {
-    *problem = FileProblem(kTextOutputWriteError, namesPath_, FileErrorReason(namesPath_, errno));
-    return false;
-  }
-  *path = namesPath_;
-  return true;
+std::shared_ptr<const std::vector<std::string>> RetryRun::Names() const {
+  auto names = std::make_shared<std::vector<std::string>>();
+  names->reserve(retried_.size());
+  for (std::size_t place : retried_) names->push_back(earlier_.workstations[place].workstation);
+  return names;
 }
 
 void RetryRun::CollectInstead(BatchServices* services) {
@@ -183,62 +282,28 @@ void RetryRun::CollectInstead(BatchServices* services) {
       [this, counted](const std::string& workstation, const std::vector<std::string>& lines,
                       WorkstationResult result, std::chrono::steady_clock::duration took) {
         if (counted) counted(workstation, lines, result, took);
-        lines_.push_back(lines);
+        results_.push_back({workstation, result, lines});
       };
 }
 
 bool RetryRun::WriteMerged(const std::string& outputPath, OutputEncoding encoding,
                            std::string* problem) {
-  const std::string merged =
-      std::string(EncodingStart(encoding)) +
-      EncodeText(encoding, MergeRetried(*layout_, earlier_, retried_, lines_));
+  const std::string merged = std::string(EncodingStart(encoding)) +
+                             EncodeText(encoding, MergeRetried(earlier_, retried_, results_));
   if (outputPath == kStandardStream) {
     SetBinaryMode(stdout);
     if (WriteWholeFile(stdout, merged)) return true;
     *problem = FileProblem(kTextOutputWriteError, "standard output", FileErrorReason({}, errno));
     return false;
   }
-  // OUTPUT may be OLD itself: it is replaced only by a whole new file, and
-  // not while another batch writes it (that batch's lines would go to the
-  // file this one takes the place of). Its lock is held up to the rename
-  // where the system allows; Windows renames over no file held open.
+  // OUTPUT has been held since OLD was read: no batch has written it since.
   std::string reason;
-  std::unique_ptr<OutputStream> held;
-  std::error_code sizeError;
-  if (const std::uintmax_t size = std::filesystem::file_size(outputPath, sizeError); !sizeError) {
-    held = OpenOutputFileKeeping(outputPath, size, &reason);
-    if (!held) {
-      *problem = FileProblem(kTextOutputOpenError, outputPath, reason);
-      return false;
-    }
-#ifdef _WIN32
-    held.reset();
-#endif
-  }
-  const std::string newPath = outputPath + ".glimmora-new";
-  errno = 0;
-  UniqueFile file(std::fopen(newPath.c_str(), "wb"));
-  if (!file) {
-    *problem = FileProblem(kTextOutputOpenError, newPath, FileErrorReason(newPath, errno));
+  if (!output_->Replace(merged, &reason)) {
+    *problem = FileProblem(kTextOutputWriteError, output_->Path(), reason);
     return false;
   }
-  const bool written = WriteWholeFile(file.get(), merged);
-  const bool closed = std::fclose(file.release()) == 0;
-  if (!written || !closed) {
-    *problem = FileProblem(kTextOutputWriteError, newPath, FileErrorReason(newPath, errno));
-    std::remove(newPath.c_str());
-    return false;
-  }
-  if (!MoveFileOver(newPath, outputPath, &reason)) {
-    *problem = FileProblem(kTextOutputWriteError, outputPath, reason);
-    std::remove(newPath.c_str());
-    return false;
-  }
+  output_.reset();
   return true;
-}
-
-RetryRun::~RetryRun() {
-  if (!namesPath_.empty()) std::remove(namesPath_.c_str());
 }
 
 }  // namespace glimmora::cli

@@ -3,6 +3,7 @@
 // needs around it (batch_modes.h). The worker runs on its own thread
 // (with --jobs, on several); this one shows the progress once a second and
 // turns the first Ctrl-C into a stop request.
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +15,8 @@
 #include <thread>
 
 #include "batch/batch_worker.h"
+#include "batch/held_file.h"
+#include "batch/run_record.h"
 #include "cli/batch_modes.h"
 #include "cli/commands.h"
 #include "cli/console.h"
@@ -189,12 +192,44 @@ std::string SummaryText(const BatchSummary& summary) {
   return text;
 }
 
-bool WriteSummaryJson(const std::string& path, const BatchSummary& summary, const char* outcome) {
-  const std::string json = FormatSummaryJson(summary, outcome);
-  std::FILE* file = path == kStandardStream ? stdout : std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(json.data(), 1, json.size(), file) == json.size();
-  return (file == stdout ? std::fflush(file) == 0 : std::fclose(file) == 0) && written;
+// --summary-json FILE: the counts of this run or of none. FILE is removed as
+// the run begins, so that a run ended before its counts (a second Ctrl-C, a
+// kill) leaves no earlier run's counts looking like its own; at the end, or
+// when the run is refused, it is written whole through a file beside it.
+class SummaryJson {
+ public:
+  explicit SummaryJson(std::string path) : path_(std::move(path)) {}
+  bool Given() const { return !path_.empty(); }
+  const std::string& Path() const { return path_; }
+
+  void Begin() const {
+    if (Given() && path_ != kStandardStream) std::remove(path_.c_str());
+  }
+
+  bool Write(const BatchSummary& summary, const char* outcome, std::string* reason) const {
+    const std::string json = FormatSummaryJson(summary, outcome);
+    if (path_ != kStandardStream) return ReplaceWholeFile(path_, json, reason);
+    const bool written = std::fwrite(json.data(), 1, json.size(), stdout) == json.size();
+    if (std::fflush(stdout) == 0 && written) return true;
+    *reason = FileErrorReason({}, errno);
+    return false;
+  }
+
+ private:
+  std::string path_;
+};
+
+// Whether two paths name one file: the same file (through links too), or the
+// same path where it does not exist yet.
+bool SameFile(const std::string& first, const std::string& second) {
+  std::error_code error;
+  if (std::filesystem::equivalent(first, second, error)) return true;
+  const auto resolved = [](const std::string& path) {
+    std::error_code ignored;
+    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ignored);
+    return ignored ? std::filesystem::path(path).lexically_normal() : canonical;
+  };
+  return resolved(first) == resolved(second);
 }
 
 // Progress on stderr: on a terminal one line rewritten in place, elsewhere a
@@ -321,26 +356,19 @@ class ProgressDisplay {
 
 }  // namespace
 
-int RunBatchCommand(const Arguments& arguments) {
-  Arguments args = arguments;
-  CredentialOptions credentials;
-  std::string problem;
-  if (!TakeNetworkOptions(&args, &credentials, &problem)) {
-    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-    PrintUsage(stderr);
-    return kExitUsage;
-  }
-  ReportOptions report;
-  if (!TakeReportOptions(&args, "jsonl", &report, &problem)) {
-    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-    PrintUsage(stderr);
-    return kExitUsage;
-  }
-  NetworkRegistryOptions networkOptions;
+namespace {
+
+// A command line that cannot be run: the reason, then how it is used.
+int UsageError(const std::string& reason) {
+  std::fprintf(stderr, "glimmora batch: %s\n", reason.c_str());
+  PrintUsage(stderr);
+  return kExitUsage;
+}
+
+struct BatchOptions {
   std::string offlineDir;
   int jobs = 1;
   std::chrono::milliseconds timeout = kDefaultWorkstationTimeout;
-  std::vector<std::string> files;
   bool resume = false;
   bool merge = false;
   bool strictExit = false;
@@ -349,87 +377,144 @@ int RunBatchCommand(const Arguments& arguments) {
   OutputEncoding encoding = OutputEncoding::kAnsi;
   std::string retryFrom;
   std::string summaryJsonPath;
-  ParsedArguments parsed;
-  if (!ParseArguments(args, kBatchOptions, &parsed, &problem)) {
-    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-    PrintUsage(stderr);
-    return kExitUsage;
-  }
-  if (parsed.help) {
-    PrintUsage(stdout);
-    return 0;
-  }
+  std::vector<std::string> files;
+};
+
+// Reads the options that are the command's own; false with *problem (a
+// usage error) naming the one that is wrong.
+bool ReadBatchOptions(const ParsedArguments& parsed, NetworkRegistryOptions* network,
+                      BatchOptions* options, std::string* problem) {
   for (const ParsedOption& option : parsed.options) {
     const std::string& value = option.value;
     if (option.name == "--offline") {
-      offlineDir = value;
+      options->offlineDir = value;
     } else if (option.name == "--jobs") {
-      if (!ParseJobs(value, &jobs)) {
-        std::fprintf(stderr, "glimmora batch: --jobs needs a number from 1 to %d\n", kMaxJobs);
-        return kExitUsage;
+      if (!ParseJobs(value, &options->jobs)) {
+        *problem = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs);
+        return false;
       }
     } else if (option.name == "--timeout") {
-      if (!ParseTimeout(value, &timeout)) {
-        std::fprintf(stderr, "glimmora batch: --timeout needs a number of seconds (0 to %.0f)\n",
-                     kMaxTimeoutSeconds);
-        return kExitUsage;
+      if (!ParseTimeout(value, &options->timeout)) {
+        *problem = "--timeout needs a number of seconds (0 to " +
+                   std::to_string(static_cast<int>(kMaxTimeoutSeconds)) + ")";
+        return false;
       }
     } else if (option.name == "--max-logon-failures") {
       char* end = nullptr;
       const long number = std::strtol(value.c_str(), &end, 10);
       if (value.empty() || *end != '\0' || number < 0 || number > kMaxLogonFailuresLimit) {
-        std::fprintf(stderr,
-                     "glimmora batch: --max-logon-failures needs a number (0: never stop)\n");
-        return kExitUsage;
+        *problem = "--max-logon-failures needs a number (0: never stop)";
+        return false;
       }
-      networkOptions.maxLogonFailures = static_cast<int>(number);
+      network->maxLogonFailures = static_cast<int>(number);
     } else if (option.name == "--connect-timeout") {
-      if (!ParseConnectTimeout(value, &networkOptions.connectTimeout)) {
-        std::fprintf(stderr, "glimmora batch: --connect-timeout needs a number of seconds\n");
-        PrintUsage(stderr);
-        return kExitUsage;
+      if (!ParseConnectTimeout(value, &network->connectTimeout)) {
+        *problem = "--connect-timeout needs a number of seconds";
+        return false;
       }
     } else if (option.name == "--format") {
       // jsonl was taken with the report options; csv is the default.
       if (value != "csv") {
-        std::fprintf(stderr, "glimmora batch: --format needs csv or jsonl\n");
-        return kExitUsage;
+        *problem = "--format needs csv or jsonl";
+        return false;
       }
     } else if (option.name == "--resume") {
-      resume = true;
+      options->resume = true;
     } else if (option.name == "--merge") {
-      merge = true;
+      options->merge = true;
     } else if (option.name == "--strict-exit") {
-      strictExit = true;
+      options->strictExit = true;
     } else if (option.name == "--summary") {
-      summaryShown = true;
+      options->summaryShown = true;
     } else if (option.name == "--retry-from") {
-      retryFrom = value;
+      options->retryFrom = value;
     } else if (option.name == "--summary-json") {
-      summaryJsonPath = value;
+      options->summaryJsonPath = value;
     } else if (option.name == "--encoding") {
-      if (!ParseOutputEncoding(value, &encoding)) {
-        std::fprintf(stderr, "glimmora batch: --encoding is ansi, utf-8 or utf-8-bom\n");
-        return kExitUsage;
+      if (!ParseOutputEncoding(value, &options->encoding)) {
+        *problem = "--encoding is ansi, utf-8 or utf-8-bom";
+        return false;
       }
-      encodingGiven = true;
+      options->encodingGiven = true;
     }
   }
-  files = std::move(parsed.operands);
-  if (encodingGiven && report.layout.format == ResultFormat::kJson) {
-    std::fprintf(stderr, "glimmora batch: --encoding is for the CSV file; JSON lines are UTF-8\n");
-    return kExitUsage;
+  options->files = parsed.operands;
+  return true;
+}
+
+// The operands and options that do not go together; empty when they do.
+std::string OperandProblem(const BatchOptions& options, const ReportOptions& report) {
+  const bool retrying = !options.retryFrom.empty();
+  if (options.encodingGiven && report.layout.format == ResultFormat::kJson)
+    return "--encoding is for the CSV file; JSON lines are UTF-8";
+  if (options.resume && retrying)
+    return "--resume goes on with a run of INPUT, --retry-from examines OLD's failures again: "
+           "give one of them";
+  if (options.merge && !retrying) return "--merge goes with --retry-from OLD";
+  if (retrying && options.files.size() != 1)
+    return options.files.size() == 2 ? "with --retry-from OLD, give OUTPUT only (OLD is the input)"
+                                     : "with --retry-from OLD, give OUTPUT";
+  if (!retrying && options.files.size() != 2) return "give INPUT and OUTPUT";
+  if (retrying && TrimWhiteSpace(options.retryFrom) == kStandardStream)
+    return "--retry-from needs OLD to be a file (standard input is read only once)";
+  if (options.resume && (TrimWhiteSpace(options.files[0]) == kStandardStream ||
+                         TrimWhiteSpace(options.files[1]) == kStandardStream))
+    return "--resume needs INPUT and OUTPUT to be files";
+  return {};
+}
+
+// --summary-json FILE must not take the place of a file the run reads or
+// writes, nor share standard output with the result lines.
+std::string SummaryProblem(const BatchOptions& options, const ReportOptions& report,
+                           const std::string& inputPath, const std::string& outputPath) {
+  const std::string& summary = options.summaryJsonPath;
+  if (summary.empty()) return {};
+  if (summary == kStandardStream) {
+    if (outputPath == kStandardStream)
+      return "--summary-json - would put the counts among the result lines on standard "
+             "output: give it a file";
+    return {};
   }
-  const bool retrying = !retryFrom.empty();
-  if (files.size() != (retrying ? 1u : 2u) || (merge && !retrying) || (resume && retrying)) {
-    PrintUsage(stderr);
-    return kExitUsage;
+  const bool retrying = !options.retryFrom.empty();
+  const std::pair<std::string, std::string> operands[] = {
+      {retrying ? "OLD" : "INPUT", inputPath},
+      {"OUTPUT", outputPath},
+      {"--pnp-ids", report.pnpIdsPath.value_or(std::string())},
+  };
+  for (const auto& [name, path] : operands) {
+    if (path.empty() || path == kStandardStream || !SameFile(summary, path)) continue;
+    return "--summary-json " + summary + " is " + name + " (" + path +
+           "): the counts would take its place; give the counts a file of their own";
   }
+  return {};
+}
+
+}  // namespace
+
+int RunBatchCommand(const Arguments& arguments) {
+  Arguments args = arguments;
+  CredentialOptions credentials;
+  std::string problem;
+  if (!TakeNetworkOptions(&args, &credentials, &problem)) return UsageError(problem);
+  ReportOptions report;
+  if (!TakeReportOptions(&args, "jsonl", &report, &problem)) return UsageError(problem);
+  NetworkRegistryOptions networkOptions;
+  ParsedArguments parsed;
+  if (!ParseArguments(args, kBatchOptions, &parsed, &problem)) return UsageError(problem);
+  if (parsed.help) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  BatchOptions options;
+  if (!ReadBatchOptions(parsed, &networkOptions, &options, &problem)) return UsageError(problem);
+  if (problem = OperandProblem(options, report); !problem.empty()) return UsageError(problem);
+  const bool retrying = !options.retryFrom.empty();
+  OutputEncoding encoding = options.encoding;
 
   BatchState state;
   // As the page takes them from its edits: blanks at either end removed.
-  state.inputPath = retrying ? TrimWhiteSpace(retryFrom) : TrimWhiteSpace(files[0]);
-  state.outputPath = TrimWhiteSpace(files.back());
+  state.inputPath = retrying ? TrimWhiteSpace(options.retryFrom) : TrimWhiteSpace(options.files[0]);
+  state.outputPath = TrimWhiteSpace(options.files.back());
   if (state.inputPath.empty()) {
     std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextInputNameNotSpecified).c_str());
     return kExitUsage;
@@ -438,36 +523,44 @@ int RunBatchCommand(const Arguments& arguments) {
     std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextOutputNameNotSpecified).c_str());
     return kExitUsage;
   }
+  // Checked before anything is read or written.
+  if (problem = SummaryProblem(options, report, state.inputPath, state.outputPath);
+      !problem.empty())
+    return UsageError(problem);
+  const SummaryJson summaryJson(options.summaryJsonPath);
+  summaryJson.Begin();
+  BatchSummary summary;
+  // A run refused before its batch: the counts of nothing, and why.
+  const auto refuse = [&](const std::string& why, int status) {
+    std::fprintf(stderr, "glimmora batch: %s\n", why.c_str());
+    std::string reason;
+    if (summaryJson.Given() && status != kExitUsage) summaryJson.Write(summary, "failed", &reason);
+    return status;
+  };
 
   std::unique_ptr<RegistryAccess> registry;
-  if (offlineDir.empty()) {
-    if (!ResolveNetworkCredentials(credentials, &networkOptions, &problem)) {
-      std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-      return kExitUsage;
-    }
+  if (options.offlineDir.empty()) {
+    if (!ResolveNetworkCredentials(credentials, &networkOptions, &problem))
+      return refuse(problem, kExitUsage);
     networkOptions.readsPresence = report.layout.NeedsPresence();
     registry = CreateNetworkRegistry(networkOptions);
   } else {
     // Otherwise every workstation would get a line saying its export is missing.
     std::error_code error;
-    if (!std::filesystem::is_directory(offlineDir, error)) {
-      std::fprintf(stderr, "glimmora batch: %s: not a directory\n", offlineDir.c_str());
-      return kExitUsage;
-    }
-    registry = std::make_unique<OfflineRegistry>(offlineDir);
+    if (!std::filesystem::is_directory(options.offlineDir, error))
+      return refuse(options.offlineDir + ": not a directory", kExitUsage);
+    registry = std::make_unique<OfflineRegistry>(options.offlineDir);
   }
 
   // Every examination under way holds files open; beyond what the process may
   // open, they would fail for want of them, which is no workstation's fault.
+  int jobs = options.jobs;
   unsigned long long fileLimit = 0;
   const int jobsAllowed = JobsWithinFileLimit(jobs, kFilesPerJob, &fileLimit);
-  if (jobsAllowed < 1) {
-    std::fprintf(stderr,
-                 "glimmora batch: the process may have only %llu files open at once "
-                 "(ulimit -n): too few to examine a workstation\n",
-                 fileLimit);
-    return 1;
-  }
+  if (jobsAllowed < 1)
+    return refuse("the process may have only " + std::to_string(fileLimit) +
+                      " files open at once (ulimit -n): too few to examine a workstation",
+                  kExitFileFailure);
   if (jobsAllowed < jobs) {
     std::fprintf(stderr,
                  "glimmora batch: --jobs %d lowered to %d: the process may have only %llu files "
@@ -483,16 +576,8 @@ int RunBatchCommand(const Arguments& arguments) {
   services.layout.makers = &makers;
   services.registry = registry.get();
   services.jobs = jobs;
-  // With --resume, what stays of the earlier run's output.
-  std::uint64_t keptBytes = 0;
-  services.openOutputFile = [&keptBytes](const std::string& path,
-                                         std::string* reason) -> std::unique_ptr<OutputStream> {
-    std::unique_ptr<OutputStream> file = OpenOutputFileKeeping(path, keptBytes, reason);
-    if (!file) return nullptr;
-    return std::make_unique<UninterruptedOutput>(std::move(file));
-  };
-  services.workstationTimeout = timeout;
-  if (offlineDir.empty()) {
+  services.workstationTimeout = options.timeout;
+  if (options.offlineDir.empty()) {
     // Without the echo service every workstation is still tried through its registry.
     if (LoadIcmpLibrary() != 0)
       std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextIcmpLoadError).c_str());
@@ -500,31 +585,53 @@ int RunBatchCommand(const Arguments& arguments) {
       return PingHost(name, text, deadline);
     };
   }
+
+  // A run that writes OUTPUT records beside it what shapes its lines, for a
+  // resume to check, until the run is finished.
+  const bool recordsRun = !retrying && state.outputPath != kStandardStream;
+  RunRecord record;
+  if (recordsRun && !MakeRunRecord(report.layout, report.pnpIdsPath.value_or(DefaultPnpIdsPath()),
+                                   encoding, state.inputPath, &record, &problem))
+    return refuse(problem, kExitFileFailure);
   // How this run's lines read back, for --resume and --retry-from.
   const std::unique_ptr<ResultLayout> readBack = ResultLayoutFor(report.layout);
   const ResultLayout& layout = *readBack;
-  BatchSummary summary;
   CountWorkstations(&services, &summary);
-  RetryRun retry;
-  if (resume && !PrepareResume(state.inputPath, state.outputPath, encoding, layout, &services,
-                               &keptBytes, &summary, &problem)) {
-    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-    return kExitFileFailure;
-  }
+  // With --resume, what stays of the earlier run's output.
+  std::uint64_t keptBytes = 0;
+  if (options.resume && !PrepareResume(state.inputPath, state.outputPath, encoding, layout, record,
+                                       &services, &keptBytes, &summary, &problem))
+    return refuse(problem, kExitFileFailure);
   std::error_code sameFile;
-  if (retrying && !merge &&
-      std::filesystem::equivalent(state.inputPath, state.outputPath, sameFile)) {
+  if (retrying && !options.merge &&
+      std::filesystem::equivalent(state.inputPath, state.outputPath, sameFile))
     // The retried lines alone would take the place of all of OLD.
-    std::fprintf(stderr, "glimmora batch: OUTPUT is OLD; --merge updates it in place\n");
-    return kExitUsage;
+    return refuse("OUTPUT is OLD; --merge updates it in place", kExitUsage);
+  RetryRun retry;
+  if (retrying) {
+    if (!retry.Read(state.inputPath, state.outputPath, options.merge, layout,
+                    report.layout.format == ResultFormat::kJson, options.encodingGiven, &encoding,
+                    &problem))
+      return refuse(problem, kExitFileFailure);
+    services.workstationList = retry.Names();
   }
-  if (retrying && (!retry.Read(state.inputPath, layout, encodingGiven, &encoding, &problem) ||
-                   !retry.WriteNames(&state.inputPath, &problem))) {
-    std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-    return kExitFileFailure;
-  }
+  services.openOutputFile = [&keptBytes, recordsRun, &record](
+                                const std::string& path,
+                                std::string* reason) -> std::unique_ptr<OutputStream> {
+    std::unique_ptr<OutputStream> file = OpenOutputFileKeeping(path, keptBytes, reason);
+    if (!file) return nullptr;
+    std::error_code error;
+    std::string why;
+    if (recordsRun && std::filesystem::is_regular_file(path, error) &&
+        !ReplaceWholeFile(RunRecordPath(path), FormatRunRecord(record), &why))
+      std::fprintf(stderr,
+                   "glimmora batch: warning: %s not written (%s); a --resume of %s cannot "
+                   "check its options and list\n",
+                   RunRecordPath(path).c_str(), why.c_str(), path.c_str());
+    return std::make_unique<UninterruptedOutput>(std::move(file));
+  };
   UseBatchStreams(&services, encoding);
-  if (merge) retry.CollectInstead(&services);
+  if (options.merge) retry.CollectInstead(&services);
 
   // The page pauses so its timer shows the emptied name; here the last
   // progress line is drawn right after the end.
@@ -551,7 +658,7 @@ int RunBatchCommand(const Arguments& arguments) {
       guard.unlock();
       if (!stopNoticed && state.StopRequested()) {
         stopNoticed = true;
-        progress.Stopping(timeout);
+        progress.Stopping(options.timeout);
       }
       if (std::chrono::steady_clock::now() >= nextProgress) {
         progress.Show();
@@ -569,30 +676,37 @@ int RunBatchCommand(const Arguments& arguments) {
   // The report the page shows, in its order of precedence.
   int status = 0;
   const char* outcome = "finished";
+  // Standard output that cannot be written ends every command alike.
+  const bool toStandardOutput = state.outputPath == kStandardStream;
   if (state.StopRequested()) {
     std::fprintf(stderr, "%s\n", LoadText(kTextBatchAborted).c_str());
     status = kExitStopped;
     outcome = "stopped";
   } else if (state.failed != 0) {
     // The program's own text, then the file and the system's reason.
-    if (!state.failurePath.empty())
-      std::fprintf(stderr, "glimmora batch: %s %s%s%s\n", state.failureText.c_str(),
-                   state.failurePath.c_str(), state.failureReason.empty() ? "" : ": ",
-                   state.failureReason.c_str());
+    const bool outputFailed = !state.failurePath.empty() && state.failurePath == state.outputPath;
+    const std::string path =
+        outputFailed && toStandardOutput ? std::string("standard output") : state.failurePath;
+    if (!path.empty())
+      std::fprintf(stderr, "glimmora batch: %s %s%s%s\n", state.failureText.c_str(), path.c_str(),
+                   state.failureReason.empty() ? "" : ": ", state.failureReason.c_str());
     else
       std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
-    status = kExitFileFailure;
+    status = outputFailed && toStandardOutput ? kExitOutputError : kExitFileFailure;
     outcome = "failed";
   }
   // What a stopped retry brought back is merged too: OLD's lines stay for the rest.
-  if (merge && state.failed == 0 && !retry.WriteMerged(state.outputPath, encoding, &problem)) {
+  if (options.merge && state.failed == 0 &&
+      !retry.WriteMerged(state.outputPath, encoding, &problem)) {
     std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-    status = kExitFileFailure;
+    status = toStandardOutput ? kExitOutputError : kExitFileFailure;
     outcome = "failed";
   }
   if (status == 0) {
     std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
-    if (strictExit && summary.Failed() > 0) status = kExitFinishedWithFailures;
+    if (options.strictExit && summary.Failed() > 0) status = kExitFinishedWithFailures;
+    // The run is whole: nothing is left to resume.
+    if (recordsRun) std::remove(RunRecordPath(state.outputPath).c_str());
   }
   std::string account;
   if (registry != nullptr && registry->LogonsStopped(&account)) {
@@ -604,12 +718,15 @@ int RunBatchCommand(const Arguments& arguments) {
     if (status == 0 || status == kExitFinishedWithFailures) status = kExitLogonsStopped;
   }
   // Opt-in: scripts may read what a batch has always said at its end.
-  if (summaryShown && (state.failed == 0 || summary.examined > 0))
+  if (options.summaryShown && (state.failed == 0 || summary.examined > 0))
     std::fputs(SummaryText(summary).c_str(), stderr);
-  if (!summaryJsonPath.empty() && !WriteSummaryJson(summaryJsonPath, summary, outcome)) {
-    std::fprintf(stderr, "glimmora batch: %s: %s\n", summaryJsonPath.c_str(),
-                 LoadText(kTextOutputWriteError).c_str());
-    if (status == 0 || status == kExitFinishedWithFailures) status = kExitFileFailure;
+  std::string reason;
+  if (summaryJson.Given() && !summaryJson.Write(summary, outcome, &reason)) {
+    const bool toStdout = summaryJson.Path() == kStandardStream;
+    std::fprintf(stderr, "glimmora batch: %s %s: %s\n", LoadText(kTextOutputWriteError).c_str(),
+                 toStdout ? "standard output" : summaryJson.Path().c_str(), reason.c_str());
+    if (status == 0 || status == kExitFinishedWithFailures)
+      status = toStdout ? kExitOutputError : kExitFileFailure;
   }
   return status;
 }

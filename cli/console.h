@@ -25,10 +25,6 @@ std::FILE* DuplicateStandardInput();
 // standard output open.
 std::unique_ptr<OutputStream> StandardOutputStream();
 
-// Puts the file `from` in the place of `to`, which may exist; false when it
-// could not, with *reason saying why.
-bool MoveFileOver(const std::string& from, const std::string& to, std::string* reason);
-
 // Until RestoreStopRequests, the first Ctrl-C (SIGINT, SIGTERM or SIGHUP, the
 // terminal closed; on Windows the console's Ctrl-C or Ctrl-Break) sets *flag
 // to 1 instead of ending the program; a second one ends it, but not in the

@@ -84,12 +84,6 @@ std::unique_ptr<OutputStream> StandardOutputStream() {
   return std::make_unique<OutputFile>(fd);
 }
 
-bool MoveFileOver(const std::string& from, const std::string& to, std::string* reason) {
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  *reason = FileErrorReason(to, errno);
-  return false;
-}
-
 void InstallStopRequests(std::atomic<std::int32_t>* flag) {
   stopFlag = flag;
   // Progress and messages go to standard error; when no one reads it any

@@ -53,27 +53,6 @@ std::unique_ptr<OutputStream> StandardOutputStream() {
   return std::make_unique<OutputFile>(reinterpret_cast<std::intptr_t>(duplicate));
 }
 
-bool MoveFileOver(const std::string& from, const std::string& to, std::string* reason) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
-  switch (GetLastError()) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      // A spreadsheet that has the file open, or a batch writing it.
-      *reason = "in use by another program";
-      break;
-    case ERROR_ACCESS_DENIED:
-      *reason = FileErrorReason(to, EACCES);
-      break;
-    case ERROR_PATH_NOT_FOUND:
-      *reason = FileErrorReason(to, ENOENT);
-      break;
-    default:
-      *reason = FileErrorReason(to, EIO);
-      break;
-  }
-  return false;
-}
-
 bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
 }

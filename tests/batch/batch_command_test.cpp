@@ -518,6 +518,63 @@ TEST_F(InterruptTest, ASecondBatchOnTheSameOutputIsRefusedAndChangesNothing) {
   EXPECT_EQ(after.substr(0, before.size()), before);
   EXPECT_GT(after.size(), before.size());
 }
+
+// A merge reads OLD only when no batch writes it, and holds it from then on:
+// begun while the night's batch still writes OLD, it is refused before it
+// examines anything, and the night's lines all stay.
+TEST_F(InterruptTest, AMergeOfAFileABatchStillWritesIsRefusedBeforeItBegins) {
+  EXPECT_TRUE(Write("ghost-pc\n"));  // a failure for the merge to try again
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (glimmora::testing::SplitResultLines(ReadBytes(outputPath_)).size() < 4u &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const std::string summary = dir_.File("merge.json");
+  Process merge({"batch", "--retry-from", outputPath_, "--merge", "--summary-json", summary,
+                 "--offline", kSourceDir + "/examples/fleet", outputPath_},
+                dir_.File("merge.txt"));
+  EXPECT_EQ(merge.Wait(), 1);
+  const std::string err = ReadBytes(dir_.File("merge.txt"));
+  EXPECT_TRUE(Contains(err, outputPath_ + ": in use by another batch")) << err;
+  EXPECT_TRUE(Contains(ReadBytes(summary), "\"examined\":0,")) << ReadBytes(summary);
+
+  EXPECT_TRUE(Write("acct-02\n"));
+  close(fifo_);
+  fifo_ = -1;
+  EXPECT_EQ(process_->Wait(), 0);
+  const std::vector<std::string> lines =
+      glimmora::testing::SplitResultLines(ReadBytes(outputPath_));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[3].substr(0, 9), "GHOST-PC,");
+  EXPECT_EQ(lines[4].substr(0, 8), "ACCT-02,");
+}
+
+// An interrupted run records what shapes its lines; a resume with other
+// options is refused naming the option, before it changes the file.
+TEST_F(InterruptTest, AResumeWithOtherOptionsThanTheInterruptedRunIsRefused) {
+  Interrupt();
+  close(fifo_);
+  fifo_ = -1;
+  ASSERT_EQ(process_->Wait(), 130);
+  const std::string before = ReadBytes(outputPath_);
+  const std::string list = dir_.File("list.txt");
+  WriteBytes(list, "acct-01\nacct-02\n");
+  for (const auto& [option, says] :
+       {std::pair<std::string, std::string>{"--present-only", "--present-only"},
+        {"--encoding=utf-8", "--encoding ansi, this run has --encoding utf-8"}}) {
+    Process resume({"batch", "--resume", option, "--offline", kSourceDir + "/examples/fleet", list,
+                    outputPath_},
+                   dir_.File("resume.txt"));
+    EXPECT_EQ(resume.Wait(), 1) << option;
+    const std::string err = ReadBytes(dir_.File("resume.txt"));
+    EXPECT_TRUE(Contains(err, says)) << err;
+    EXPECT_EQ(ReadBytes(outputPath_), before) << option;
+  }
+  Process resume(
+      {"batch", "--resume", "--offline", kSourceDir + "/examples/fleet", list, outputPath_},
+      dir_.File("resume.txt"));
+  EXPECT_EQ(resume.Wait(), 0) << ReadBytes(dir_.File("resume.txt"));
+  EXPECT_FALSE(std::filesystem::exists(outputPath_ + ".glimmora-run"));
+}
 #endif
 
 }  // namespace

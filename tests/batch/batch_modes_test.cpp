@@ -19,8 +19,15 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/faults/spawn.h"
 #endif
 
 namespace {
@@ -271,5 +278,203 @@ TEST_F(BatchModesTest, StandardInputAndOutputWithAByteOrderMark) {
   EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
   EXPECT_EQ(ReadBytes(output_), marked);
 }
+
+// OLD's failures for the merge cases: DESIGN-03 and HR-11 fail for want of
+// their exports, then come back; GHOST-PC never does.
+class MergeTest : public BatchModesTest {
+ protected:
+  void SetUp() override {
+    fleet_ = CopyFleet();
+    complete_ = Uninterrupted(fleet_);
+    const std::string aside = dir_.File("aside");
+    std::filesystem::create_directory(aside);
+    for (const char* name : {"DESIGN-03.reg", "HR-11.reg"})
+      std::filesystem::rename(fleet_ + "/" + name, aside + "/" + name);
+    ASSERT_EQ(Batch({"--offline", fleet_, kWorkstations, output_}).exitCode, 0);
+    night_ = ReadBytes(output_);
+    for (const char* name : {"DESIGN-03.reg", "HR-11.reg"})
+      std::filesystem::rename(aside + "/" + name, fleet_ + "/" + name);
+  }
+  std::string fleet_;
+  std::string complete_;
+  std::string night_;
+};
+
+// A name the input reader would skip (a hand-edited line) is examined as OLD
+// names it and shifts no other result; the file merged in place keeps its
+// mode, owner and group, a link to it stays a link to the merged file, and no
+// list of failed workstations is left in the temporary folder.
+TEST_F(MergeTest, AMergeUpdatesTheFileItselfAndMatchesResultsByName) {
+  const std::size_t header = night_.find("\r\n") + 2;
+  const std::size_t ghost = night_.find("GHOST-PC,");
+  const std::string spare =
+      "-SPARE" + night_.substr(ghost + 8, night_.find("\r\n", ghost) + 2 - ghost - 8);
+  WriteBytes(output_, night_.substr(0, header) + spare + night_.substr(header));
+  const std::string temp = dir_.File("tmp");
+  std::filesystem::create_directory(temp);
+  glimmora::testing::ScopedEnv tmpdir("TMPDIR", temp);
+  glimmora::testing::ScopedEnv tmp("TMP", temp);
+  std::string target = output_;
+#ifndef _WIN32
+  ASSERT_EQ(chmod(output_.c_str(), 0640), 0);
+  const bool root = geteuid() == 0;
+  if (root) ASSERT_EQ(chown(output_.c_str(), 65534, 65534), 0);
+  target = dir_.File("inventory-link.csv");
+  std::filesystem::create_symlink(output_, target);
+#endif
+  const auto merged = Batch({"--retry-from", target, "--merge", "--offline", fleet_, target});
+  EXPECT_EQ(merged.exitCode, 0) << merged.err;
+  EXPECT_EQ(ReadBytes(output_), complete_.substr(0, header) + spare + complete_.substr(header));
+  EXPECT_TRUE(std::filesystem::is_empty(temp));
+#ifndef _WIN32
+  EXPECT_TRUE(std::filesystem::is_symlink(target));
+  struct stat status {};
+  ASSERT_EQ(stat(output_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+  }
+#endif
+}
+
+// The lines a resume keeps count as if this run had written them: a resumed
+// night with failures says so in its counts and its exit status.
+TEST_F(MergeTest, AResumedRunCountsTheFailuresItKept) {
+  const std::string summary = dir_.File("summary.json");
+  const std::string uncut = night_;
+  for (std::size_t cut : {uncut.size() / 2, uncut.size() - 1, uncut.size()}) {
+    WriteBytes(output_, uncut.substr(0, cut));
+    std::filesystem::rename(fleet_ + "/DESIGN-03.reg", dir_.File("DESIGN-03.reg"));
+    std::filesystem::rename(fleet_ + "/HR-11.reg", dir_.File("HR-11.reg"));
+    const auto resumed = Batch({"--resume", "--strict-exit", "--summary-json", summary, "--offline",
+                                fleet_, kWorkstations, output_});
+    std::filesystem::rename(dir_.File("DESIGN-03.reg"), fleet_ + "/DESIGN-03.reg");
+    std::filesystem::rename(dir_.File("HR-11.reg"), fleet_ + "/HR-11.reg");
+    EXPECT_EQ(resumed.exitCode, 3) << "cut " << cut << ": " << resumed.err;
+    EXPECT_EQ(ReadBytes(output_), uncut) << "cut " << cut;
+    EXPECT_TRUE(Contains(ReadBytes(summary),
+                         "\"examined\":14,\"withMonitors\":9,\"withoutMonitorInformation\":2,"
+                         "\"failed\":3,"))
+        << "cut " << cut << ": " << ReadBytes(summary);
+  }
+}
+
+// A JSON lines file an editor gave a byte-order mark is read; what a retry
+// and a merge write has none, so that every line is JSON.
+TEST_F(MergeTest, JsonLinesAreWrittenWithoutAByteOrderMark) {
+  const std::string json = dir_.File("night.jsonl");
+  std::filesystem::rename(fleet_ + "/HR-11.reg", dir_.File("HR-11.reg"));
+  ASSERT_EQ(Batch({"--format", "jsonl", "--offline", fleet_, kWorkstations, json}).exitCode, 0);
+  std::filesystem::rename(dir_.File("HR-11.reg"), fleet_ + "/HR-11.reg");
+  WriteBytes(json, kMark + ReadBytes(json));
+  const std::string retried = dir_.File("retried.jsonl");
+  const auto retry =
+      Batch({"--format", "jsonl", "--retry-from", json, "--offline", fleet_, retried});
+  EXPECT_EQ(retry.exitCode, 0) << retry.err;
+  EXPECT_EQ(ReadBytes(retried).rfind("{\"workstation\":\"HR-11\"", 0), 0u) << ReadBytes(retried);
+  const auto merge =
+      Batch({"--format", "jsonl", "--retry-from", json, "--merge", "--offline", fleet_, json});
+  EXPECT_EQ(merge.exitCode, 0) << merge.err;
+  EXPECT_EQ(ReadBytes(json).rfind("{\"workstation\":\"ACCT-01\"", 0), 0u);
+}
+
+// Options and operands that do not go together are refused with the reason
+// (64) before a file is read or written; --summary-json never takes the place
+// of another operand, through a link neither.
+TEST_F(BatchModesTest, OperandsThatClashAreRefusedBeforeAnythingIsTouched) {
+  const std::string fleet = CopyFleet();
+  const std::string list = dir_.File("list.txt");
+  WriteBytes(list, "acct-01\r\n");
+  WriteBytes(output_, "yesterday's inventory");
+  const std::string missing = dir_.File("new.csv");
+  std::string link = output_;
+#ifndef _WIN32
+  link = dir_.File("link.csv");
+  std::filesystem::create_symlink(output_, link);
+#endif
+  const struct {
+    std::vector<std::string> args;
+    std::string says;
+  } cases[] = {
+      {{"--summary-json", output_, list, output_}, "is OUTPUT"},
+      {{"--summary-json", link, list, output_}, "is OUTPUT"},
+      {{"--summary-json", list, list, output_}, "is INPUT"},
+      {{"--summary-json", missing, list, missing}, "is OUTPUT"},
+      {{"--summary-json", output_, "--resume", list, output_}, "is OUTPUT"},
+      {{"--summary-json", output_, "--retry-from", output_, "--merge", output_}, "is OLD"},
+      {{"--summary-json", "-", list, "-"}, "--summary-json - would put the counts"},
+      {{"--resume", "--retry-from", output_, output_}, "give one of them"},
+      {{"--merge", list, output_}, "--merge goes with --retry-from OLD"},
+      {{"--resume", "-", output_}, "--resume needs INPUT and OUTPUT to be files"},
+      {{"--retry-from", "-", output_}, "--retry-from needs OLD to be a file"},
+      {{"--retry-from", output_, list, output_}, "give OUTPUT only"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"--offline", fleet};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto run = Batch(args);
+    EXPECT_EQ(run.exitCode, 64) << c.says;
+    EXPECT_TRUE(Contains(run.err, c.says)) << run.err;
+    EXPECT_EQ(ReadBytes(output_), "yesterday's inventory") << c.says;
+    EXPECT_EQ(ReadBytes(list), "acct-01\r\n") << c.says;
+    EXPECT_FALSE(std::filesystem::exists(missing)) << c.says;
+  }
+  // A run refused after its start leaves its own counts, not an earlier run's.
+  const std::string summary = dir_.File("summary.json");
+  WriteBytes(summary, "{\"outcome\":\"finished\",\"examined\":14}\n");
+  const auto refused =
+      Batch({"--resume", "--summary-json", summary, "--offline", fleet, list, output_});
+  EXPECT_EQ(refused.exitCode, 1) << refused.err;
+  EXPECT_TRUE(Contains(ReadBytes(summary), "{\"outcome\":\"failed\",\"examined\":0,"))
+      << ReadBytes(summary);
+}
+
+#ifndef _WIN32
+// A result on standard output that cannot be written ends with 74, as every
+// command's standard output does.
+TEST_F(BatchModesTest, AStandardOutputThatCannotBeWrittenEndsWith74) {
+  const std::string fleet = CopyFleet();
+  const auto full =
+      glimmora::testing::RunProcess("/bin/sh",
+                                    {"-c", "exec \"$0\" batch --offline \"$1\" \"$2\" - >/dev/full",
+                                     GLIMMORA_CLI_PATH, fleet, kWorkstations},
+                                    dir_.File("full"));
+  EXPECT_EQ(full.exitCode, 74) << full.err;
+  EXPECT_TRUE(Contains(full.err, "standard output: No space left on device")) << full.err;
+}
+
+// An interrupted run of a list is resumed only with that list: a name added
+// next to one of its kind would otherwise pass for one already examined.
+TEST_F(BatchModesTest, AResumeWithAnotherListThanTheInterruptedRunIsRefused) {
+  const std::string fleet = CopyFleet();
+  const std::string list = dir_.File("long.txt");
+  std::string names;
+  for (int i = 0; i < 400; ++i) names += "acct-01\nacct-02\nhr-12\nlaptop-07\nsrv-build09\n";
+  WriteBytes(list, names);
+  glimmora::testing::Spawned night(GLIMMORA_CLI_PATH, {"batch", "--offline", fleet, list, output_},
+                                   dir_.File("night"));
+  const std::string record = output_ + ".glimmora-run";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!std::filesystem::exists(record) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  night.Signal(SIGINT);
+  ASSERT_EQ(night.Wait().status, 130) << "the run ended before it could be interrupted";
+  const std::string interrupted = ReadBytes(output_);
+
+  WriteBytes(list, "acct-01\n" + names);
+  const auto refused = Batch({"--resume", "--offline", fleet, list, output_});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_TRUE(Contains(refused.err, "INPUT is not the list it was begun with")) << refused.err;
+  EXPECT_EQ(ReadBytes(output_), interrupted);
+
+  WriteBytes(list, names);
+  const auto resumed = Batch({"--resume", "--offline", fleet, list, output_});
+  EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_FALSE(std::filesystem::exists(record));
+  const auto whole = Batch({"--offline", fleet, list, complete_});
+  EXPECT_EQ(ReadBytes(output_), ReadBytes(complete_));
+}
+#endif
 
 }  // namespace

@@ -183,7 +183,10 @@ TEST_F(EarlierRunTest, RetryTakesTheFailuresInEitherLanguageAndMergesWhatComesBa
       "B", "DELD11D", MonitorRow{"Monitor", "d", "m", "h", "U2720Q", "7", "s", "2020/1", "1.4"});
   const std::string cAgain = FormatFailureLine("C", LoadText(kTextRequestTimedOut) + "(10.1.2.4))");
   const std::string merged =
-      MergeRetried(layout_, read, failed, {{bMonitor}, {cAgain}, {FormatNoMonitorLine("D")}});
+      MergeRetried(read, failed,
+                   {{"B", WorkstationResult::kMonitors, {bMonitor}},
+                    {"C", WorkstationResult::kTimedOut, {cAgain}},
+                    {"D", WorkstationResult::kNoMonitorInfo, {FormatNoMonitorLine("D")}}});
   std::string expected =
       FormatHeaderLine() + earlier[0].line + bMonitor + earlier[2].line + FormatNoMonitorLine("D");
   for (std::size_t i = 4; i < std::size(earlier); ++i) expected += earlier[i].line;
