@@ -77,6 +77,8 @@ ExaminationOptions ExaminationOptionsFor(const ReportLayout& layout) {
   ExaminationOptions options;
   options.readPresence = layout.NeedsPresence();
   options.presentOnly = layout.presentOnly;
+  // A monitor such an output names is not left out for a blank row.
+  options.reportByInventoryIdentity = layout.ShowsExtendedFields();
   return options;
 }
 

@@ -34,6 +34,9 @@ struct ReportLayout {
   bool NeedsPresence() const {
     return extendedColumns || format == ResultFormat::kJson || presentOnly;
   }
+  // Whether the output shows the extended fields (maker, inventory model and
+  // serial...) beside the row. --present-only alone writes the specified columns.
+  bool ShowsExtendedFields() const { return extendedColumns || format == ResultFormat::kJson; }
 };
 
 // "unreachable", "not-resolved", "registry-denied", "registry-unreachable",

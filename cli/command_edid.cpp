@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/display_width.h"
 #include "cli/option_parser.h"
 #include "common/unique_handle.h"
 #include "inventory/edid/edid.h"
@@ -51,8 +53,14 @@ int ReadWholeFile(const std::string& path, std::string* contents, std::string* e
   return 0;
 }
 
-void PrintField(int labelId, const std::string& value) {
-  std::printf("%s: %s\n", LoadText(labelId).c_str(), value.c_str());
+// A name descriptor can hold an escape sequence; a terminal would act on it.
+// A file or a pipe gets the bytes the EDID holds.
+std::string Shown(const std::string& text, bool terminal) {
+  return terminal ? PrintableText(text) : text;
+}
+
+void PrintField(int labelId, const std::string& value, bool terminal) {
+  std::printf("%s: %s\n", LoadText(labelId).c_str(), Shown(value, terminal).c_str());
 }
 
 }  // namespace
@@ -77,6 +85,7 @@ int RunEdidCommand(const Arguments& arguments) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
+  const bool terminal = IsTerminal(stdout);
   int status = 0;
   bool first = true;
   for (const std::string& path : args) {
@@ -101,14 +110,14 @@ int RunEdidCommand(const Arguments& arguments) {
     const EdidFields fields = DecodeEdid(block);
     if (args.size() > 1) {
       if (!first) std::fputs("\n", stdout);
-      std::printf("%s:\n", path.c_str());
+      std::printf("%s:\n", Shown(path, terminal).c_str());
     }
     first = false;
-    PrintField(kTextColumnModel, fields.model);
-    PrintField(kTextColumnSerialNumber, fields.serialNumber);
-    PrintField(kTextColumnMonitorSize, fields.monitorSize);
-    PrintField(kTextColumnMfgDate, fields.mfgDate);
-    PrintField(kTextColumnEdidVersion, fields.edidVersion);
+    PrintField(kTextColumnModel, fields.model, terminal);
+    PrintField(kTextColumnSerialNumber, fields.serialNumber, terminal);
+    PrintField(kTextColumnMonitorSize, fields.monitorSize, terminal);
+    PrintField(kTextColumnMfgDate, fields.mfgDate, terminal);
+    PrintField(kTextColumnEdidVersion, fields.edidVersion, terminal);
   }
   // A full disk or a closed pipe must not pass for a decoded dump.
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

@@ -77,9 +77,7 @@ bool TakeReportOptions(Arguments* args, const char* jsonName, ReportOptions* opt
 }
 
 void LoadMakerNames(const ReportOptions& options, MakerNames* makers, const char* command) {
-  if (options.layout.IsSpecified() ||
-      (!options.layout.extendedColumns && options.layout.format != ResultFormat::kJson))
-    return;
+  if (!options.layout.ShowsExtendedFields()) return;
   std::string problem;
   if (!makers->LoadPnpIds(options.pnpIdsPath.value_or(DefaultPnpIdsPath()), &problem))
     std::fprintf(stderr, "glimmora %s: warning: %s; maker names only from the built-in list\n",

@@ -44,7 +44,11 @@ void AppendFolded(std::string& key, std::string_view text) {
 
 bool ReportedMonitors::Admit(std::string_view monitorId, const MonitorRow& row,
                              MonitorDetails details) {
-  if (!IsReportableRow(row)) return false;
+  return IsReportableRow(row) && AdmitReportable(monitorId, row, std::move(details));
+}
+
+bool ReportedMonitors::AdmitReportable(std::string_view monitorId, const MonitorRow& row,
+                                       MonitorDetails details) {
   std::string key;
   AppendFolded(key, monitorId);
   for (const std::string& cell : row) AppendFolded(key, cell);

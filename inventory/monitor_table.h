@@ -90,6 +90,10 @@ class ReportedMonitors {
   // still tells that the monitor is there: the kept row becomes present (or
   // unknown rather than a ghost).
   bool Admit(std::string_view monitorId, const MonitorRow& row, MonitorDetails details = {});
+  // The same for a row its reader reports by a rule of its own although the
+  // row itself is not reportable: only the duplicate rule applies.
+  bool AdmitReportable(std::string_view monitorId, const MonitorRow& row,
+                       MonitorDetails details = {});
   const std::vector<ReportedMonitor>& rows() const { return rows_; }
   std::vector<ReportedMonitor> Take() { return std::move(rows_); }
 

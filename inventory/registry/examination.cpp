@@ -1,5 +1,7 @@
 #include "inventory/registry/examination.h"
 
+#include "inventory/edid/edid_facts.h"
+#include "inventory/edid/inventory_identity.h"
 #include "inventory/registry/registry_scan.h"
 
 namespace glimmora {
@@ -10,6 +12,17 @@ Examination Ended(ExaminationOutcome outcome, std::string errorText = {}) {
   result.outcome = outcome;
   result.errorText = std::move(errorText);
   return result;
+}
+
+// Whether the EDID gives the inventory model or serial the extended outputs
+// show; nothing of a value shorter than the base block is shown.
+bool HasInventoryIdentity(const MonitorDetails& details) {
+  if (!details.edid) return false;
+  const EdidFacts facts = ReadEdidFacts(*details.edid);
+  if (!facts.baseComplete) return false;
+  const InventoryIdentity identity = ChooseInventoryIdentity(facts);
+  auto known = [](const std::string& text) { return !text.empty() && !IsUnknown(text); };
+  return known(identity.model) || known(identity.serial);
 }
 }  // namespace
 
@@ -60,7 +73,10 @@ Examination ExamineWorkstation(RegistryAccess& registry, const std::string& work
   ReportedMonitors reported;
   for (ReportedMonitor& monitor : scanned) {
     if (options.presentOnly && monitor.details.presence == Presence::kGhost) continue;
-    reported.Admit(monitor.monitorId, monitor.row, std::move(monitor.details));
+    // The inventory identity is read only for a row the row rule leaves out.
+    if (IsReportableRow(monitor.row) ||
+        (options.reportByInventoryIdentity && HasInventoryIdentity(monitor.details)))
+      reported.AdmitReportable(monitor.monitorId, monitor.row, std::move(monitor.details));
   }
 
   Examination result;

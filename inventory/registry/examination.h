@@ -49,6 +49,11 @@ struct ExaminationOptions {
   // Leave ghosts out before the row rules, which then apply to what remains
   // (implies readPresence).
   bool presentOnly = false;
+  // Report also a row with neither model nor serial number when its EDID
+  // gives an inventory model or serial (inventory_identity.h): a monitor
+  // whose last name descriptor is blank still names itself in an earlier one.
+  // Only for an output that shows those; elsewhere the row would read as nameless.
+  bool reportByInventoryIdentity = false;
 };
 
 // Examines the workstation (a name as given: the caller trims it). Without a

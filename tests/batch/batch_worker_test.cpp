@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/edid/edid_dump.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
@@ -205,6 +206,67 @@ TEST_F(BatchWorkerTest, WorkstationsWithoutReportableMonitorsGetTheNoMonitorLine
   EXPECT_EQ(lines[0] + "\r\n", FormatNoMonitorLine("EMPTY"));
   EXPECT_EQ(lines[1] + "\r\n", FormatNoMonitorLine("PANEL"));
   EXPECT_EQ(lines[2] + "\r\n", FormatNoMonitorLine("GHOST"));
+}
+
+// A real LG L1720P names itself in its first name descriptor, leaves the
+// last one blank and has no serial descriptor: its row has neither model nor
+// serial number. The specified outputs leave it out, --present-only alone
+// too (it shows no more than those columns); the outputs that show the
+// inventory model and serial report it by them, its own cells unchanged, and
+// once for two equal rows. A monitor whose EDID names nothing stays out.
+TEST_F(BatchWorkerTest, AMonitorKnownOnlyByItsInventoryIdentityIsReportedWhereThatIsShown) {
+  std::vector<std::uint8_t> lg;
+  std::string error;
+  ASSERT_EQ(
+      ParseEdidDump(ReadBytes(GLIMMORA_TEST_DATA_DIR "/edid-corpus/0B99212C502C.txt"), &lg, &error),
+      0)
+      << error;
+  MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
+  for (const char* instance : {"5&1&0&UID4352", "5&1&0&UID4353"})
+    pc01.AddMonitor("GSM4383", instance, kGenericMfg, kGenericDescription, "Monitor",
+                    "MONITOR\\GSM4383", lg);
+  AddMonitor(pc01, "BOE0964", "5&2&0&UID4354", "", "");
+
+  auto examine = [&](const ReportLayout& layout, WorkstationResult* result) {
+    services_.layout = layout;
+    std::vector<std::string> lines;
+    EXPECT_EQ(ExamineIntoLines(
+                  services_, "PC01", [] { return false; }, &lines, result),
+              WorkstationOutcome::kFinished);
+    EXPECT_EQ(registry_.OpenKeyCount(), 0u);
+    return lines;
+  };
+  WorkstationResult result = WorkstationResult::kMonitors;
+  ReportLayout presentOnly;
+  presentOnly.presentOnly = true;
+  for (const ReportLayout& layout : {ReportLayout{}, presentOnly}) {
+    EXPECT_EQ(examine(layout, &result), std::vector<std::string>{FormatNoMonitorLine("PC01")});
+    EXPECT_EQ(result, WorkstationResult::kNoMonitorInfo);
+  }
+
+  ReportLayout extended;
+  extended.extendedColumns = true;
+  std::vector<std::string> lines = examine(extended, &result);
+  EXPECT_EQ(result, WorkstationResult::kMonitors);
+  ASSERT_EQ(lines.size(), 1u);
+  ASSERT_EQ(lines[0].substr(lines[0].size() - 2), "\r\n");
+  const std::vector<std::string> fields = ParseCsvLine(lines[0].substr(0, lines[0].size() - 2));
+  ASSERT_EQ(fields.size(), 22u) << lines[0];
+  EXPECT_EQ(std::vector<std::string>(fields.begin(), fields.begin() + 11),
+            (std::vector<std::string>{"PC01", "GSM4383", "Monitor", kGenericDescription,
+                                      kGenericMfg, "MONITOR\\GSM4383", "<UNKNOWN>", "<UNKNOWN>",
+                                      "W:34cm x H:27cm (17.1\")", "2004/2", "1.3"}));
+  EXPECT_EQ(std::vector<std::string>(fields.begin() + 15, fields.begin() + 18),
+            (std::vector<std::string>{"L1720P", "272143", "id-number"}));
+
+  ReportLayout json;
+  json.format = ResultFormat::kJson;
+  lines = examine(json, &result);
+  EXPECT_EQ(result, WorkstationResult::kMonitors);
+  ASSERT_EQ(lines.size(), 1u);
+  for (const char* field : {"\"monitorId\":\"GSM4383\"", "\"model\":null", "\"serialNumber\":null",
+                            "\"inventoryModel\":\"L1720P\"", "\"inventorySerial\":\"272143\""})
+    EXPECT_NE(lines[0].find(field), std::string::npos) << field << " in " << lines[0];
 }
 
 TEST_F(BatchWorkerTest, DuplicatesAreJudgedOnWholeLinesWithinOneWorkstation) {

@@ -2,6 +2,7 @@
 // compared with the expected files in tests/data/cli.
 #include <gtest/gtest.h>
 
+#include "tests/support/edid_builder.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"
 
@@ -185,6 +186,23 @@ int RunWithStandardOutput(const std::vector<std::string>& args, const std::strin
   return WEXITSTATUS(status);
 }
 
+// The exit status of the program run with a pseudo-terminal as its standard
+// output, and in *shown what appeared there. The output must fit in the
+// terminal's buffer: it is read once the program has ended.
+int RunOnATerminal(const std::vector<std::string>& args, std::string* shown) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+    if (master >= 0) close(master);
+    ADD_FAILURE() << "no pseudo-terminal";
+    return -1;
+  }
+  const int status = RunWithStandardOutput(args, ptsname(master));
+  char chunk[4096];
+  for (ssize_t got; (got = read(master, chunk, sizeof chunk)) > 0;) shown->append(chunk, got);
+  close(master);
+  return status;
+}
+
 // Whatever a command writes, a full disk under its standard output ends it
 // with the one status for that, 74, not with success.
 TEST(CliOutputTest, EveryCommandFailsWhenItsOutputCannotBeWritten) {
@@ -218,20 +236,43 @@ TEST(CliOutputTest, CsvOnATerminalReplacesControlCharacters) {
   EXPECT_EQ(inFile.exitCode, 0) << inFile.err;
   EXPECT_NE(inFile.out.find(",LG\x1b]0;owned\x07\x1b[2J,"), std::string::npos) << inFile.out;
 
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const std::string terminal = ptsname(master);
-  EXPECT_EQ(
-      RunWithStandardOutput({"check", "--offline", dir, "--format", "csv", "pc-esc"}, terminal), 0);
   std::string shown;
-  char chunk[4096];
-  for (ssize_t got; (got = read(master, chunk, sizeof chunk)) > 0;) shown.append(chunk, got);
-  close(master);
+  EXPECT_EQ(RunOnATerminal({"check", "--offline", dir, "--format", "csv", "pc-esc"}, &shown), 0);
   EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
   EXPECT_NE(shown.find(",LG?]0;owned??[2J,"), std::string::npos) << shown;
   EXPECT_NE(shown.find("LG FULLHD(HDMI)"), std::string::npos);
+  std::filesystem::remove_all(dir);
+}
+
+// A dump's texts and a file's name reach a terminal without their control
+// characters; a file or a pipe gets the bytes as the EDID holds them.
+TEST(CliOutputTest, EdidOnATerminalReplacesControlCharacters) {
+  const std::string dir = ::testing::TempDir() + "glimmora_edid_terminal";
+  std::filesystem::create_directories(dir);
+  glimmora::testing::EdidSpec spec;
+  spec.model = "\x1b]0;owned\x07X";    // 11 of the name descriptor's 13 bytes
+  spec.serial = "SN\x1b[2J\xc2\x9bZ";  // ESC, and the C1 CSI in UTF-8
+  const std::vector<std::uint8_t> block = glimmora::testing::MakeEdid(spec);
+  const std::string dump = dir + "/escape.bin";
+  const std::string oddName = dir + "/odd\x1b[31m.bin";
+  for (const std::string& path : {dump, oddName})
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(block.data()),
+               static_cast<std::streamsize>(block.size()));
+
+  const ProcessResult inFile = testing::RunProcess(GLIMMORA_CLI_PATH, {"edid", dump}, dir + "/run");
+  EXPECT_EQ(inFile.exitCode, 0) << inFile.err;
+  EXPECT_EQ(inFile.out.substr(0, inFile.out.find("Monitor Size")),
+            "Model: \x1b]0;owned\x07X\nSerial Number: SN\x1b[2J\xc2\x9bZ\n");
+
+  std::string shown;
+  EXPECT_EQ(RunOnATerminal({"edid", dump, oddName}, &shown), 0);
+  EXPECT_EQ(shown.find('\x1b'), std::string::npos) << shown;
+  EXPECT_EQ(shown.find('\x07'), std::string::npos) << shown;
+  EXPECT_NE(shown.find(dir + "/odd?[31m.bin:"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Model: ?]0;owned?X\r\nSerial Number: SN?[2J?Z\r\n"), std::string::npos)
+      << shown;
+  EXPECT_NE(shown.find("EDID Version: 1.3"), std::string::npos) << shown;
   std::filesystem::remove_all(dir);
 }
 #endif
