@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "batch/held_file.h"
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
@@ -379,6 +382,41 @@ TEST(OutputFile, AFullDiskIsAFailure) {
   EXPECT_EQ(WriteOutputLine(*large, line), -1);
 }
 #endif
+
+// A file held to be replaced: no batch opens it to write while it is held,
+// and it is not held while a batch writes it; it is replaced whole.
+TEST(HeldFileTest, NoBatchWritesAFileWhileItIsHeldAndItIsReplacedWhole) {
+  TempDir dir;
+  const std::string path = dir.File("old.csv");
+  WriteBytes(path, "old lines\r\n");
+  std::string reason;
+  std::unique_ptr<HeldFile> held = HeldFile::Open(path, HeldFile::Hold::kExclusive, &reason);
+  ASSERT_TRUE(held) << reason;
+  EXPECT_FALSE(OpenOutputFile(path, &reason));
+  EXPECT_EQ(reason, kOutputFileInUse);
+  std::string bytes;
+  ASSERT_TRUE(held->Read(&bytes, &reason)) << reason;
+  EXPECT_EQ(bytes, "old lines\r\n");
+  ASSERT_TRUE(held->Replace("merged lines\r\n", &reason)) << reason;
+  held.reset();
+  EXPECT_EQ(ReadBytes(path), "merged lines\r\n");
+  EXPECT_FALSE(std::filesystem::exists(path + ".glimmora-new"));
+
+  std::unique_ptr<OutputStream> writer = OpenOutputFileKeeping(path, 6, &reason);
+  ASSERT_TRUE(writer) << reason;
+  for (HeldFile::Hold hold : {HeldFile::Hold::kShared, HeldFile::Hold::kExclusive}) {
+    reason.clear();
+    EXPECT_FALSE(HeldFile::Open(path, hold, &reason));
+    EXPECT_EQ(reason, kOutputFileInUse);
+  }
+  writer.reset();
+  // A file that is not there yet is held as none and created.
+  held = HeldFile::Open(dir.File("new.csv"), HeldFile::Hold::kExclusive, &reason);
+  ASSERT_TRUE(held) << reason;
+  EXPECT_FALSE(held->Exists());
+  ASSERT_TRUE(held->Replace("x", &reason)) << reason;
+  EXPECT_EQ(ReadBytes(dir.File("new.csv")), "x");
+}
 
 }  // namespace
 }  // namespace glimmora
