@@ -66,7 +66,14 @@ void PrintField(int labelId, const std::string& value, bool terminal) {
 }  // namespace
 
 int RunEdidCommand(const Arguments& arguments) {
-  constexpr char kUsage[] = "usage: glimmora edid [--] FILE...\n";
+  constexpr char kUsage[] =
+      "usage: glimmora edid [--] FILE...\n"
+      "Decodes EDID dumps as the inventory does: model, serial number, size, date of\n"
+      "manufacture and EDID version of each FILE. A dump is the block's raw bytes (a\n"
+      "Linux sysfs edid file) or hex text of them, in any spacing or after a line\n"
+      "\"EDID (hex):\"; on a terminal, control characters are shown as '?'.\n"
+      "Exit status: 0 every file decoded, 1 a file could not be read, held malformed\n"
+      "hex or no EDID header, 64 usage error, 74 standard output not written.\n";
   // This command takes no options. One given anyway is refused before any
   // file is read: the next argument may be the password of a misplaced -U,
   // which must not come back in a "cannot open" message.

@@ -19,13 +19,16 @@ constexpr Command kCommands[] = {
     {"edid", glimmora::cli::RunEdidCommand, "edid FILE...             decode EDID dumps"},
     {"ping", glimmora::cli::RunPingCommand, "ping WORKSTATION         ICMP echo to a workstation"},
     {"check", glimmora::cli::RunCheckCommand,
-     "check [--offline DIR] [--sort N] [--descending] [--format table|csv]\n"
+     "check [--offline DIR] [--sort N] [--descending] [--format table|csv|json]\n"
+     "        [--columns specified|extended] [--present-only] [--pnp-ids FILE]\n"
      "        [--connect-timeout S] [-U [DOMAIN\\]USER[%PASSWORD] | -A FILE | -k] WORKSTATION\n"
      "                           list a workstation's monitors as Quick Check does"},
     {"batch", glimmora::cli::RunBatchCommand,
-     "batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
-     "        [-U ... | -A FILE | -k] [--resume | --retry-from OLD [--merge]] INPUT OUTPUT\n"
-     "                           inventory of every workstation listed in INPUT, as CSV"},
+     "batch [--offline DIR] [--jobs N] [--timeout S] [--format csv|jsonl] [options]\n"
+     "        [--resume] INPUT OUTPUT\n"
+     "  batch [options] --retry-from OLD [--merge] OUTPUT\n"
+     "                           inventory of every workstation listed in INPUT, as CSV\n"
+     "                           or JSON lines; OLD's failures examined again"},
 };
 
 void PrintUsage(std::FILE* out) {
