@@ -70,6 +70,9 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
   }
 
   InputNames input(nextName);
+  // A name as the file holds it: what the output cannot hold as it is (no
+  // UTF-8 in a UTF-8 file or in JSON lines) was written replaced.
+  const auto written = [&](std::string_view name) { return encode(layout.WrittenName(name)); };
   // Matches a block against the input; false with the refusal filled in.
   // A block followed by another covers every workstation of its name that
   // follows in the input; the last block covers as many as it has lines.
@@ -81,16 +84,15 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
                       "names " + block.workstation + ", after the last workstation of INPUT");
       return false;
     }
-    if (encode(*expected) != block.workstation) {
+    if (written(*expected) != block.workstation) {
       plan.refusal = LineRefusal(
           existing, block.begin,
           "names " + block.workstation + " where INPUT's next workstation is " + *expected);
       return false;
     }
-    const std::string name = *expected;
     std::uint64_t count = 0;
     const std::uint64_t limit = last ? block.records : UINT64_MAX;
-    while (count < limit && input.Peek() && *input.Peek() == name) {
+    while (count < limit && input.Peek() && written(*input.Peek()) == block.workstation) {
       input.Take();
       ++count;
     }

@@ -37,11 +37,12 @@ struct ResumePlan {
 // Reads `existing`, the output of an earlier run, against the names of the
 // input this run reads. It fits when it is the start of the bytes this run
 // would write: `start` (a byte-order mark, or nothing) and the layout's
-// header, then the lines of the input's workstations in input order. The
-// last workstation's lines are kept only when they are single lines (a
-// failure or no-monitor line is whole once its line end is there); monitor
-// lines may have been cut off after any line, so that workstation is dropped
-// and examined again, as is a last record without its line end.
+// header, then the lines of the input's workstations in input order, each
+// name compared as the layout and `encode` write it. The last workstation's
+// lines are kept only when they are single lines (a failure or no-monitor
+// line is whole once its line end is there); monitor lines may have been cut
+// off after any line, so that workstation is dropped and examined again, as
+// is a last record without its line end.
 ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const TextEncoder& encode,
                       std::string_view existing, const NameSource& nextName);
 

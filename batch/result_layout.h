@@ -53,6 +53,8 @@ class ResultLayout {
   // What a record written for `workstation` says, without reading its name back.
   virtual std::optional<WorkstationResult> ResultOf(std::string_view record,
                                                     std::string_view workstation) const = 0;
+  // The name Read gives back from a record written for `workstation`.
+  virtual std::string WrittenName(std::string_view workstation) const = 0;
 };
 
 // The comma-separated result file: a header line, then eleven fields a
@@ -68,6 +70,9 @@ class CsvResultLayout : public ResultLayout {
   std::optional<ResultLine> Read(std::string_view record) const override;
   std::optional<WorkstationResult> ResultOf(std::string_view record,
                                             std::string_view workstation) const override;
+  std::string WrittenName(std::string_view workstation) const override {
+    return std::string(workstation);
+  }
 
  private:
   std::size_t MonitorFields() const;
@@ -75,7 +80,8 @@ class CsvResultLayout : public ResultLayout {
 };
 
 // JSON lines: no header, one object a line ending in LF, a monitor's with
-// its monitorId, a workstation's without monitors with its reason.
+// its monitorId, a workstation's without monitors with its reason. The text
+// is UTF-8, read back into the program's code page.
 class JsonLinesResultLayout : public ResultLayout {
  public:
   std::string Header() const override { return {}; }
@@ -84,6 +90,9 @@ class JsonLinesResultLayout : public ResultLayout {
   std::optional<ResultLine> Read(std::string_view record) const override;
   std::optional<WorkstationResult> ResultOf(std::string_view record,
                                             std::string_view workstation) const override;
+  // What is no UTF-8 in a name (a list in an 8-bit code page, off Windows)
+  // was written as U+FFFD.
+  std::string WrittenName(std::string_view workstation) const override;
 };
 
 // The fields of one CSV record (its line end included or not); nothing when

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/ansi_conversion.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"
 #include "tests/support/run_process.h"
@@ -153,6 +154,59 @@ TEST_F(BatchModesTest, TheExtendedColumnsAndJsonLinesResumeAndRetryAlike) {
     EXPECT_EQ(retried.exitCode, 0) << format[1] << ": " << retried.err;
     EXPECT_TRUE(Contains(ReadBytes(dir_.File("retried")), "GHOST-PC")) << format[1];
     EXPECT_FALSE(Contains(ReadBytes(dir_.File("retried")), "ACCT-01")) << format[1];
+  }
+}
+
+// A list in an 8-bit code page: off Windows its É and È are bytes that are no
+// UTF-8, which JSON lines and a UTF-8 file write as U+FFFD (two names then
+// read back alike); ANSI keeps them. Whatever the file holds, a resume goes
+// on from any cut and the failures are retried and merged.
+TEST_F(BatchModesTest, ANameInAnEightBitCodePageResumesAndRetriesInEveryOutput) {
+  const std::string fleet = CopyFleet();
+  const std::string list = dir_.File("latin-1.txt");
+  WriteBytes(list, "ACCT-01\r\nCAF\xC9-01\r\nCAF\xC8-01\r\nHR-11\r\nGHOST-PC\r\nCAF\xC9-01\r\n");
+  for (const std::vector<std::string>& format :
+       {std::vector<std::string>{"--format", "jsonl"},
+        std::vector<std::string>{"--encoding", "utf-8"},
+        std::vector<std::string>{"--encoding", "utf-8-bom"},
+        std::vector<std::string>{"--encoding", "ansi"}}) {
+    const auto run = [&](const std::vector<std::string>& more) {
+      std::vector<std::string> args = format;
+      args.insert(args.end(), more.begin(), more.end());
+      return Batch(args);
+    };
+    const auto whole = run({"--offline", fleet, list, complete_});
+    ASSERT_EQ(whole.exitCode, 0) << format[1] << ": " << whole.err;
+    const std::string complete = ReadBytes(complete_);
+    const bool unicode = format[1] != "ansi";
+    EXPECT_EQ(unicode, glimmora::ValidUtf8(complete) == complete) << format[1];
+    const std::string cafe = unicode ? glimmora::ValidUtf8(Utf8("CAF\xC9-01")) : "CAF\xC9-01";
+    EXPECT_TRUE(Contains(complete, cafe)) << format[1];
+
+    // Cut after each line, and in the middle of each.
+    std::vector<std::size_t> cuts = {0};
+    for (std::size_t end = complete.find('\n'); end != std::string::npos;
+         end = complete.find('\n', end + 1)) {
+      cuts.push_back((cuts.back() + end) / 2);
+      cuts.push_back(end + 1);
+    }
+    for (std::size_t cut : cuts) {
+      WriteBytes(output_, complete.substr(0, cut));
+      const auto resumed = run({"--resume", "--offline", fleet, list, output_});
+      EXPECT_EQ(resumed.exitCode, 0) << format[1] << ", cut " << cut << ": " << resumed.err;
+      EXPECT_EQ(ReadBytes(output_), complete) << format[1] << ", cut after byte " << cut;
+    }
+
+    // The four failures are examined again by the names the file holds; they
+    // fail again, so the merge leaves the file as it was.
+    const auto retried = run({"--retry-from", complete_, "--offline", fleet, output_});
+    EXPECT_EQ(retried.exitCode, 0) << format[1] << ": " << retried.err;
+    const std::string again = ReadBytes(output_);
+    EXPECT_TRUE(Contains(again, "GHOST-PC") && Contains(again, cafe)) << format[1];
+    EXPECT_FALSE(Contains(again, "ACCT-01") || Contains(again, "HR-11")) << format[1];
+    const auto merged = run({"--retry-from", complete_, "--merge", "--offline", fleet, complete_});
+    EXPECT_EQ(merged.exitCode, 0) << format[1] << ": " << merged.err;
+    EXPECT_EQ(ReadBytes(complete_), complete) << format[1];
   }
 }
 

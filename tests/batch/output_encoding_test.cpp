@@ -63,6 +63,20 @@ TEST(OutputEncoding, UnicodeFilesHoldValidUtf8AndTheAnsiFileKeepsTheBytes) {
   }
 }
 
+// PlanResume matches INPUT's names to a JSON file by the name the writer wrote.
+TEST(OutputEncoding, AJsonLinesNameReadsBackAsTheWriterReplacedIt) {
+  const JsonLinesResultLayout layout;
+  for (const auto& t : kTexts) {
+    const std::optional<ResultLine> line =
+        layout.Read(FormatJsonReasonLine(t.text, WorkstationResult::kNotFound, "x"));
+    ASSERT_TRUE(line) << t.what;
+    EXPECT_EQ(line->workstation, layout.WrittenName(t.text)) << t.what;
+#ifndef _WIN32
+    EXPECT_EQ(line->workstation, t.valid) << t.what;
+#endif
+  }
+}
+
 TEST(OutputEncoding, TheMarkGoesFirstOnceAndAFullDiskKeepsItsReason) {
   TempDir dir;
   const std::string path = dir.File("out.csv");
