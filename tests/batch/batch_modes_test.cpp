@@ -210,6 +210,34 @@ TEST_F(BatchModesTest, ANameInAnEightBitCodePageResumesAndRetriesInEveryOutput) 
   }
 }
 
+// A night's file given LF line ends and saved by a spreadsheet (an empty Note
+// on each monitor line): a merge writes it back in the batch's own form, and
+// a resume, which would append lines of the other form, says what to mend.
+TEST_F(BatchModesTest, AFileSavedInAnotherFormIsMergedInTheBatchsFormAndNotResumed) {
+  const std::string fleet = CopyFleet();
+  const std::string complete = Uninterrupted(fleet);
+  std::filesystem::rename(fleet + "/DESIGN-03.reg", dir_.File("DESIGN-03.reg"));
+  ASSERT_EQ(Batch({"--offline", fleet, kWorkstations, output_}).exitCode, 0);
+  std::filesystem::rename(dir_.File("DESIGN-03.reg"), fleet + "/DESIGN-03.reg");
+  std::string saved;
+  for (const std::string& line : glimmora::testing::SplitResultLines(ReadBytes(output_)))
+    saved += line + (glimmora::testing::ParseCsvLine(line).size() == 11 ? ",\n" : "\n");
+  WriteBytes(output_, saved);
+
+  const auto resumed = Batch({"--resume", "--offline", fleet, kWorkstations, output_});
+  EXPECT_EQ(resumed.exitCode, 1);
+  EXPECT_TRUE(Contains(resumed.err,
+                       "line 1 ends in LF alone where this batch writes CR LF, so lines appended "
+                       "to it would differ: convert its line ends back to CR LF (unix2dos), then "
+                       "resume; the file is left as it is"))
+      << resumed.err;
+  EXPECT_EQ(ReadBytes(output_), saved);
+
+  const auto merged = Batch({"--retry-from", output_, "--merge", "--offline", fleet, output_});
+  EXPECT_EQ(merged.exitCode, 0) << merged.err;
+  EXPECT_EQ(ReadBytes(output_), complete);
+}
+
 TEST_F(BatchModesTest, AFileThatIsNotThisRunsOutputIsRefusedAndLeftAsItIs) {
   const std::string fleet = CopyFleet();
   const std::string otherList = dir_.File("other.txt");
