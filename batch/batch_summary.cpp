@@ -87,7 +87,7 @@ void BatchSummary::Add(std::string_view workstation, WorkstationResult result, s
 }
 
 std::string JsonString(std::string_view ansi) {
-  const std::string text = Utf8FromAnsi(ansi);
+  const std::string text = ValidUtf8(Utf8FromAnsi(ansi));
   std::string json = "\"";
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 
+#include "batch/output_encoding.h"
+
 namespace glimmora {
 
 namespace {
@@ -45,32 +47,90 @@ struct Block {
   bool singleLinesOnly = true;
 };
 
+// Whether all that is left is line ends: the blank line an editor or a
+// spreadsheet may leave at the end of a file.
+bool OnlyLineEnds(std::string_view rest) {
+  return !rest.empty() && rest.find_first_not_of("\r\n") == std::string_view::npos;
+}
+
+// Why lines appended to a record of that form would not match it, and how
+// to give the file this batch's form again.
+std::string FormProblem(const ResultLayout& layout, const RecordForm& form) {
+  std::string what;
+  std::string mend;
+  if (form.otherLineEnd) {
+    const bool crLf = layout.LineEnd() == "\r\n";
+    what = crLf ? "ends in LF alone where this batch writes CR LF"
+                : "ends in CR LF where this batch writes LF alone";
+    mend = crLf ? "convert its line ends back to CR LF (unix2dos)"
+                : "convert its line ends back to LF (dos2unix)";
+  }
+  if (form.trailingEmptyField) {
+    what += std::string(what.empty() ? "" : " and ") +
+            "has an empty field after its last column (as a spreadsheet saves the file)";
+    mend += std::string(mend.empty() ? "" : " and ") + "remove the last comma of each monitor line";
+  }
+  return what + ", so lines appended to it would differ: " + mend + ", then resume";
+}
+
+// Why a file does not begin with `header`, the layout's header as this run
+// writes it after `start`.
+std::string HeaderRefusal(const ResultLayout& layout, std::string_view start,
+                          std::string_view header, std::string_view existing) {
+  const bool marked = existing.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark;
+  const std::string_view rest = existing.substr(marked ? kUtf8ByteOrderMark.size() : 0);
+  const std::string_view first = rest.substr(0, layout.RecordLength(rest));
+  RecordForm form;
+  if (marked == !start.empty() && !first.empty() && layout.AsWritten(first, &form) == header &&
+      form.Changed())
+    return LineRefusal(existing, 0, FormProblem(layout, form));
+  std::string refusal = LineRefusal(existing, 0, "is not the header this batch writes");
+  if (!start.empty() && !marked) return refusal + " (it has no byte-order mark)";
+  if (start.empty() && marked && !header.empty())
+    return refusal + " (it begins with a byte-order mark: --encoding utf-8-bom)";
+  return refusal + OtherLayoutHint(layout, first);
+}
+
+// The text with each record in the form this batch writes; nothing when
+// every record is in that form already.
+std::optional<std::string> InFormWritten(const ResultLayout& layout, std::string_view text) {
+  std::optional<std::string> asWritten;
+  std::size_t pos = 0;
+  for (;;) {
+    const std::size_t length = layout.RecordLength(text.substr(pos));
+    if (length == 0) break;
+    RecordForm form;
+    std::string record = layout.AsWritten(text.substr(pos, length), &form);
+    if (form.Changed() && !asWritten) asWritten.emplace(text.substr(0, pos));
+    if (asWritten) *asWritten += record;
+    pos += length;
+  }
+  if (asWritten) asWritten->append(text.substr(pos));
+  return asWritten;
+}
+
 }  // namespace
 
 ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const TextEncoder& encode,
                       std::string_view existing, const NameSource& nextName) {
   ResumePlan plan;
   const std::string header = std::string(start) + encode(layout.Header());
-  if (existing.size() < header.size()) {
+  if (existing.size() < header.size() &&
+      std::string_view(header).substr(0, existing.size()) == existing) {
     // Nothing yet, or a header cut off: the run starts over.
-    if (std::string_view(header).substr(0, existing.size()) != existing) {
-      plan.refusal = LineRefusal(existing, 0, "is not the header this batch writes");
-      return plan;
-    }
     plan.fits = true;
     plan.writeHeader = true;
     return plan;
   }
   if (existing.substr(0, header.size()) != header) {
-    plan.refusal = LineRefusal(existing, 0, "is not the header this batch writes");
-    if (!start.empty() && existing.substr(0, start.size()) != start)
-      plan.refusal += " (it has no byte-order mark)";
-    else if (start.empty() && header.size() >= 3 && existing.substr(0, 3) == "\xEF\xBB\xBF")
-      plan.refusal += " (it begins with a byte-order mark: --encoding utf-8-bom)";
+    plan.refusal = HeaderRefusal(layout, start, header.substr(start.size()), existing);
     return plan;
   }
 
   InputNames input(nextName);
+  // A name as the file holds it: what the output cannot hold as it is (no
+  // UTF-8 in a UTF-8 file or in JSON lines) was written replaced.
+  const auto written = [&](std::string_view name) { return encode(layout.WrittenName(name)); };
   // Matches a block against the input; false with the refusal filled in.
   // A block followed by another covers every workstation of its name that
   // follows in the input; the last block covers as many as it has lines.
@@ -82,16 +142,15 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
                       "names " + block.workstation + ", after the last workstation of INPUT");
       return false;
     }
-    if (encode(*expected) != block.workstation) {
+    if (written(*expected) != block.workstation) {
       plan.refusal = LineRefusal(
           existing, block.begin,
           "names " + block.workstation + " where INPUT's next workstation is " + *expected);
       return false;
     }
-    const std::string name = *expected;
     std::uint64_t count = 0;
     const std::uint64_t limit = last ? block.records : UINT64_MAX;
-    while (count < limit && input.Peek() && *input.Peek() == name) {
+    while (count < limit && input.Peek() && written(*input.Peek()) == block.workstation) {
       input.Take();
       ++count;
     }
@@ -116,11 +175,21 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
   std::size_t pos = header.size();
   std::optional<Block> block;
   for (;;) {
+    // Blank lines at the end go with what is examined again.
+    if (OnlyLineEnds(existing.substr(pos))) break;
     const std::size_t length = layout.RecordLength(existing.substr(pos));
     if (length == 0) break;  // the end, or a last record without its line end
-    const std::optional<ResultLine> line = layout.Read(existing.substr(pos, length));
+    RecordForm form;
+    const std::optional<ResultLine> line =
+        layout.Read(layout.AsWritten(existing.substr(pos, length), &form));
     if (!line) {
       plan.refusal = LineRefusal(existing, pos, "is not a line this batch writes");
+      if (LineAt(existing, pos) == 1)
+        plan.refusal += OtherLayoutHint(layout, existing.substr(pos, length));
+      return plan;
+    }
+    if (form.Changed()) {
+      plan.refusal = LineRefusal(existing, pos, FormProblem(layout, form));
       return plan;
     }
     if (!block || block->workstation != line->workstation) {
@@ -154,15 +223,23 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
 
 EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view text) {
   EarlierOutput earlier;
+  // A file a tool saved in another form is read in the form this batch
+  // writes, so that a merge writes one form throughout.
+  if (std::optional<std::string> asWritten = InFormWritten(layout, text)) {
+    earlier.asWritten = std::make_shared<const std::string>(std::move(*asWritten));
+    text = *earlier.asWritten;
+  }
   // A layout without a header (JSON lines) starts with its first record.
   const std::size_t headerLength = layout.Header().empty() ? 0 : layout.RecordLength(text);
   if (!layout.IsAnyHeader(text.substr(0, headerLength))) {
-    earlier.refusal = LineRefusal(text, 0, "is not the header of a Glimmora result file");
+    earlier.refusal = LineRefusal(text, 0, "is not the header of a Glimmora result file") +
+                      OtherLayoutHint(layout, text.substr(0, layout.RecordLength(text)));
     return earlier;
   }
   earlier.header = text.substr(0, headerLength);
   std::size_t pos = headerLength;
   while (pos < text.size()) {
+    if (OnlyLineEnds(text.substr(pos))) break;
     const std::size_t length = layout.RecordLength(text.substr(pos));
     if (length == 0) {
       earlier.refusal =
@@ -172,6 +249,7 @@ EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view tex
     const std::optional<ResultLine> line = layout.Read(text.substr(pos, length));
     if (!line) {
       earlier.refusal = LineRefusal(text, pos, "is not a line of a Glimmora result file");
+      if (pos == 0) earlier.refusal += OtherLayoutHint(layout, text.substr(pos, length));
       return earlier;
     }
     const std::string_view bytes = text.substr(pos, length);

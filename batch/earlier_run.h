@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,11 +38,14 @@ struct ResumePlan {
 // Reads `existing`, the output of an earlier run, against the names of the
 // input this run reads. It fits when it is the start of the bytes this run
 // would write: `start` (a byte-order mark, or nothing) and the layout's
-// header, then the lines of the input's workstations in input order. The
-// last workstation's lines are kept only when they are single lines (a
-// failure or no-monitor line is whole once its line end is there); monitor
-// lines may have been cut off after any line, so that workstation is dropped
-// and examined again, as is a last record without its line end.
+// header, then the lines of the input's workstations in input order, each
+// name compared as the layout and `encode` write it. The last workstation's
+// lines are kept only when they are single lines (a failure or no-monitor
+// line is whole once its line end is there); monitor lines may have been cut
+// off after any line, so that workstation is dropped and examined again, as
+// is a last record without its line end, and so are blank lines at the end.
+// A file whose form a tool changed (see RecordForm) is refused: the lines
+// appended would not match it.
 ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const TextEncoder& encode,
                       std::string_view existing, const NameSource& nextName);
 
@@ -49,7 +53,7 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
 struct EarlierWorkstation {
   std::string workstation;
   WorkstationResult result = WorkstationResult::kMonitors;
-  std::string_view lines;  // into the text read
+  std::string_view lines;  // into the text read, or into asWritten
 };
 
 struct EarlierOutput {
@@ -57,10 +61,14 @@ struct EarlierOutput {
   std::string refusal;  // names the first line that does not fit
   std::string_view header;
   std::vector<EarlierWorkstation> workstations;
+  // What the header and lines view when the text read was in another form.
+  std::shared_ptr<const std::string> asWritten;
 };
 
 // The whole of an earlier run's output, header in either language, every
 // line whole. Consecutive monitor lines of one name count as one workstation.
+// A file whose form a tool changed (see RecordForm), or that ends in blank
+// lines, is read in the form this batch writes.
 EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view text);
 
 // The workstations worth examining again: those that failed, by their place.

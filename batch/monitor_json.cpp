@@ -134,6 +134,11 @@ std::optional<WorkstationResult> JsonLinesResultLayout::ResultOf(std::string_vie
   return ResultOfObject(*object);
 }
 
+std::string JsonLinesResultLayout::WrittenName(std::string_view workstation) const {
+  // As Dump replaces, and Read converts back.
+  return AnsiFromUtf8(ValidUtf8(Utf8FromAnsi(workstation)));
+}
+
 std::unique_ptr<ResultLayout> ResultLayoutFor(const ReportLayout& layout) {
   if (layout.format == ResultFormat::kJson) return std::make_unique<JsonLinesResultLayout>();
   return std::make_unique<CsvResultLayout>(layout.extendedColumns);

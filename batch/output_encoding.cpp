@@ -19,6 +19,7 @@ class EncodingStream : public OutputStream {
     return output_->Write(encoded) == encoded.size() ? bytes.size() : 0;
   }
   bool Close() override { return output_->Close(); }
+  std::string FailureReason() const override { return output_->FailureReason(); }
 
  private:
   std::unique_ptr<OutputStream> output_;
@@ -42,7 +43,9 @@ bool ParseOutputEncoding(std::string_view name, OutputEncoding* encoding) {
 
 std::string EncodeText(OutputEncoding encoding, std::string_view text) {
   if (encoding == OutputEncoding::kAnsi) return std::string(text);
-  return Utf8FromAnsi(text);
+  // Off Windows the program's text is bytes as they came (an EDID name, the
+  // Latin-1 of a REGEDIT4 export); a UTF-8 file holds U+FFFD for what is no UTF-8.
+  return ValidUtf8(Utf8FromAnsi(text));
 }
 
 std::string_view EncodingStart(OutputEncoding encoding) {

@@ -22,14 +22,16 @@ bool ParseOutputEncoding(std::string_view name, OutputEncoding* encoding);
 
 inline constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
 
-// The text as a file of that encoding holds it, without a byte-order mark.
+// The text as a file of that encoding holds it, without a byte-order mark;
+// in UTF-8, what does not convert is U+FFFD.
 std::string EncodeText(OutputEncoding encoding, std::string_view text);
 // What a file of that encoding starts with: the mark, or nothing.
 std::string_view EncodingStart(OutputEncoding encoding);
 
 // A stream that hands its text on in the encoding; with `atStart`, the first
 // write puts the byte-order mark in front (a file begun afresh). A write
-// counts as accepted only when every byte of its encoded form was.
+// counts as accepted only when every byte of its encoded form was; a failure's
+// reason is the stream's it hands on to.
 std::unique_ptr<OutputStream> EncodingOutput(std::unique_ptr<OutputStream> output,
                                              OutputEncoding encoding, bool atStart);
 

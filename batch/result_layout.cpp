@@ -4,6 +4,7 @@
 
 #include "batch/batch_files.h"
 #include "batch/monitor_report.h"
+#include "batch/output_encoding.h"
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
 
@@ -44,6 +45,10 @@ long RegistryCode(std::string_view rest) {
   if (at == std::string_view::npos) return -1;
   const std::string digits(rest.substr(at + 6, 12));
   return std::strtol(digits.c_str(), nullptr, 10);
+}
+
+bool EndsWith(std::string_view text, std::string_view end) {
+  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
 }  // namespace
@@ -143,6 +148,32 @@ std::size_t CsvResultLayout::RecordLength(std::string_view rest) const {
   return 0;
 }
 
+std::string CsvResultLayout::AsWritten(std::string_view record, RecordForm* form) const {
+  *form = {};
+  std::string_view body = record;
+  if (EndsWith(body, "\r\n")) {
+    body.remove_suffix(2);
+  } else if (EndsWith(body, "\n")) {
+    body.remove_suffix(1);
+    form->otherLineEnd = true;
+  } else {
+    return std::string(record);
+  }
+  // A spreadsheet gives each line as many fields as the header has: a
+  // monitor line (its monitor id filled in, unlike a note line) gets an
+  // empty Note.
+  if (!body.empty() && body.back() == ',') {
+    const auto fields = SplitCsvRecord(body, true);
+    if (fields && fields->size() == MonitorFields() + 1 && !(*fields)[1].empty()) {
+      body.remove_suffix(1);
+      form->trailingEmptyField = true;
+    }
+  }
+  std::string asWritten(body);
+  asWritten += LineEnd();
+  return asWritten;
+}
+
 std::optional<ResultLine> CsvResultLayout::Read(std::string_view record) const {
   const auto fields = SplitCsvRecord(record);
   if (!fields) return std::nullopt;
@@ -164,6 +195,43 @@ std::optional<WorkstationResult> CsvResultLayout::ResultOf(std::string_view reco
     if (!(*fields)[i].empty()) return std::nullopt;
   }
   return ClassifyNote(workstation, fields->back());
+}
+
+std::string JsonLinesResultLayout::AsWritten(std::string_view record, RecordForm* form) const {
+  *form = {};
+  if (!EndsWith(record, "\r\n")) return std::string(record);
+  form->otherLineEnd = true;
+  std::string asWritten(record.substr(0, record.size() - 2));
+  asWritten += LineEnd();
+  return asWritten;
+}
+
+std::string OtherLayoutHint(const ResultLayout& layout, std::string_view first) {
+  if (first.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark)
+    first.remove_prefix(kUtf8ByteOrderMark.size());
+  const CsvResultLayout specified(false);
+  const CsvResultLayout extended(true);
+  const JsonLinesResultLayout json;
+  const struct {
+    const ResultLayout& other;
+    const char* what;
+  } others[] = {{specified, "a CSV result file of the specified columns"},
+                {extended, "a CSV result file of the extended columns"},
+                {json, "JSON lines"}};
+  for (const auto& [other, what] : others) {
+    if (other.Options() == layout.Options()) continue;
+    RecordForm form;
+    const std::string record = other.AsWritten(first, &form);
+    const bool begins =
+        other.Header().empty() ? other.Read(record).has_value() : other.IsAnyHeader(record);
+    if (!begins) continue;
+    std::string hint = "; it is " + std::string(what) + ": ";
+    if (other.Options().empty()) return hint + "leave out " + std::string(layout.Options());
+    hint += "give " + std::string(other.Options());
+    if (!layout.Options().empty()) hint += " instead of " + std::string(layout.Options());
+    return hint;
+  }
+  return {};
 }
 
 }  // namespace glimmora

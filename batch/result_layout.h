@@ -36,6 +36,14 @@ struct ResultLine {
 // whichever language the run that wrote it had.
 WorkstationResult ClassifyNote(std::string_view workstation, std::string_view note);
 
+// What a tool may have changed about a record's form, its content left as
+// the batch wrote it.
+struct RecordForm {
+  bool otherLineEnd = false;        // LF alone in the CSV, CR LF in JSON lines
+  bool trailingEmptyField = false;  // one empty field more, as a spreadsheet saves a CSV file
+  bool Changed() const { return otherLineEnd || trailingEmptyField; }
+};
+
 // The lines of one output format.
 class ResultLayout {
  public:
@@ -53,6 +61,16 @@ class ResultLayout {
   // What a record written for `workstation` says, without reading its name back.
   virtual std::optional<WorkstationResult> ResultOf(std::string_view record,
                                                     std::string_view workstation) const = 0;
+  // The name Read gives back from a record written for `workstation`.
+  virtual std::string WrittenName(std::string_view workstation) const = 0;
+  // The line end this batch writes: "\r\n" or "\n".
+  virtual std::string_view LineEnd() const = 0;
+  // The options of `glimmora batch` that write this layout.
+  virtual std::string_view Options() const = 0;
+  // The record in the form this batch writes, where a tool changed no more
+  // than its form; *form says what was changed. A record without its line
+  // end comes back as it is.
+  virtual std::string AsWritten(std::string_view record, RecordForm* form) const = 0;
 };
 
 // The comma-separated result file: a header line, then eleven fields a
@@ -68,6 +86,12 @@ class CsvResultLayout : public ResultLayout {
   std::optional<ResultLine> Read(std::string_view record) const override;
   std::optional<WorkstationResult> ResultOf(std::string_view record,
                                             std::string_view workstation) const override;
+  std::string WrittenName(std::string_view workstation) const override {
+    return std::string(workstation);
+  }
+  std::string_view LineEnd() const override { return "\r\n"; }
+  std::string_view Options() const override { return extended_ ? "--columns extended" : ""; }
+  std::string AsWritten(std::string_view record, RecordForm* form) const override;
 
  private:
   std::size_t MonitorFields() const;
@@ -75,7 +99,8 @@ class CsvResultLayout : public ResultLayout {
 };
 
 // JSON lines: no header, one object a line ending in LF, a monitor's with
-// its monitorId, a workstation's without monitors with its reason.
+// its monitorId, a workstation's without monitors with its reason. The text
+// is UTF-8, read back into the program's code page.
 class JsonLinesResultLayout : public ResultLayout {
  public:
   std::string Header() const override { return {}; }
@@ -84,7 +109,18 @@ class JsonLinesResultLayout : public ResultLayout {
   std::optional<ResultLine> Read(std::string_view record) const override;
   std::optional<WorkstationResult> ResultOf(std::string_view record,
                                             std::string_view workstation) const override;
+  // What is no UTF-8 in a name (a list in an 8-bit code page, off Windows)
+  // was written as U+FFFD.
+  std::string WrittenName(std::string_view workstation) const override;
+  std::string_view LineEnd() const override { return "\n"; }
+  std::string_view Options() const override { return "--format jsonl"; }
+  std::string AsWritten(std::string_view record, RecordForm* form) const override;
 };
+
+// When `first`, the first record of a file that `layout` does not read, is
+// the beginning of another layout's output: what that output is and the
+// options that read it, to follow a refusal; empty otherwise.
+std::string OtherLayoutHint(const ResultLayout& layout, std::string_view first);
 
 // The fields of one CSV record (its line end included or not); nothing when
 // a quote is not closed or stray bytes follow a closing quote. With

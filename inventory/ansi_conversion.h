@@ -24,4 +24,9 @@ std::string Utf8FromAnsi(std::string_view text);
 // UTF-16LE bytes to UTF-8, with the same rules; the same on every platform.
 std::string Utf8FromUtf16(std::string_view littleEndianBytes);
 
+// The text with each part that is no UTF-8 replaced by U+FFFD: one for every
+// longest run that begins a sequence but does not finish it, one for any other
+// stray byte (as JSON writers and browsers do). Valid UTF-8 comes back as it is.
+std::string ValidUtf8(std::string_view text);
+
 }  // namespace glimmora

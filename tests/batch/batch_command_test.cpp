@@ -205,10 +205,13 @@ TEST_F(BatchCommandTest, FileFailuresNameTheFileAndTheReasonAndExitWithOne) {
   EXPECT_TRUE(Contains(run.err, "Output file open error. " + directory + ": Is a directory"))
       << run.err;
 #ifdef __linux__
-  run = RunBatch({"--offline", directory, input, "/dev/full"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Contains(run.err, "Output file write error. /dev/full: No space left on device"))
-      << run.err;
+  // The reason comes through the conversion of a UTF-8 file too.
+  for (const char* encoding : {"ansi", "utf-8", "utf-8-bom"}) {
+    run = RunBatch({"--encoding", encoding, "--offline", directory, input, "/dev/full"});
+    EXPECT_EQ(run.status, 1) << encoding;
+    EXPECT_TRUE(Contains(run.err, "Output file write error. /dev/full: No space left on device"))
+        << encoding << ": " << run.err;
+  }
 #endif
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "inventory/ansi_conversion.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"
 #include "tests/support/run_process.h"
@@ -161,6 +162,87 @@ TEST_F(BatchModesTest, TheExtendedColumnsAndJsonLinesResumeAndRetryAlike) {
     EXPECT_TRUE(Contains(ReadBytes(dir_.File("retried")), "GHOST-PC")) << format[1];
     EXPECT_FALSE(Contains(ReadBytes(dir_.File("retried")), "ACCT-01")) << format[1];
   }
+}
+
+// A list in an 8-bit code page: off Windows its É and È are bytes that are no
+// UTF-8, which JSON lines and a UTF-8 file write as U+FFFD (two names then
+// read back alike); ANSI keeps them. Whatever the file holds, a resume goes
+// on from any cut and the failures are retried and merged.
+TEST_F(BatchModesTest, ANameInAnEightBitCodePageResumesAndRetriesInEveryOutput) {
+  const std::string fleet = CopyFleet();
+  const std::string list = dir_.File("latin-1.txt");
+  WriteBytes(list, "ACCT-01\r\nCAF\xC9-01\r\nCAF\xC8-01\r\nHR-11\r\nGHOST-PC\r\nCAF\xC9-01\r\n");
+  for (const std::vector<std::string>& format :
+       {std::vector<std::string>{"--format", "jsonl"},
+        std::vector<std::string>{"--encoding", "utf-8"},
+        std::vector<std::string>{"--encoding", "utf-8-bom"},
+        std::vector<std::string>{"--encoding", "ansi"}}) {
+    const auto run = [&](const std::vector<std::string>& more) {
+      std::vector<std::string> args = format;
+      args.insert(args.end(), more.begin(), more.end());
+      return Batch(args);
+    };
+    const auto whole = run({"--offline", fleet, list, complete_});
+    ASSERT_EQ(whole.exitCode, 0) << format[1] << ": " << whole.err;
+    const std::string complete = ReadBytes(complete_);
+    const bool unicode = format[1] != "ansi";
+    EXPECT_EQ(unicode, glimmora::ValidUtf8(complete) == complete) << format[1];
+    const std::string cafe = unicode ? glimmora::ValidUtf8(Utf8("CAF\xC9-01")) : "CAF\xC9-01";
+    EXPECT_TRUE(Contains(complete, cafe)) << format[1];
+
+    // Cut after each line, and in the middle of each.
+    std::vector<std::size_t> cuts = {0};
+    for (std::size_t end = complete.find('\n'); end != std::string::npos;
+         end = complete.find('\n', end + 1)) {
+      cuts.push_back((cuts.back() + end) / 2);
+      cuts.push_back(end + 1);
+    }
+    for (std::size_t cut : cuts) {
+      WriteBytes(output_, complete.substr(0, cut));
+      const auto resumed = run({"--resume", "--offline", fleet, list, output_});
+      EXPECT_EQ(resumed.exitCode, 0) << format[1] << ", cut " << cut << ": " << resumed.err;
+      EXPECT_EQ(ReadBytes(output_), complete) << format[1] << ", cut after byte " << cut;
+    }
+
+    // The four failures are examined again by the names the file holds; they
+    // fail again, so the merge leaves the file as it was.
+    const auto retried = run({"--retry-from", complete_, "--offline", fleet, output_});
+    EXPECT_EQ(retried.exitCode, 0) << format[1] << ": " << retried.err;
+    const std::string again = ReadBytes(output_);
+    EXPECT_TRUE(Contains(again, "GHOST-PC") && Contains(again, cafe)) << format[1];
+    EXPECT_FALSE(Contains(again, "ACCT-01") || Contains(again, "HR-11")) << format[1];
+    const auto merged = run({"--retry-from", complete_, "--merge", "--offline", fleet, complete_});
+    EXPECT_EQ(merged.exitCode, 0) << format[1] << ": " << merged.err;
+    EXPECT_EQ(ReadBytes(complete_), complete) << format[1];
+  }
+}
+
+// A night's file given LF line ends and saved by a spreadsheet (an empty Note
+// on each monitor line): a merge writes it back in the batch's own form, and
+// a resume, which would append lines of the other form, says what to mend.
+TEST_F(BatchModesTest, AFileSavedInAnotherFormIsMergedInTheBatchsFormAndNotResumed) {
+  const std::string fleet = CopyFleet();
+  const std::string complete = Uninterrupted(fleet);
+  std::filesystem::rename(fleet + "/DESIGN-03.reg", dir_.File("DESIGN-03.reg"));
+  ASSERT_EQ(Batch({"--offline", fleet, kWorkstations, output_}).exitCode, 0);
+  std::filesystem::rename(dir_.File("DESIGN-03.reg"), fleet + "/DESIGN-03.reg");
+  std::string saved;
+  for (const std::string& line : glimmora::testing::SplitResultLines(ReadBytes(output_)))
+    saved += line + (glimmora::testing::ParseCsvLine(line).size() == 11 ? ",\n" : "\n");
+  WriteBytes(output_, saved);
+
+  const auto resumed = Batch({"--resume", "--offline", fleet, kWorkstations, output_});
+  EXPECT_EQ(resumed.exitCode, 1);
+  EXPECT_TRUE(Contains(resumed.err,
+                       "line 1 ends in LF alone where this batch writes CR LF, so lines appended "
+                       "to it would differ: convert its line ends back to CR LF (unix2dos), then "
+                       "resume; the file is left as it is"))
+      << resumed.err;
+  EXPECT_EQ(ReadBytes(output_), saved);
+
+  const auto merged = Batch({"--retry-from", output_, "--merge", "--offline", fleet, output_});
+  EXPECT_EQ(merged.exitCode, 0) << merged.err;
+  EXPECT_EQ(ReadBytes(output_), complete);
 }
 
 TEST_F(BatchModesTest, AFileThatIsNotThisRunsOutputIsRefusedAndLeftAsItIs) {

@@ -11,6 +11,7 @@
 #include "batch/batch_files.h"
 #include "batch/batch_worker.h"
 #include "batch/earlier_run.h"
+#include "batch/monitor_report.h"
 #include "batch/result_layout.h"
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
@@ -134,6 +135,101 @@ TEST_F(EarlierRunTest, ResumeRefusesAFileThatIsNotThisInputsOutput) {
     const ResumePlan plan = PlanResume(layout_, c.start, AsIs, c.file, From(names));
     EXPECT_FALSE(plan.fits) << c.what;
     EXPECT_NE(plan.refusal.find(c.says), std::string::npos) << c.what << ": " << plan.refusal;
+  }
+}
+
+// Files a tool saved again with their lines intact: a retry reads them in the
+// form this batch writes (so a merge writes one form), a resume appends only
+// where the result keeps one form and otherwise says what to mend. A file of
+// another layout is refused naming the options that read it.
+TEST_F(EarlierRunTest, FilesSavedAgainInAnotherFormOrLayoutReadBackOrAreRefusedSayingWhy) {
+  const std::vector<std::string> names = SampleNames();
+  const std::string complete = testing::ExpectedFleetInventory();
+  const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    testing::ReplaceAll(text, from, to);
+    return text;
+  };
+  // As a spreadsheet saves it: monitor lines get the header's twelfth field.
+  std::string spreadsheet;
+  for (const std::string& line : SplitResultLines(complete))
+    spreadsheet += line + (ParseCsvLine(line).size() == 11 ? ",\r\n" : "\r\n");
+  std::string json;
+  for (std::size_t i = 0; i < 3; ++i)
+    json += FormatJsonReasonLine(names[i], WorkstationResult::kNotFound, "x");
+  std::string blankInTheMiddle = complete;
+  blankInTheMiddle.insert(complete.find("\r\n"), "\r\n");
+  const CsvResultLayout extended(true);
+  const JsonLinesResultLayout jsonLines;
+
+  const struct {
+    const char* what;
+    const ResultLayout& layout;
+    std::string file;
+    std::string asWritten;   // what the file reads as; empty: refused
+    std::string refusal;     // why a retry refuses it
+    std::string resumeSays;  // why a resume refuses it; empty: it resumes as asWritten does
+  } cases[] = {
+      {"LF line ends", layout_, replaced(complete, "\r\n", "\n"), complete, "",
+       "line 1 ends in LF alone where this batch writes CR LF, so lines appended to it would "
+       "differ: convert its line ends back to CR LF (unix2dos), then resume"},
+      {"an empty Note on monitor lines", layout_, spreadsheet, complete, "",
+       "line 2 has an empty field after its last column (as a spreadsheet saves the file), so "
+       "lines appended to it would differ: remove the last comma of each monitor line"},
+      {"both", layout_, replaced(spreadsheet, "\r\n", "\n"), complete, "",
+       "line 1 ends in LF alone"},
+      {"a blank line more at the end", layout_, complete + "\r\n", complete, "", ""},
+      {"blank lines in LF at the end", layout_, complete + "\n\n", complete, "", ""},
+      {"a blank line in the middle", layout_, blankInTheMiddle, "", "line 2 is not a line",
+       "line 2 is not a line"},
+      {"JSON lines read as the CSV", layout_, json, "", "it is JSON lines: give --format jsonl",
+       "it is JSON lines: give --format jsonl"},
+      {"JSON lines read as the extended columns", extended, json, "",
+       "give --format jsonl instead of --columns extended",
+       "give --format jsonl instead of --columns extended"},
+      {"the CSV read as JSON lines", jsonLines, complete, "",
+       "line 1 is not a line of a Glimmora result file; it is a CSV result file of the specified "
+       "columns: leave out --format jsonl",
+       "line 1 is not a line this batch writes; it is a CSV result file of the specified "
+       "columns: leave out --format jsonl"},
+      {"the extended columns read as the specified", layout_, extended.Header(), "",
+       "it is a CSV result file of the extended columns: give --columns extended",
+       "give --columns extended"},
+      {"the specified columns read as the extended", extended, complete, "",
+       "leave out --columns extended", "leave out --columns extended"},
+      {"JSON lines with CR LF", jsonLines, replaced(json, "\n", "\r\n"), json, "",
+       "line 1 ends in CR LF where this batch writes LF alone, so lines appended to it would "
+       "differ: convert its line ends back to LF (dos2unix), then resume"},
+      {"JSON lines with a blank line more", jsonLines, json + "\n", json, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const EarlierOutput read = ReadEarlierOutput(c.layout, c.file);
+    if (c.asWritten.empty()) {
+      EXPECT_FALSE(read.fits);
+      EXPECT_NE(read.refusal.find(c.refusal), std::string::npos) << read.refusal;
+    } else {
+      ASSERT_TRUE(read.fits) << read.refusal;
+      const EarlierOutput expected = ReadEarlierOutput(c.layout, c.asWritten);
+      EXPECT_EQ(read.header, expected.header);
+      ASSERT_EQ(read.workstations.size(), expected.workstations.size());
+      for (std::size_t i = 0; i < read.workstations.size(); ++i) {
+        EXPECT_EQ(read.workstations[i].workstation, expected.workstations[i].workstation);
+        EXPECT_EQ(read.workstations[i].result, expected.workstations[i].result);
+        EXPECT_EQ(read.workstations[i].lines, expected.workstations[i].lines);
+      }
+    }
+
+    const ResumePlan plan = PlanResume(c.layout, "", AsIs, c.file, From(names));
+    if (!c.resumeSays.empty()) {
+      EXPECT_FALSE(plan.fits);
+      EXPECT_NE(plan.refusal.find(c.resumeSays), std::string::npos) << plan.refusal;
+    } else {
+      ASSERT_TRUE(plan.fits) << plan.refusal;
+      const ResumePlan expected = PlanResume(c.layout, "", AsIs, c.asWritten, From(names));
+      EXPECT_EQ(plan.keptBytes, expected.keptBytes);
+      EXPECT_EQ(plan.workstationsDone, expected.workstationsDone);
+      EXPECT_EQ(plan.writeHeader, expected.writeHeader);
+    }
   }
 }
 
