@@ -19,31 +19,6 @@ std::string Number(std::uint64_t value) {
   return std::to_string(value);
 }
 
-// Bytes that do not form UTF-8 become U+FFFD: JSON is UTF-8.
-std::size_t Utf8Length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF)
-    length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF)
-    length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4)
-    length = 4;
-  else
-    return 0;
-  if (text.size() < length) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-  }
-  // Overlong forms, surrogates and code points beyond U+10FFFF.
-  if ((lead == 0xE0 && byte(1) < 0xA0) || (lead == 0xED && byte(1) >= 0xA0) ||
-      (lead == 0xF0 && byte(1) < 0x90) || (lead == 0xF4 && byte(1) >= 0x90))
-    return 0;
-  return length;
-}
-
 }  // namespace
 
 void BatchSummary::AddWorkstations(WorkstationResult result, std::uint64_t workstations,
@@ -87,10 +62,11 @@ void BatchSummary::Add(std::string_view workstation, WorkstationResult result, s
 }
 
 std::string JsonString(std::string_view ansi) {
+  // JSON is UTF-8: what is none became U+FFFD, and the rest goes out as it is.
   const std::string text = ValidUtf8(Utf8FromAnsi(ansi));
   std::string json = "\"";
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
+  for (const char byte : text) {
+    const unsigned char c = static_cast<unsigned char>(byte);
     if (c == '"' || c == '\\') {
       json += '\\';
       json += static_cast<char>(c);
@@ -98,20 +74,9 @@ std::string JsonString(std::string_view ansi) {
       char escape[8];
       std::snprintf(escape, sizeof escape, "\\u%04x", c);
       json += escape;
-    } else if (c >= 0x80) {
-      const std::size_t length = Utf8Length(std::string_view(text).substr(i));
-      if (length == 0) {
-        json += "\\ufffd";
-        ++i;
-        continue;
-      }
-      json.append(text, i, length);
-      i += length;
-      continue;
     } else {
-      json += static_cast<char>(c);
+      json += byte;
     }
-    ++i;
   }
   return json + "\"";
 }
