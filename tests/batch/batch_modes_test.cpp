@@ -400,7 +400,9 @@ TEST_F(MergeTest, AMergeUpdatesTheFileItselfAndMatchesResultsByName) {
 #ifndef _WIN32
   ASSERT_EQ(chmod(output_.c_str(), 0640), 0);
   const bool root = geteuid() == 0;
-  if (root) ASSERT_EQ(chown(output_.c_str(), 65534, 65534), 0);
+  if (root) {
+    ASSERT_EQ(chown(output_.c_str(), 65534, 65534), 0);
+  }
   target = dir_.File("inventory-link.csv");
   std::filesystem::create_symlink(output_, target);
 #endif
