@@ -50,6 +50,25 @@ void BatchSummary::AddWorkstations(WorkstationResult result, std::uint64_t works
   }
 }
 
+void BatchSummary::AddService(ServiceHandling service) {
+  switch (service) {
+    case ServiceHandling::kNotNeeded:
+      break;
+    case ServiceHandling::kRunning:
+      ++servicesRunning;
+      break;
+    case ServiceHandling::kStartFailed:
+      ++servicesStartFailed;
+      break;
+    case ServiceHandling::kStartedRestored:
+      ++servicesStartedRestored;
+      break;
+    case ServiceHandling::kRestoreFailed:
+      ++servicesRestoreFailed;
+      break;
+  }
+}
+
 void BatchSummary::Add(std::string_view workstation, WorkstationResult result, std::uint64_t lines,
                        std::chrono::steady_clock::duration took) {
   AddWorkstations(result, 1, lines);

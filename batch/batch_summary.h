@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "batch/result_layout.h"
+#include "inventory/registry/service_start.h"
 
 namespace glimmora {
 
@@ -35,6 +36,12 @@ struct BatchSummary {
   // without a time: those an earlier run wrote and a resume keeps count as if
   // this run had written them, so the counts say what the whole file holds.
   void AddWorkstations(WorkstationResult result, std::uint64_t workstations, std::uint64_t lines);
+  // With --start-service: how the Remote Registry services fared.
+  std::uint64_t servicesRunning = 0;
+  std::uint64_t servicesStartedRestored = 0;
+  std::uint64_t servicesStartFailed = 0;
+  std::uint64_t servicesRestoreFailed = 0;
+  void AddService(ServiceHandling service);
   std::uint64_t Failed() const {
     return notFound + noReply + registryUnreachable + registryDenied + timedOut;
   }

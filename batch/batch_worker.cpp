@@ -19,19 +19,22 @@ namespace {
 
 // The line of a workstation without monitors in the layout asked for.
 std::string FormatReasonLine(const ReportLayout& layout, const std::string& name,
-                             WorkstationResult reason, const std::string& note) {
-  if (layout.format == ResultFormat::kJson) return FormatJsonReasonLine(name, reason, note);
+                             WorkstationResult reason, const std::string& note,
+                             ServiceHandling service) {
+  if (layout.format == ResultFormat::kJson)
+    return FormatJsonReasonLine(name, reason, note, service);
   if (layout.extendedColumns) return FormatExtendedNoteLine(name, note);
   return reason == WorkstationResult::kNoMonitorInfo ? FormatNoMonitorLine(name)
                                                      : FormatFailureLine(name, note);
 }
 
 std::string FormatLayoutMonitorLine(const ReportLayout& layout, const std::string& name,
-                                    const ReportedMonitor& monitor) {
+                                    const ReportedMonitor& monitor, ServiceHandling service) {
   if (layout.IsSpecified()) return FormatMonitorLine(name, monitor.monitorId, monitor.row);
   static const MakerNames kNoMakerList;
   const MakerNames& makers = layout.makers != nullptr ? *layout.makers : kNoMakerList;
-  if (layout.format == ResultFormat::kJson) return FormatJsonMonitorLine(name, monitor, makers);
+  if (layout.format == ResultFormat::kJson)
+    return FormatJsonMonitorLine(name, monitor, makers, service);
   if (layout.extendedColumns) return FormatExtendedMonitorLine(name, monitor, makers);
   return FormatMonitorLine(name, monitor.monitorId, monitor.row);
 }
@@ -86,10 +89,13 @@ std::string FormatTimedOutNote(std::chrono::milliseconds timeout) {
 
 WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
                                     const std::function<bool()>& stopRequested,
-                                    std::vector<std::string>* lines, WorkstationResult* result) {
+                                    std::vector<std::string>* lines, WorkstationResult* result,
+                                    ServiceHandling* service) {
   lines->clear();
   WorkstationResult ignored;
   if (result == nullptr) result = &ignored;
+  ServiceHandling notAsked;
+  if (service == nullptr) service = &notAsked;
   // Under a limit the waits below the examination (lookup, connect, each
   // registry call) end by the deadline, or as soon as a stop is asked for.
   // Without one a stop still ends the examination between its steps.
@@ -97,9 +103,12 @@ WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::st
       services.workstationTimeout.count() > 0
           ? Deadline(DeadlineClock::now() + services.workstationTimeout, stopRequested)
           : Deadline::StopOnly(stopRequested);
-  Examination examination = ExamineWorkstation(*services.registry, name, services.probe, deadline,
-                                               ExaminationOptionsFor(services.layout));
+  ExaminationOptions options = ExaminationOptionsFor(services.layout);
+  options.serviceStarter = services.serviceStarter;
+  Examination examination =
+      ExamineWorkstation(*services.registry, name, services.probe, deadline, options);
   examination.remoteRoot.reset();
+  *service = examination.service;
   if (stopRequested()) return WorkstationOutcome::kStopped;
   // Whatever a step cut short by the deadline gave (a lookup given up on, a
   // call that timed out) is not what the workstation holds.
@@ -107,21 +116,21 @@ WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::st
   if (deadline.Passed() || examination.outcome == ExaminationOutcome::kCutShort) {
     *result = WorkstationResult::kTimedOut;
     lines->assign(1, FormatReasonLine(layout, name, WorkstationResult::kTimedOut,
-                                      FormatTimedOutNote(services.workstationTimeout)));
+                                      FormatTimedOutNote(services.workstationTimeout), *service));
     return WorkstationOutcome::kFinished;
   }
   *result = ReasonOf(examination).value_or(WorkstationResult::kMonitors);
   if (examination.outcome == ExaminationOutcome::kMonitorsFound) {
     lines->reserve(examination.monitors.size());
     for (const ReportedMonitor& monitor : examination.monitors)
-      lines->push_back(FormatLayoutMonitorLine(layout, name, monitor));
+      lines->push_back(FormatLayoutMonitorLine(layout, name, monitor, *service));
   } else {
     // The error text is passed on, not copied: it may hold a name as long as a line of the input.
     if (examination.outcome == ExaminationOutcome::kNoMonitors)
-      lines->push_back(
-          FormatReasonLine(layout, name, *result, name + LoadText(kTextNoMonitorInformation)));
+      lines->push_back(FormatReasonLine(layout, name, *result,
+                                        name + LoadText(kTextNoMonitorInformation), *service));
     else
-      lines->push_back(FormatReasonLine(layout, name, *result, examination.errorText));
+      lines->push_back(FormatReasonLine(layout, name, *result, examination.errorText, *service));
   }
   return WorkstationOutcome::kFinished;
 }
@@ -246,14 +255,15 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
     // stop leaves none of it behind.
     const auto began = std::chrono::steady_clock::now();
     WorkstationResult result = WorkstationResult::kMonitors;
-    if (ExamineIntoLines(services, name, stopRequested, &lines, &result) ==
+    ServiceHandling service = ServiceHandling::kNotNeeded;
+    if (ExamineIntoLines(services, name, stopRequested, &lines, &result, &service) ==
         WorkstationOutcome::kStopped)
       break;
     const auto took = std::chrono::steady_clock::now() - began;
     state.workstationsFinished.fetch_add(1);
     writeFailed = WriteWorkstationLines(*files.output, lines) != 0;
     if (!writeFailed && services.workstationWritten)
-      services.workstationWritten(name, lines, result, took);
+      services.workstationWritten(name, lines, result, service, took);
   }
   CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
 }

@@ -99,7 +99,8 @@ struct BatchServices {
   // Called on the thread that writes, in input order, once a workstation's
   // lines are written, with how long its examination took.
   std::function<void(const std::string& workstation, const std::vector<std::string>& lines,
-                     WorkstationResult result, std::chrono::steady_clock::duration took)>
+                     WorkstationResult result, ServiceHandling service,
+                     std::chrono::steady_clock::duration took)>
       workstationWritten;
   // The worker thread's own start of what the probe needs (COM and the socket
   // library on Windows): 0, or non-zero with the text to report. The end is
@@ -125,6 +126,10 @@ struct BatchServices {
   // The lines' layout: by default the specified CSV file; glimmora batch can
   // ask for extended columns, JSON lines, or ghosts left out.
   ReportLayout layout;
+
+  // With --start-service: the Remote Registry service of a workstation whose
+  // registry does not open is started for the read and put back; null: never.
+  ServiceStarter* serviceStarter = nullptr;
 };
 
 // The limit on one workstation that a batch has unless told otherwise (the
@@ -145,7 +150,8 @@ enum class WorkstationOutcome {
 WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
                                     const std::function<bool()>& stopRequested,
                                     std::vector<std::string>* lines,
-                                    WorkstationResult* result = nullptr);
+                                    WorkstationResult* result = nullptr,
+                                    ServiceHandling* service = nullptr);
 
 // The note of a workstation that exceeded the time-out: the probe's time-out
 // text with the limit, "(Error: Request timed out (60 s))" in English.

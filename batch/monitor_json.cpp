@@ -85,13 +85,19 @@ std::string Dump(const Json& json, int indent = -1) {
 }  // namespace
 
 std::string FormatJsonMonitorLine(std::string_view workstation, const ReportedMonitor& monitor,
-                                  const MakerNames& makers) {
-  return Dump(MonitorObject(workstation, monitor, makers)) + "\n";
+                                  const MakerNames& makers, ServiceHandling service) {
+  Json object = MonitorObject(workstation, monitor, makers);
+  if (service != ServiceHandling::kNotNeeded)
+    object["service"] = std::string(ServiceHandlingName(service));
+  return Dump(object) + "\n";
 }
 
 std::string FormatJsonReasonLine(std::string_view workstation, WorkstationResult reason,
-                                 std::string_view message) {
-  return Dump(ReasonObject(workstation, reason, message)) + "\n";
+                                 std::string_view message, ServiceHandling service) {
+  Json object = ReasonObject(workstation, reason, message);
+  if (service != ServiceHandling::kNotNeeded)
+    object["service"] = std::string(ServiceHandlingName(service));
+  return Dump(object) + "\n";
 }
 
 std::string FormatJsonCheck(std::string_view workstation, const Examination& examination,
@@ -102,6 +108,8 @@ std::string FormatJsonCheck(std::string_view workstation, const Examination& exa
     document["reason"] = std::string(ReasonName(*reason));
     document["message"] = Utf8FromAnsi(message);
   }
+  if (examination.service != ServiceHandling::kNotNeeded)
+    document["service"] = std::string(ServiceHandlingName(examination.service));
   Json monitors = Json::array();
   for (const ReportedMonitor& monitor : examination.monitors) {
     Json object = MonitorObject(workstation, monitor, makers);

@@ -72,10 +72,14 @@ std::string FormatExtendedNoteLine(std::string_view workstation, std::string_vie
 
 // One JSON object on one line, ending in LF, in UTF-8: a monitor (with the
 // workstation), or a workstation without monitors with its reason and message.
+// With a service that had to be looked at (--start-service), its handling
+// as the field "service".
 std::string FormatJsonMonitorLine(std::string_view workstation, const ReportedMonitor& monitor,
-                                  const MakerNames& makers);
+                                  const MakerNames& makers,
+                                  ServiceHandling service = ServiceHandling::kNotNeeded);
 std::string FormatJsonReasonLine(std::string_view workstation, WorkstationResult reason,
-                                 std::string_view message);
+                                 std::string_view message,
+                                 ServiceHandling service = ServiceHandling::kNotNeeded);
 // The whole result of a check as one JSON document (pretty-printed, LF ends):
 // `message` is the text shown for a reason, when there is one.
 std::string FormatJsonCheck(std::string_view workstation, const Examination& examination,

@@ -13,6 +13,7 @@
 
 #include "batch/batch_files.h"
 #include "batch/held_file.h"
+#include "batch/service_journal.h"
 
 namespace glimmora {
 
@@ -208,6 +209,14 @@ bool ReplaceWholeFile(const std::string& path, std::string_view bytes, std::stri
   struct stat status {};
   const bool kept = ::stat(target.c_str(), &status) == 0 && S_ISREG(status.st_mode);
   return ReplaceThroughNewFile(target, kept ? &status : nullptr, bytes, reason);
+}
+
+}  // namespace glimmora
+
+namespace glimmora {
+
+bool FlushToDisk(std::FILE* file) {
+  return std::fflush(file) == 0 && ::fsync(fileno(file)) == 0;
 }
 
 }  // namespace glimmora

@@ -3,10 +3,13 @@
 // it while it is open.
 #include <windows.h>
 
+#include <io.h>
+
 #include <cerrno>
 
 #include "batch/batch_files.h"
 #include "batch/held_file.h"
+#include "batch/service_journal.h"
 
 namespace glimmora {
 
@@ -224,6 +227,14 @@ bool HeldFile::Replace(std::string_view bytes, std::string* reason) {
 
 bool ReplaceWholeFile(const std::string& path, std::string_view bytes, std::string* reason) {
   return ReplaceThroughNewFile(path, bytes, nullptr, reason);
+}
+
+}  // namespace glimmora
+
+namespace glimmora {
+
+bool FlushToDisk(std::FILE* file) {
+  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
 }
 
 }  // namespace glimmora

@@ -63,6 +63,7 @@ class ParallelBatch {
     Outcome outcome = Outcome::kUnfinished;
     std::vector<std::string> lines;
     WorkstationResult result = WorkstationResult::kMonitors;
+    ServiceHandling service = ServiceHandling::kNotNeeded;
     std::string name;
     std::chrono::steady_clock::duration took{};
   };
@@ -134,7 +135,8 @@ void ParallelBatch::WorkerLoop() {
       state_.BeginWorkstation(job.sequence, job.name);
       const auto began = std::chrono::steady_clock::now();
       try {
-        if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines, &result.result) ==
+        if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines, &result.result,
+                             &result.service) ==
             WorkstationOutcome::kFinished)
           result.outcome = Outcome::kFinished;
       } catch (const std::bad_alloc&) {
@@ -211,7 +213,8 @@ bool ParallelBatch::Run(WorkstationNames& input, OutputStream& output) {
         return false;
       }
       if (services_.workstationWritten)
-        services_.workstationWritten(result.name, result.lines, result.result, result.took);
+        services_.workstationWritten(result.name, result.lines, result.result, result.service,
+                                     result.took);
     }
     ready.clear();
 

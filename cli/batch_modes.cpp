@@ -80,9 +80,11 @@ void UseBatchStreams(BatchServices* services, OutputEncoding encoding) {
 void CountWorkstations(BatchServices* services, BatchSummary* summary) {
   services->workstationWritten =
       [summary](const std::string& workstation, const std::vector<std::string>& lines,
-                WorkstationResult result, std::chrono::steady_clock::duration took) {
+                WorkstationResult result, ServiceHandling service,
+                std::chrono::steady_clock::duration took) {
         if (lines.empty()) return;
         summary->Add(workstation, result, lines.size(), took);
+        summary->AddService(service);
       };
 }
 
@@ -280,8 +282,9 @@ void RetryRun::CollectInstead(BatchServices* services) {
   auto counted = services->workstationWritten;
   services->workstationWritten =
       [this, counted](const std::string& workstation, const std::vector<std::string>& lines,
-                      WorkstationResult result, std::chrono::steady_clock::duration took) {
-        if (counted) counted(workstation, lines, result, took);
+                      WorkstationResult result, ServiceHandling service,
+                      std::chrono::steady_clock::duration took) {
+        if (counted) counted(workstation, lines, result, service, took);
         results_.push_back({workstation, result, lines});
       };
 }

@@ -12,6 +12,7 @@
 #include "common/deadline.h"
 #include "inventory/monitor_table.h"
 #include "inventory/registry/registry_access.h"
+#include "inventory/registry/service_start.h"
 
 namespace glimmora {
 
@@ -36,8 +37,11 @@ struct Examination {
   int probeResult = 0;         // the probe's answer with kUnreachable (1: name not found)
   long registryErrorCode = 0;  // the failed call's code with kRegistryError
   // With kNoMonitors and kMonitorsFound, the workstation's open HKEY_LOCAL_MACHINE,
-  // closed when the value goes: a front end may show its message first.
+  // closed when the value goes: a front end may show its message first. Closed
+  // already when the service was started for the read (it is stopped again).
   ScopedRegKey remoteRoot;
+  // Whether the Remote Registry service had to be started, and was put back.
+  ServiceHandling service = ServiceHandling::kNotNeeded;
 };
 
 // What an examination reads beyond the specified rows; the default reads
@@ -54,6 +58,9 @@ struct ExaminationOptions {
   // whose last name descriptor is blank still names itself in an earlier one.
   // Only for an output that shows those; elsewhere the row would read as nameless.
   bool reportByInventoryIdentity = false;
+  // When the registry cannot be opened because its service does not run:
+  // start it through this for the read and put it back after. Null: never.
+  ServiceStarter* serviceStarter = nullptr;
 };
 
 // Examines the workstation (a name as given: the caller trims it). Without a

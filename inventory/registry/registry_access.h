@@ -10,6 +10,7 @@
 
 #include "common/deadline.h"
 #include "common/unique_handle.h"
+#include "inventory/registry/service_manager.h"
 
 namespace glimmora {
 
@@ -93,6 +94,11 @@ class RegistryAccess {
   // Whether this back end stopped logging on after repeated logon failures
   // (so that an account is not locked out); *account names the account then.
   virtual bool LogonsStopped(std::string* /*account*/) const { return false; }
+
+  // The service manager of the workstations this back end reaches, on the
+  // same logon; null when it has none (exports, or a back end that cannot
+  // reach it).
+  virtual ServiceManagerAccess* ServiceManager() { return nullptr; }
 };
 
 // One open key of one back end. Two are the same handle when their keys are:
