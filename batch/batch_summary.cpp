@@ -114,6 +114,11 @@ std::string FormatSummaryJson(const BatchSummary& summary, std::string_view outc
           ",\"timedOut\":" + Number(summary.timedOut) + "}";
   json += ",\"monitorsWritten\":" + Number(summary.monitorsWritten);
   json += ",\"keptFromEarlierRun\":" + Number(summary.keptFromEarlierRun);
+  if (summary.servicesAsked)
+    json += ",\"services\":{\"running\":" + Number(summary.servicesRunning) +
+            ",\"startedRestored\":" + Number(summary.servicesStartedRestored) +
+            ",\"startFailed\":" + Number(summary.servicesStartFailed) +
+            ",\"restoreFailed\":" + Number(summary.servicesRestoreFailed) + "}";
   if (summary.slowestWorkstation.empty()) {
     json += ",\"slowest\":null";
   } else {

@@ -37,6 +37,7 @@ struct BatchSummary {
   // this run had written them, so the counts say what the whole file holds.
   void AddWorkstations(WorkstationResult result, std::uint64_t workstations, std::uint64_t lines);
   // With --start-service: how the Remote Registry services fared.
+  bool servicesAsked = false;
   std::uint64_t servicesRunning = 0;
   std::uint64_t servicesStartedRestored = 0;
   std::uint64_t servicesStartFailed = 0;

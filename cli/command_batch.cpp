@@ -24,6 +24,7 @@
 #include "cli/network_options.h"
 #include "cli/option_parser.h"
 #include "cli/report_options.h"
+#include "cli/service_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
 #include "inventory/registry/registry_network.h"
@@ -82,6 +83,7 @@ void PrintUsage(std::FILE* out) {
       "               monitors, failed by reason, monitors written, slowest, elapsed\n"
       "  --summary-json FILE  the same counts as one JSON object\n"
       "  --strict-exit  exit 3 when the batch finished but some workstations failed\n"
+      "  --start-service [--service-journal FILE]  see below\n"
 #ifndef _WIN32
       "  --max-logon-failures N  stop logging on after N logon failures in a row, so\n"
       "               that the account is not locked out (default 2; 0: never stop)\n"
@@ -90,6 +92,7 @@ void PrintUsage(std::FILE* out) {
       out);
   std::fprintf(out, kReportOptionsHelp, DefaultPnpIdsPath().c_str());
   std::fputs(kNetworkOptionsHelp, out);
+  std::fputs(kServiceOptionsHelp, out);
 }
 
 constexpr OptionSpec kBatchOptions[] = {
@@ -106,6 +109,8 @@ constexpr OptionSpec kBatchOptions[] = {
     {"--summary-json", true},
     {"--encoding", true},
     {"--max-logon-failures", true},
+    {"--start-service", false},
+    {"--service-journal", true},
 };
 
 bool ParseJobs(const std::string& text, int* jobs) {
@@ -188,6 +193,11 @@ std::string SummaryText(const BatchSummary& summary) {
   if (!summary.slowestWorkstation.empty())
     text += "Slowest: " + ShownName(summary.slowestWorkstation) + " (" +
             SecondsText(summary.slowest) + ")\n";
+  if (summary.servicesAsked)
+    text += "Remote Registry services: running " + Number(summary.servicesRunning) +
+            ", started and put back " + Number(summary.servicesStartedRestored) +
+            ", not started " + Number(summary.servicesStartFailed) + ", not put back " +
+            Number(summary.servicesRestoreFailed) + "\n";
   text += "Elapsed: " + SecondsText(summary.elapsed) + "\n";
   return text;
 }
@@ -377,6 +387,7 @@ struct BatchOptions {
   OutputEncoding encoding = OutputEncoding::kAnsi;
   std::string retryFrom;
   std::string summaryJsonPath;
+  ServiceOptions service;
   std::vector<std::string> files;
 };
 
@@ -430,6 +441,10 @@ bool ReadBatchOptions(const ParsedArguments& parsed, NetworkRegistryOptions* net
       options->retryFrom = value;
     } else if (option.name == "--summary-json") {
       options->summaryJsonPath = value;
+    } else if (option.name == "--start-service") {
+      options->service.startService = true;
+    } else if (option.name == "--service-journal") {
+      options->service.journalPath = value;
     } else if (option.name == "--encoding") {
       if (!ParseOutputEncoding(value, &options->encoding)) {
         *problem = "--encoding is ansi, utf-8 or utf-8-bom";
@@ -455,6 +470,10 @@ std::string OperandProblem(const BatchOptions& options, const ReportOptions& rep
     return options.files.size() == 2 ? "with --retry-from OLD, give OUTPUT only (OLD is the input)"
                                      : "with --retry-from OLD, give OUTPUT";
   if (!retrying && options.files.size() != 2) return "give INPUT and OUTPUT";
+  if (!options.service.journalPath.empty() && !options.service.startService)
+    return "--service-journal goes with --start-service";
+  if (options.service.startService && !options.offlineDir.empty())
+    return "--start-service reaches workstations over the network; --offline reads exports";
   if (retrying && TrimWhiteSpace(options.retryFrom) == kStandardStream)
     return "--retry-from needs OLD to be a file (standard input is read only once)";
   if (options.resume && (TrimWhiteSpace(options.files[0]) == kStandardStream ||
@@ -569,6 +588,14 @@ int RunBatchCommand(const Arguments& arguments) {
     jobs = jobsAllowed;
   }
 
+  ServiceStartSession serviceSession;
+  const std::string defaultJournal = state.outputPath == kStandardStream
+                                         ? DefaultServiceJournal()
+                                         : state.outputPath + ".glimmora-services";
+  if (!serviceSession.Begin(options.service, *registry, defaultJournal, "batch", &problem))
+    return refuse(problem, registry->ServiceManager() == nullptr ? kExitUsage : kExitFileFailure);
+  summary.servicesAsked = options.service.startService;
+
   MakerNames makers;
   LoadMakerNames(report, &makers, "batch");
   BatchServices services = PlatformBatchServices();
@@ -577,6 +604,7 @@ int RunBatchCommand(const Arguments& arguments) {
   services.registry = registry.get();
   services.jobs = jobs;
   services.workstationTimeout = options.timeout;
+  services.serviceStarter = serviceSession.Starter();
   if (options.offlineDir.empty()) {
     // Without the echo service every workstation is still tried through its registry.
     if (LoadIcmpLibrary() != 0)

@@ -14,6 +14,7 @@
 #include "cli/network_options.h"
 #include "cli/option_parser.h"
 #include "cli/report_options.h"
+#include "cli/service_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
 #include "inventory/registry/examination.h"
@@ -46,7 +47,7 @@ constexpr const char* kUsage =
     "  --sort N        sort by column N (0 Monitor ID ... 9 EDID Version), default 0\n"
     "  --descending    sort in descending order\n"
     "  --format F      table (default), csv, or json (one document, extended fields)\n"
-    "%s%s"
+    "%s%s%s"
     "exit status: 0 monitors listed, 1 no monitor information, 2 unreachable or registry\n"
     "not opened, 64 usage error or empty name, 74 standard output not written\n";
 
@@ -59,12 +60,13 @@ struct CheckOptions {
   OutputFormat format = OutputFormat::kTable;
   std::optional<std::string> workstation;
   std::chrono::milliseconds connectTimeout{10000};
+  ServiceOptions service;
 };
 
 void PrintUsage(std::FILE* out) {
   char reportHelp[1024];
   std::snprintf(reportHelp, sizeof reportHelp, kReportOptionsHelp, DefaultPnpIdsPath().c_str());
-  std::fprintf(out, kUsage, reportHelp, kNetworkOptionsHelp);
+  std::fprintf(out, kUsage, reportHelp, kNetworkOptionsHelp, kServiceOptionsHelp);
 }
 
 int UsageError(const std::string& problem) {
@@ -75,7 +77,8 @@ int UsageError(const std::string& problem) {
 
 constexpr OptionSpec kCheckOptions[] = {
     {"--offline", true},     {"--connect-timeout", true}, {"--sort", true},
-    {"--descending", false}, {"--format", true},
+    {"--descending", false}, {"--format", true},          {"--start-service", false},
+    {"--service-journal", true},
 };
 
 // 0 when the options were understood, else the exit status to end with.
@@ -101,6 +104,10 @@ int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
       options->sortColumn = static_cast<std::size_t>(value[0] - '0');
     } else if (option.name == "--descending") {
       options->descending = true;
+    } else if (option.name == "--start-service") {
+      options->service.startService = true;
+    } else if (option.name == "--service-journal") {
+      options->service.journalPath = value;
     } else if (option.name == "--format") {
       if (value == "table")
         options->format = OutputFormat::kTable;
@@ -110,6 +117,11 @@ int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
         return UsageError("unknown format '" + value + "' (table, csv or json)");
     }
   }
+  if (!options->service.journalPath.empty() && !options->service.startService)
+    return UsageError("--service-journal goes with --start-service");
+  if (options->service.startService && options->offlineDirectory)
+    return UsageError(
+        "--start-service reaches workstations over the network; --offline reads exports");
   if (parsed.operands.size() > 1) return UsageError("more than one workstation name");
   if (parsed.operands.empty()) return UsageError("no workstation name");
   options->workstation = parsed.operands.front();
@@ -214,7 +226,7 @@ bool WriteStandardOutput(const std::string& text, bool binary) {
 // reading what the layout needs, the list's order, and the messages the
 // Quick Check shows, on standard error.
 int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
-                   RegistryAccess& registry, IcmpProbe* probe) {
+                   RegistryAccess& registry, IcmpProbe* probe, ServiceStarter* starter) {
   const std::string workstation = TrimWhiteSpace(*options.workstation);
   if (workstation.empty()) {
     std::fprintf(stderr, "%s\n", LoadText(kTextNameNotSpecified).c_str());
@@ -228,8 +240,10 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
       return probe->Ping(name, text);
     };
   }
-  Examination examination = ExamineWorkstation(registry, workstation, ping, Deadline(),
-                                               ExaminationOptionsFor(report.layout));
+  ExaminationOptions examinationOptions = ExaminationOptionsFor(report.layout);
+  examinationOptions.serviceStarter = starter;
+  Examination examination =
+      ExamineWorkstation(registry, workstation, ping, Deadline(), examinationOptions);
   examination.remoteRoot.reset();
   // The list's order: a stable sort on the column's text, letter case aside.
   std::stable_sort(examination.monitors.begin(), examination.monitors.end(),
@@ -316,8 +330,16 @@ int RunCheckCommand(const Arguments& arguments) {
     probe.emplace();
   }
 
-  if (!report.layout.IsSpecified())
-    return RunReportCheck(options, report, *registry, probe ? &*probe : nullptr);
+  ServiceStartSession serviceSession;
+  if (!serviceSession.Begin(options.service, *registry, DefaultServiceJournal(), "check",
+                            &problem)) {
+    std::fprintf(stderr, "glimmora check: %s\n", problem.c_str());
+    return registry->ServiceManager() == nullptr ? kExitUsage : kExitNotOpened;
+  }
+  // The same examination as the Quick Check's, with the service started when it must be.
+  if (!report.layout.IsSpecified() || serviceSession.Starter() != nullptr)
+    return RunReportCheck(options, report, *registry, probe ? &*probe : nullptr,
+                          serviceSession.Starter());
 
   MemoryMonitorList view;
   MonitorSortState sortState{options.sortColumn, !options.descending};

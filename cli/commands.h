@@ -19,5 +19,6 @@ int RunEdidCommand(const Arguments& args);
 int RunPingCommand(const Arguments& args);
 int RunCheckCommand(const Arguments& args);
 int RunBatchCommand(const Arguments& args);
+int RunRestoreServicesCommand(const Arguments& args);
 
 }  // namespace glimmora::cli

@@ -29,6 +29,10 @@ constexpr Command kCommands[] = {
      "  batch [options] --retry-from OLD [--merge] OUTPUT\n"
      "                           inventory of every workstation listed in INPUT, as CSV\n"
      "                           or JSON lines; OLD's failures examined again"},
+    {"restore-services", glimmora::cli::RunRestoreServicesCommand,
+     "restore-services [-U ... | -A FILE | -k] JOURNAL\n"
+     "                           put back the Remote Registry services a run started\n"
+     "                           and could not put back (after a kill or a power cut)"},
 };
 
 void PrintUsage(std::FILE* out) {

@@ -4,6 +4,7 @@
 
 #include "inventory/registry/registry_access.h"
 #include "inventory/win32/remote_keys.h"
+#include "inventory/win32/service_manager_win32.h"
 
 namespace glimmora {
 
@@ -24,12 +25,15 @@ class Win32Registry : public RegistryAccess {
   // FormatMessageA's text in the user's default language, on one line.
   std::string SystemMessageText(long code) override;
   bool ConnectionLost(RegKey key) override;
+  // The workstation's service manager, on the logon of the user who runs the program.
+  ServiceManagerAccess* ServiceManager() override { return &services_; }
 
  private:
   long QueryValue(RegKey key, const std::string& valueName, std::uint32_t* type,
                   std::vector<std::uint8_t>* data);
 
   RemoteKeys remote_;
+  Win32ServiceManager services_;
 };
 
 }  // namespace glimmora
