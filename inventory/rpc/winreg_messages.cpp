@@ -1,11 +1,11 @@
 #include "inventory/rpc/winreg_messages.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 #include "inventory/ansi_conversion.h"
 #include "inventory/registry/registry_access.h"
+#include "inventory/rpc/ndr_stream.h"
 
 namespace glimmora::winreg {
 namespace {
@@ -20,102 +20,8 @@ constexpr std::uint32_t kReferentData = 0x00020010;
 constexpr std::uint32_t kReferentSize = 0x00020014;
 constexpr std::uint32_t kReferentLength = 0x00020018;
 
-// NDR output: every primitive aligned to its own size from the start of the stub.
-class Writer {
- public:
-  void Align(std::size_t n) {
-    while (bytes_.size() % n != 0) bytes_.push_back(0);
-  }
-  void U16(std::uint16_t v) {
-    Align(2);
-    bytes_.push_back(static_cast<std::uint8_t>(v));
-    bytes_.push_back(static_cast<std::uint8_t>(v >> 8));
-  }
-  void U32(std::uint32_t v) {
-    Align(4);
-    for (int shift = 0; shift < 32; shift += 8)
-      bytes_.push_back(static_cast<std::uint8_t>(v >> shift));
-  }
-  void Handle(const KeyHandle& handle) {
-    Align(4);
-    bytes_.insert(bytes_.end(), handle.bytes.begin(), handle.bytes.end());
-  }
-  Bytes Take() { return std::move(bytes_); }
-
- private:
-  Bytes bytes_;
-};
-
-// NDR input over untrusted bytes: a failed read latches, so a parser checks once.
-class Reader {
- public:
-  explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
-
-  bool ok() const { return ok_; }
-  bool AtEnd() const { return ok_ && pos_ == bytes_.size(); }
-  std::size_t Remaining() const { return ok_ ? bytes_.size() - pos_ : 0; }
-  void Fail() { ok_ = false; }
-
-  void Align(std::size_t n) {
-    const std::size_t pad = (n - pos_ % n) % n;
-    if (!ok_ || pad > bytes_.size() - pos_) {
-      ok_ = false;
-      return;
-    }
-    pos_ += pad;
-  }
-  std::uint16_t U16() {
-    Align(2);
-    if (!Has(2)) return 0;
-    const std::uint16_t v = static_cast<std::uint16_t>(bytes_[pos_] | (bytes_[pos_ + 1] << 8));
-    pos_ += 2;
-    return v;
-  }
-  std::uint32_t U32() {
-    Align(4);
-    if (!Has(4)) return 0;
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | bytes_[pos_ + i];
-    pos_ += 4;
-    return v;
-  }
-  KeyHandle Handle() {
-    KeyHandle handle;
-    Align(4);
-    if (!Has(handle.bytes.size())) return handle;
-    std::memcpy(handle.bytes.data(), bytes_.data() + pos_, handle.bytes.size());
-    pos_ += handle.bytes.size();
-    return handle;
-  }
-  // `count` bytes; the size is checked against what is left before anything
-  // is allocated, so a huge count costs nothing.
-  bool Raw(std::size_t count, Bytes* out) {
-    if (!Has(count)) return false;
-    out->assign(bytes_.begin() + static_cast<std::ptrdiff_t>(pos_),
-                bytes_.begin() + static_cast<std::ptrdiff_t>(pos_ + count));
-    pos_ += count;
-    return true;
-  }
-  bool Utf16(std::size_t count, std::u16string* out) {
-    if (count > Remaining() / 2) {
-      ok_ = false;
-      return false;
-    }
-    out->resize(count);
-    for (std::size_t i = 0; i < count; ++i) (*out)[i] = static_cast<char16_t>(U16());
-    return ok_;
-  }
-
- private:
-  bool Has(std::size_t n) {
-    if (!ok_ || n > bytes_.size() - pos_) ok_ = false;
-    return ok_;
-  }
-
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 0;
-  bool ok_ = true;
-};
+using ndr::Reader;
+using ndr::Writer;
 
 // A counted UTF-16 string sent with its terminating zero: byte length,
 // maximum byte length, a pointer, then the conformant varying array.
@@ -166,7 +72,7 @@ bool ReadStringBuffer(Reader& r, std::u16string* text) {
 
 bool ParseHandleResponse(std::span<const std::uint8_t> stub, HandleResponse* response) {
   Reader r(stub);
-  response->handle = r.Handle();
+  response->handle.bytes = r.Handle();
   response->status = r.U32();
   return r.AtEnd();
 }
@@ -194,7 +100,7 @@ Bytes EncodeOpenLocalMachine(std::uint32_t accessMask) {
 bool EncodeOpenKey(const KeyHandle& parent, std::string_view utf8Path, std::uint32_t options,
                    std::uint32_t accessMask, Bytes* request) {
   Writer w;
-  w.Handle(parent);
+  w.Handle(parent.bytes);
   if (!WriteCountedString(w, utf8Path)) return false;
   w.U32(options);
   w.U32(accessMask);
@@ -204,7 +110,7 @@ bool EncodeOpenKey(const KeyHandle& parent, std::string_view utf8Path, std::uint
 
 Bytes EncodeEnumKey(const KeyHandle& key, std::uint32_t index) {
   Writer w;
-  w.Handle(key);
+  w.Handle(key.bytes);
   w.U32(index);
   WriteEmptyStringBuffer(w, kReferentName, kEnumNameBufferBytes);
   // The class buffer and the write time are asked for as well: some servers
@@ -221,7 +127,7 @@ bool EncodeQueryValue(const KeyHandle& key, std::string_view utf8ValueName,
                       std::uint32_t dataBufferBytes, Bytes* request) {
   if (dataBufferBytes > kMaxValueDataBytes) return false;
   Writer w;
-  w.Handle(key);
+  w.Handle(key.bytes);
   if (!WriteCountedString(w, utf8ValueName)) return false;
   w.U32(kReferentType);
   w.U32(0);
@@ -239,7 +145,7 @@ bool EncodeQueryValue(const KeyHandle& key, std::string_view utf8ValueName,
 
 Bytes EncodeCloseKey(const KeyHandle& key) {
   Writer w;
-  w.Handle(key);
+  w.Handle(key.bytes);
   return w.Take();
 }
 
