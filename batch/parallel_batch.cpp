@@ -136,8 +136,7 @@ void ParallelBatch::WorkerLoop() {
       const auto began = std::chrono::steady_clock::now();
       try {
         if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines, &result.result,
-                             &result.service) ==
-            WorkstationOutcome::kFinished)
+                             &result.service) == WorkstationOutcome::kFinished)
           result.outcome = Outcome::kFinished;
       } catch (const std::bad_alloc&) {
         result.lines.clear();

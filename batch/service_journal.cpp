@@ -126,9 +126,9 @@ bool ServiceJournalFile::Append(const std::string& line, std::string* reason) {
 
 bool ServiceJournalFile::Begin(const std::string& workstation, const ServiceChange& planned,
                                std::string* reason) {
-  return Append("begin\t" + workstation + "\t" + (planned.enabled ? "disabled" : "stopped") + "\t" +
-                    UtcNow(),
-                reason);
+  return Append(
+      "begin\t" + workstation + "\t" + (planned.enabled ? "disabled" : "stopped") + "\t" + UtcNow(),
+      reason);
 }
 
 bool ServiceJournalFile::Done(const std::string& workstation, std::string* reason) {

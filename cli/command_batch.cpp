@@ -195,8 +195,8 @@ std::string SummaryText(const BatchSummary& summary) {
             SecondsText(summary.slowest) + ")\n";
   if (summary.servicesAsked)
     text += "Remote Registry services: running " + Number(summary.servicesRunning) +
-            ", started and put back " + Number(summary.servicesStartedRestored) +
-            ", not started " + Number(summary.servicesStartFailed) + ", not put back " +
+            ", started and put back " + Number(summary.servicesStartedRestored) + ", not started " +
+            Number(summary.servicesStartFailed) + ", not put back " +
             Number(summary.servicesRestoreFailed) + "\n";
   text += "Elapsed: " + SecondsText(summary.elapsed) + "\n";
   return text;

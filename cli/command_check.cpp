@@ -76,8 +76,8 @@ int UsageError(const std::string& problem) {
 }
 
 constexpr OptionSpec kCheckOptions[] = {
-    {"--offline", true},     {"--connect-timeout", true}, {"--sort", true},
-    {"--descending", false}, {"--format", true},          {"--start-service", false},
+    {"--offline", true},         {"--connect-timeout", true}, {"--sort", true},
+    {"--descending", false},     {"--format", true},          {"--start-service", false},
     {"--service-journal", true},
 };
 

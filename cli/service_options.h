@@ -43,5 +43,4 @@ class ServiceStartSession {
   std::unique_ptr<ServiceStarter> starter_;
 };
 
-
 }  // namespace glimmora::cli

@@ -23,9 +23,9 @@ bool IsPending(ServiceState state) {
 void PollPause(const Deadline& deadline, std::chrono::milliseconds interval) {
   const auto until = DeadlineClock::now() + interval;
   while (!deadline.Passed() && DeadlineClock::now() < until)
-    std::this_thread::sleep_for(
-        std::min(kDeadlineStopPoll, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                        until - DeadlineClock::now())));
+    std::this_thread::sleep_for(std::min(
+        kDeadlineStopPoll,
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - DeadlineClock::now())));
 }
 
 }  // namespace
@@ -53,8 +53,8 @@ long WaitForServiceState(ServiceHandle& service, ServiceState wanted, const Dead
     if (last->state == wanted) return kErrorSuccess;
     // Settled elsewhere (a start that failed comes back stopped): waiting longer changes nothing.
     if (!IsPending(last->state) || deadline.Passed()) return kErrorServiceRequestTimeout;
-    const std::chrono::milliseconds interval = std::clamp(
-        std::chrono::milliseconds(last->waitHintMs / 10), kShortestPoll, kLongestPoll);
+    const std::chrono::milliseconds interval =
+        std::clamp(std::chrono::milliseconds(last->waitHintMs / 10), kShortestPoll, kLongestPoll);
     PollPause(deadline, interval);
   }
 }
@@ -150,8 +150,7 @@ ServiceHandling ServiceStarter::Restore(const std::string& workstation, ServiceS
 }
 
 ServiceHandling ServiceStarter::RestoreRecorded(const std::string& workstation,
-                                                const ServiceChange& change,
-                                                std::string* problem) {
+                                                const ServiceChange& change, std::string* problem) {
   return PutBackRecorded(workstation, change, nullptr, problem);
 }
 
@@ -166,7 +165,8 @@ ServiceHandling ServiceStarter::PutBackRecorded(const std::string& workstation,
   bool done = !change.Any();
   // The handle of the start may be on a connection that broke; then a fresh one.
   for (int attempt = 0; attempt < 2 && !done && !deadline.Passed(); ++attempt) {
-    if (!service) service = manager_.OpenService(workstation, kRemoteRegistryService, deadline, &code);
+    if (!service)
+      service = manager_.OpenService(workstation, kRemoteRegistryService, deadline, &code);
     if (service) done = PutBack(*service, change, deadline, &code);
     service.reset();
   }

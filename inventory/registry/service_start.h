@@ -54,8 +54,8 @@ struct ServiceStart {
   ServiceHandling handling = ServiceHandling::kNotNeeded;
   ServiceChange change;
   std::unique_ptr<ServiceHandle> service;
-  long code = 0;     // why it failed, with kStartFailed
-  std::string text;  // what the failure line adds, with kStartFailed
+  long code = 0;           // why it failed, with kStartFailed
+  std::string text;        // what the failure line adds, with kStartFailed
   bool journaled = false;  // a change is recorded that the restore closes
 };
 
