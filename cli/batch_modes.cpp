@@ -78,14 +78,14 @@ void UseBatchStreams(BatchServices* services, OutputEncoding encoding) {
 }
 
 void CountWorkstations(BatchServices* services, BatchSummary* summary) {
-  services->workstationWritten =
-      [summary](const std::string& workstation, const std::vector<std::string>& lines,
-                WorkstationResult result, ServiceHandling service,
-                std::chrono::steady_clock::duration took) {
-        if (lines.empty()) return;
-        summary->Add(workstation, result, lines.size(), took);
-        summary->AddService(service);
-      };
+  services->workstationWritten = [summary](const std::string& workstation,
+                                           const std::vector<std::string>& lines,
+                                           WorkstationResult result, ServiceHandling service,
+                                           std::chrono::steady_clock::duration took) {
+    if (lines.empty()) return;
+    summary->Add(workstation, result, lines.size(), took);
+    summary->AddService(service);
+  };
 }
 
 namespace {
@@ -280,13 +280,13 @@ void RetryRun::CollectInstead(BatchServices* services) {
     return std::make_unique<DiscardOutput>();
   };
   auto counted = services->workstationWritten;
-  services->workstationWritten =
-      [this, counted](const std::string& workstation, const std::vector<std::string>& lines,
-                      WorkstationResult result, ServiceHandling service,
-                      std::chrono::steady_clock::duration took) {
-        if (counted) counted(workstation, lines, result, service, took);
-        results_.push_back({workstation, result, lines});
-      };
+  services->workstationWritten = [this, counted](const std::string& workstation,
+                                                 const std::vector<std::string>& lines,
+                                                 WorkstationResult result, ServiceHandling service,
+                                                 std::chrono::steady_clock::duration took) {
+    if (counted) counted(workstation, lines, result, service, took);
+    results_.push_back({workstation, result, lines});
+  };
 }
 
 bool RetryRun::WriteMerged(const std::string& outputPath, OutputEncoding encoding,
