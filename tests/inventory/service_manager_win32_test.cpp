@@ -117,7 +117,9 @@ class TestService {
       return;
     }
     const std::string command = "\"" + TestServicePath() + "\" --test-argument";
-    service_.reset(CreateServiceA(manager_.get(), name_.c_str(), "Glimmora test service",
+    // The display name is unique too: tests run side by side in processes of their own.
+    const std::string displayName = "Glimmora test service " + name_;
+    service_.reset(CreateServiceA(manager_.get(), name_.c_str(), displayName.c_str(),
                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DISABLED,
                                   SERVICE_ERROR_SEVERE, command.c_str(), "GlimmoraTestGroup",
                                   nullptr, nullptr, nullptr, nullptr));
