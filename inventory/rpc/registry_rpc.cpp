@@ -22,6 +22,7 @@
 #include "inventory/ansi_conversion.h"
 #include "inventory/registry/registry_scan.h"
 #include "inventory/rpc/rpc_pipe_samba.h"
+#include "inventory/rpc/service_manager_rpc.h"
 #include "resources/texts.h"
 
 namespace glimmora {
@@ -247,6 +248,17 @@ std::string CutUtf8(std::string text, std::size_t limit) {
   return text;
 }
 
+// A connect's failure: its code, and its description with the hint added.
+long Describe(RegistryAccess& access, long code, ConnectHint hint, std::string* description) {
+  std::string text = access.SystemMessageText(code);
+  if (hint != ConnectHint::kNone) {
+    if (!text.empty()) text += ' ';
+    text += HintText(hint);
+  }
+  *description = CutUtf8(std::move(text), kMaxMessageBytes);
+  return code;
+}
+
 enum class Reach { kReachable, kRefused, kSilent, kUnresolved };
 
 // Tries TCP port 445 of every address of the host until the deadline. Samba's
@@ -451,7 +463,13 @@ bool KerberosTicketAvailable(const std::string& ccache, std::string* why) {
 }
 
 RpcRegistryAccess::RpcRegistryAccess(RpcCredentials credentials, RpcOptions options)
-    : credentials_(std::move(credentials)), options_(std::move(options)) {}
+    : credentials_(std::move(credentials)),
+      options_(std::move(options)),
+      serviceManager_(std::make_unique<RpcServiceManager>(*this)) {}
+
+ServiceManagerAccess* RpcRegistryAccess::ServiceManager() {
+  return serviceManager_.get();
+}
 
 RpcRegistryAccess::~RpcRegistryAccess() {
   // Keys still open are closed with their connections; the server drops its
@@ -526,6 +544,7 @@ namespace {
 struct PipeRequest {
   std::string host;
   std::string pipeName;
+  glimmora_rpc_interface interfaceId = GLIMMORA_RPC_WINREG;
   bool useKerberos = false;
   std::string ccache;
   std::string username;
@@ -533,6 +552,7 @@ struct PipeRequest {
   SecretString password;
   Clock::time_point deadline;
   unsigned requestTimeoutS = 30;
+  // Zero: a failed open is not tried again.
   std::chrono::milliseconds serviceStartWait{0};
 };
 
@@ -549,6 +569,7 @@ OpenedPipe OpenPipe(const PipeRequest& request) {
   glimmora_rpc_params params{};
   params.host = request.host.c_str();
   params.pipe_name = request.pipeName.c_str();
+  params.interface_id = request.interfaceId;
   params.use_kerberos = request.useKerberos ? 1 : 0;
   params.ccache = request.ccache.empty() ? nullptr : request.ccache.c_str();
   params.username = request.username.c_str();
@@ -562,7 +583,8 @@ OpenedPipe OpenPipe(const PipeRequest& request) {
   const bool starting = status == kStatusObjectNameNotFound || status == kStatusPipeNotAvailable ||
                         status == kStatusPipeBusy || status == kStatusConnectionReset ||
                         status == kStatusConnectionDisconnected || status == kStatusEndOfFile;
-  if (starting && Clock::now() + request.serviceStartWait < request.deadline) {
+  if (starting && request.serviceStartWait.count() > 0 &&
+      Clock::now() + request.serviceStartWait < request.deadline) {
     std::this_thread::sleep_for(request.serviceStartWait);
     status = glimmora_rpc_open(&params, &opened);
   }
@@ -582,20 +604,13 @@ long RpcRegistryAccess::RegConnectRegistryA(const std::string& machineName, RegK
   return ConnectWithin(machineName, rootKey, Deadline(), result, &description);
 }
 
-long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey rootKey,
-                                      const Deadline& examination, RegKey* result,
-                                      std::string* description) {
-  *result = kNoKey;
+long RpcRegistryAccess::OpenPipeWithin(const std::string& machineName, const std::string& pipeName,
+                                       int interfaceId, const Deadline& examination,
+                                       glimmora_rpc_pipe** pipe, std::string* description) {
+  *pipe = nullptr;
   const auto fail = [&](long code, ConnectHint hint = ConnectHint::kNone) {
-    std::string text = SystemMessageText(code);
-    if (hint != ConnectHint::kNone) {
-      if (!text.empty()) text += ' ';
-      text += HintText(hint);
-    }
-    *description = CutUtf8(std::move(text), kMaxMessageBytes);
-    return code;
+    return Describe(*this, code, hint, description);
   };
-  if (rootKey != kHkeyLocalMachine) return fail(kErrorNotSupported);
   // "\\NAME" is accepted as Windows does, and an IPv6 address in brackets.
   std::string host = machineName;
   if (host.rfind("\\\\", 0) == 0) host.erase(0, 2);
@@ -618,8 +633,12 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   // silent or has no address fails as unreachable whatever the library said.
   const auto unreachable = [&] { return ProbeSmbPort(host, connectDeadline) != Reach::kReachable; };
 
+  // The service manager's pipe is always there: only the registry's may
+  // still be starting.
+  const bool registry = interfaceId == GLIMMORA_RPC_WINREG;
   PipeRequest request{host,
-                      options_.pipeName,
+                      pipeName,
+                      static_cast<glimmora_rpc_interface>(interfaceId),
                       credentials_.useKerberos,
                       credentials_.ccache,
                       credentials_.username,
@@ -627,7 +646,7 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
                       credentials_.password,
                       deadline,
                       RequestTimeoutS(),
-                      options_.serviceStartWait};
+                      registry ? options_.serviceStartWait : std::chrono::milliseconds(0)};
   // Kerberos asks the KDC for a ticket inside the library's logon, a wait
   // that the connect's own time-out does not end (a KDC that does not
   // answer): that open is waited for only until the deadline.
@@ -657,7 +676,7 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
       case kStatusObjectNameNotFound:  // no \pipe\winreg: the service is not running
       case kStatusPipeNotAvailable:
       case kStatusPipeBusy:
-        return fail(kErrorBadNetPath, ConnectHint::kServiceStopped);
+        return fail(kErrorBadNetPath, registry ? ConnectHint::kServiceStopped : ConnectHint::kNone);
       case kStatusAccessDenied:
         return fail(kErrorAccessDenied, ConnectHint::kAdministratorsOnly);
       case kStatusNoMemory:  // how the library reports a refused connection
@@ -678,9 +697,30 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
     }
   }
   CountLogon(true);
+  *pipe = open->pipe.release();
+  return kErrorSuccess;
+}
+
+long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey rootKey,
+                                      const Deadline& examination, RegKey* result,
+                                      std::string* description) {
+  *result = kNoKey;
+  if (rootKey != kHkeyLocalMachine) {
+    *description = SystemMessageText(kErrorNotSupported);
+    return kErrorNotSupported;
+  }
+  glimmora_rpc_pipe* pipe = nullptr;
+  if (const long code = OpenPipeWithin(machineName, options_.pipeName, GLIMMORA_RPC_WINREG,
+                                       examination, &pipe, description);
+      code != kErrorSuccess) {
+    return code;
+  }
+  const auto fail = [&](long code, ConnectHint hint = ConnectHint::kNone) {
+    return Describe(*this, code, hint, description);
+  };
   auto connection = std::make_shared<Connection>();
-  glimmora_rpc_pipe* const opened = open->pipe.get();
-  connection->pipe = std::move(open->pipe);
+  glimmora_rpc_pipe* const opened = pipe;
+  connection->pipe = UniquePipe(pipe);
   connection->requestTimeoutS = RequestTimeoutS();
   connection->deadline = examination;
   // The extra pipes open while the first one opens the root and the display key.

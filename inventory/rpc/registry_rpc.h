@@ -94,6 +94,19 @@ class RpcRegistryAccess final : public RegistryAccess {
   // The pipes the connection of the key calls over now.
   unsigned PipeCount(RegKey key);
   bool LogonsStopped(std::string* account) const override;
+  // The workstations' service manager over their svcctl pipe, on these
+  // credentials and time-outs.
+  ServiceManagerAccess* ServiceManager() override;
+
+  // Opens \pipe\<pipeName> of the workstation bound to the interface
+  // (glimmora_rpc_interface), as the registry's pipe is opened: these
+  // credentials, the connect time-out within `deadline`, the logon failures
+  // counted. On success *pipe is the caller's (glimmora_rpc_close); otherwise
+  // the Windows code, and *description says why.
+  long OpenPipeWithin(const std::string& machineName, const std::string& pipeName, int interfaceId,
+                      const Deadline& deadline, glimmora_rpc_pipe** pipe, std::string* description);
+  // The bound on each call once connected, in seconds.
+  unsigned RequestTimeoutS() const;
 
   struct Connection;
 
@@ -108,7 +121,6 @@ class RpcRegistryAccess final : public RegistryAccess {
 
   bool FindKey(RegKey key, KeyEntry* entry);
   RegKey AddKey(KeyEntry entry);
-  unsigned RequestTimeoutS() const;
   std::string Account() const;
   void CountLogon(bool succeeded);
 
@@ -119,6 +131,7 @@ class RpcRegistryAccess final : public RegistryAccess {
   RegKey nextKey_ = 0x1000;
   int logonFailuresInARow_ = 0;  // guarded by mutex_
   bool logonsStopped_ = false;   // guarded by mutex_
+  std::unique_ptr<ServiceManagerAccess> serviceManager_;
 };
 
 }  // namespace glimmora

@@ -18,8 +18,19 @@
 #include <dcerpc.h>
 #include <param.h>
 
-/* libndr-standard exports the winreg interface table but ships no header for it. */
+/* libndr-standard exports the interface tables but ships no header for them. */
 extern const struct ndr_interface_table ndr_table_winreg;
+extern const struct ndr_interface_table ndr_table_svcctl;
+
+static const struct ndr_interface_table* interface_table(enum glimmora_rpc_interface id) {
+  switch (id) {
+    case GLIMMORA_RPC_WINREG:
+      return &ndr_table_winreg;
+    case GLIMMORA_RPC_SVCCTL:
+      return &ndr_table_svcctl;
+  }
+  return NULL;
+}
 
 /* dcerpc_pipe_connect_send() answers a composite_context whose definition is
  * private to Samba; its first member has always been the state. Reading that
@@ -54,6 +65,7 @@ struct glimmora_rpc_pipe {
   struct tevent_context* ev;
   struct dcerpc_pipe* pipe;
   struct cli_credentials* creds;
+  const struct ndr_interface_table* table; /* the extra pipes bind it too */
   /* Ready pipes: [0] is `pipe`; a slot set to NULL was retired. */
   struct dcerpc_pipe* pipes[1 + kMaxExtraPipes];
   unsigned pipe_slots;
@@ -242,7 +254,8 @@ static uint32_t start_connect(const struct glimmora_rpc_params* params,
     cli_credentials_set_password(creds, params->password ? params->password : "", CRED_SPECIFIED);
   }
   result->creds = creds;
-  *connect = dcerpc_pipe_connect_send(mem, binding, &ndr_table_winreg, creds, result->ev, lp);
+  result->table = interface_table(params->interface_id);
+  *connect = dcerpc_pipe_connect_send(mem, binding, result->table, creds, result->ev, lp);
   if (*connect == NULL) {
     close_locked(result);
     return NT_STATUS_V(NT_STATUS_NO_MEMORY);
@@ -254,7 +267,8 @@ static uint32_t start_connect(const struct glimmora_rpc_params* params,
 static uint32_t open_unguarded(const struct glimmora_rpc_params* params,
                                struct glimmora_rpc_pipe** pipe) {
   *pipe = NULL;
-  if (!host_is_plain(params->host) || !host_is_plain(params->pipe_name)) {
+  if (!host_is_plain(params->host) || !host_is_plain(params->pipe_name) ||
+      interface_table(params->interface_id) == NULL) {
     return NT_STATUS_V(NT_STATUS_INVALID_PARAMETER);
   }
   pthread_once(&library_once, library_init);
@@ -361,7 +375,7 @@ static unsigned start_pipes_unguarded(struct glimmora_rpc_pipe* pipe, unsigned w
   unsigned started = 0;
   while (started < wanted && pipe->opening_count < kMaxExtraPipes) {
     struct composite_context* opening = dcerpc_secondary_auth_connection_send(
-        pipe->pipe, binding, &ndr_table_winreg, pipe->creds, shared_config);
+        pipe->pipe, binding, pipe->table, pipe->creds, shared_config);
     if (opening == NULL) break;
     pipe->opening[pipe->opening_count++] = opening;
     ++started;

@@ -1,8 +1,9 @@
 #pragma once
-/* The winreg named pipe of one workstation, opened and driven through Samba's
- * public client libraries. Safe to call from several threads (see the library
- * lock in the .c file). Written in C because Samba's headers do not compile as
- * C++; registry_rpc.cpp is the only user. Results are NTSTATUS values
+/* A named pipe of one workstation (winreg, or svcctl for its service
+ * manager), opened and driven through Samba's public client libraries. Safe to
+ * call from several threads (see the library lock in the .c file). Written in
+ * C because Samba's headers do not compile as C++; registry_rpc.cpp and
+ * service_manager_rpc.cpp are its users. Results are NTSTATUS values
  * (0 succeeds). */
 
 #include <stddef.h>
@@ -14,9 +15,16 @@ extern "C" {
 
 struct glimmora_rpc_pipe;
 
+/* The interface a pipe is bound to. */
+enum glimmora_rpc_interface {
+  GLIMMORA_RPC_WINREG = 0,
+  GLIMMORA_RPC_SVCCTL = 1,
+};
+
 struct glimmora_rpc_params {
   const char* host;
-  const char* pipe_name; /* "winreg" */
+  const char* pipe_name; /* "winreg", "svcctl" */
+  enum glimmora_rpc_interface interface_id;
   /* Kerberos from the ticket cache (ccache; NULL: the default one) when
    * use_kerberos is set; otherwise NTLM with these three. */
   int use_kerberos;
@@ -34,7 +42,7 @@ struct glimmora_rpc_params {
  * refuses others with NT_STATUS_INVALID_PARAMETER. */
 int glimmora_rpc_name_is_plain(const char* name);
 
-/* Opens \pipe\winreg on the host and binds the winreg interface. On success
+/* Opens \pipe\<pipe_name> on the host and binds the interface. On success
  * *pipe belongs to the caller (glimmora_rpc_close). NT_STATUS_IO_TIMEOUT when
  * the deadline passed first. */
 uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
@@ -50,7 +58,7 @@ uint32_t glimmora_rpc_call(struct glimmora_rpc_pipe* pipe, uint16_t opnum, const
                            void* sink_context, int* big_endian);
 
 /* Starts opening up to `wanted` more pipes on the session of `pipe` (named
- * pipe_name; NULL: the same name as the first), bound in
+ * pipe_name; NULL: the same name as the first), bound to its interface in
  * its association group, so that the handles one pipe opens are valid on all;
  * never more than the session's credits let be outstanding at once. They come
  * into use by the waves below as they are ready; a pipe the server refuses is

@@ -1,0 +1,31 @@
+#pragma once
+// Linux: a workstation's service manager over the svcctl pipe of SMB, opened
+// with the registry back end's credentials and time-outs; the calls are our
+// own marshalling (svcctl_messages.h).
+
+#include <memory>
+#include <string>
+
+#include "inventory/registry/service_manager.h"
+
+namespace glimmora {
+
+class RpcRegistryAccess;
+
+class RpcServiceManager final : public ServiceManagerAccess {
+ public:
+  // `registry` opens the pipes and must outlive this; the handles it gives
+  // out own their pipes and may outlive both.
+  explicit RpcServiceManager(RpcRegistryAccess& registry);
+
+  // Each service opens a session and pipe of its own: a workstation whose
+  // registry does not open has no session to share.
+  std::unique_ptr<ServiceHandle> OpenService(const std::string& workstation,
+                                             const std::string& service, const Deadline& deadline,
+                                             long* code) override;
+
+ private:
+  RpcRegistryAccess& registry_;
+};
+
+}  // namespace glimmora
