@@ -57,7 +57,7 @@ bool ServiceStartSession::Begin(const ServiceOptions& options, RegistryAccess& r
   if (manager == nullptr) {
     *problem =
         "--start-service: this registry back end cannot reach the workstations' service "
-        "manager (exports have none; on Linux the service manager client is not built in)";
+        "manager (this build has no Remote Registry back end)";
     return false;
   }
   journalPath_ = options.journalPath.empty() ? defaultJournal : options.journalPath;
