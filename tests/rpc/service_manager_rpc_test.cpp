@@ -30,8 +30,8 @@ std::string ServerDir() {
   return dir != nullptr ? dir : "";
 }
 
-// The users the server script makes: the reader administers the server, the
-// other may not open its named pipes.
+// The users the server script makes: glimmora-svc administers its services,
+// glimmora-reg reads the registry, glimmora-noreg may not open its named pipes.
 RpcCredentials Logon(const std::string& user, const std::string& password) {
   RpcCredentials credentials;
   credentials.username = user;
@@ -40,7 +40,7 @@ RpcCredentials Logon(const std::string& user, const std::string& password) {
   return credentials;
 }
 RpcCredentials Administrator() {
-  return Logon("glimmora-reg", "Reader-pw-1");
+  return Logon("glimmora-svc", "Service-pw-1");
 }
 
 RpcOptions TestOptions() {
