@@ -231,6 +231,17 @@ TEST_F(ServiceCycleTest, ServiceManagerStartsStopsAndReconfigures) {
             (std::vector<std::string>{"config disabled", "config manual", "start", "stop"}));
 }
 
+TEST_F(ServiceCycleTest, UnknownServiceIsServiceDoesNotExist) {
+  constexpr long kErrorServiceDoesNotExist = 1060;
+  RpcRegistryAccess registry(Administrator(), TestOptions());
+  long code = -1;
+  EXPECT_EQ(
+      registry.ServiceManager()->OpenService(kServer, "GlimmoraNoSuchService", Deadline(), &code),
+      nullptr);
+  EXPECT_EQ(code, kErrorServiceDoesNotExist);
+  EXPECT_TRUE(TakeEvents().empty());
+}
+
 TEST_F(ServiceCycleTest, BatchStartsDisabledServiceAndPutsItBack) {
   SetServiceState("disabled", "stopped");
   const Json before = ServiceState();
@@ -285,11 +296,11 @@ TEST_F(ServiceCycleTest, RestoreServicesPutsBackWhatAKilledRunLeft) {
   EXPECT_EQ(ServiceState()["start_type"], "manual");
   EXPECT_NE(testing::ReadWholeFile(Journal()).find(kServer), std::string::npos);
 
-  const testing::ProcessResult restore = testing::RunProcess(
-      GLIMMORA_CLI_PATH,
-      {"restore-services", "-A", ServerDir() + "/auth-service.txt", "--connect-timeout", "5",
-       Journal()},
-      scratch_ + "/restore");
+  const testing::ProcessResult restore =
+      testing::RunProcess(GLIMMORA_CLI_PATH,
+                          {"restore-services", "-A", ServerDir() + "/auth-service.txt",
+                           "--connect-timeout", "5", Journal()},
+                          scratch_ + "/restore");
   EXPECT_EQ(restore.exitCode, 0) << restore.err;
   EXPECT_EQ(ServiceState(), before);
   EXPECT_EQ(TakeEvents(),
