@@ -11,24 +11,17 @@
 #include <string>
 #include <unordered_map>
 
-#include "common/secret_memory.h"
 #include "inventory/registry/registry_access.h"
+// The codes the back end answers beyond registry_access.h, and whether a
+// credential cache can log on, for the back end's users.
+#include "inventory/rpc/connect_failure.h"
+#include "inventory/rpc/kerberos_cache.h"
 #include "inventory/rpc/registry_snapshot.h"
+#include "inventory/rpc/smb_session.h"
+#include "inventory/rpc/winreg_connection.h"
 #include "inventory/rpc/winreg_messages.h"
 
-struct glimmora_rpc_pipe;  // inventory/rpc/rpc_pipe_samba.h
-
 namespace glimmora {
-
-// Who the back end logs on as: NTLM with a user name and password, or
-// Kerberos with the tickets of a credential cache.
-struct RpcCredentials {
-  bool useKerberos = false;
-  std::string ccache;  // empty: the default cache (KRB5CCNAME)
-  std::string username;
-  std::string domain;
-  SecretString password;  // wiped when the back end goes
-};
 
 struct RpcOptions {
   // The whole connect: name resolution aside, TCP, SMB session, pipe and bind.
@@ -62,14 +55,6 @@ struct RpcOptions {
   std::chrono::milliseconds serviceStartWait{1000};
 };
 
-// Codes beyond registry_access.h that this back end answers (kErrorBadStubData
-// is in registry_snapshot.h).
-inline constexpr long kErrorRequestAborted = 1235;
-
-// Whether the credential cache (empty: the default one) holds a ticket; when
-// not, *why says so.
-bool KerberosTicketAvailable(const std::string& ccache, std::string* why);
-
 class RpcRegistryAccess final : public RegistryAccess {
  public:
   RpcRegistryAccess(RpcCredentials credentials, RpcOptions options);
@@ -98,22 +83,10 @@ class RpcRegistryAccess final : public RegistryAccess {
   // credentials and time-outs.
   ServiceManagerAccess* ServiceManager() override;
 
-  // Opens \pipe\<pipeName> of the workstation bound to the interface
-  // (glimmora_rpc_interface), as the registry's pipe is opened: these
-  // credentials, the connect time-out within `deadline`, the logon failures
-  // counted. On success *pipe is the caller's (glimmora_rpc_close); otherwise
-  // the Windows code, and *description says why.
-  long OpenPipeWithin(const std::string& machineName, const std::string& pipeName, int interfaceId,
-                      const Deadline& deadline, glimmora_rpc_pipe** pipe, std::string* description);
-  // The bound on each call once connected, in seconds.
-  unsigned RequestTimeoutS() const;
-
-  struct Connection;
-
  private:
   static constexpr std::size_t kLiveKey = static_cast<std::size_t>(-1);
   struct KeyEntry {
-    std::shared_ptr<Connection> connection;
+    std::shared_ptr<WinregConnection> connection;
     winreg::KeyHandle handle;
     bool isRoot = false;
     std::size_t snapshotKey = kLiveKey;  // a key of the connection's snapshot
@@ -121,16 +94,14 @@ class RpcRegistryAccess final : public RegistryAccess {
 
   bool FindKey(RegKey key, KeyEntry* entry);
   RegKey AddKey(KeyEntry entry);
-  std::string Account() const;
-  void CountLogon(bool succeeded);
 
-  const RpcCredentials credentials_;
   const RpcOptions options_;
-  mutable std::mutex mutex_;  // guards keys_, nextKey_ and the logon failures
+  // The sessions of every connection and of the service manager's pipes,
+  // with the logon failures they count together.
+  SmbPipeOpener pipes_;
+  mutable std::mutex mutex_;  // guards keys_ and nextKey_
   std::unordered_map<RegKey, KeyEntry> keys_;
   RegKey nextKey_ = 0x1000;
-  int logonFailuresInARow_ = 0;  // guarded by mutex_
-  bool logonsStopped_ = false;   // guarded by mutex_
   std::unique_ptr<ServiceManagerAccess> serviceManager_;
 };
 

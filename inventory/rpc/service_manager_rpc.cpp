@@ -7,18 +7,17 @@
 #include <string>
 #include <utility>
 
-#include "common/unique_handle.h"
 #include "inventory/registry/registry_access.h"
-#include "inventory/rpc/registry_rpc.h"
+#include "inventory/rpc/connect_failure.h"
 #include "inventory/rpc/registry_snapshot.h"
 #include "inventory/rpc/rpc_pipe_samba.h"
+#include "inventory/rpc/smb_session.h"
 #include "inventory/rpc/svcctl_messages.h"
 
 namespace glimmora {
 namespace {
 
 constexpr const char* kSvcctlPipe = "svcctl";
-constexpr std::uint32_t kStatusIoTimeout = 0xC00000B5;
 constexpr long kErrorInvalidParameter = 87;
 
 // The transport's failure as Windows reports it. A fault the server answers
@@ -33,13 +32,6 @@ long TransportCode(std::uint32_t status) {
     return kFirstRpcError + static_cast<long>(status & 0xFFFFu);
   return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
 }
-
-struct PipeTraits {
-  using Handle = glimmora_rpc_pipe*;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle pipe) noexcept { glimmora_rpc_close(pipe); }
-};
-using UniquePipe = UniqueHandle<PipeTraits>;
 
 void KeepResponse(void* context, const std::uint8_t* data, std::size_t length) {
   static_cast<svcctl::Bytes*>(context)->assign(data, data + length);
@@ -187,18 +179,18 @@ class RpcServiceHandle final : public ServiceHandle {
 
 }  // namespace
 
-RpcServiceManager::RpcServiceManager(RpcRegistryAccess& registry) : registry_(registry) {}
+RpcServiceManager::RpcServiceManager(SmbPipeOpener& pipes) : pipes_(pipes) {}
 
 std::unique_ptr<ServiceHandle> RpcServiceManager::OpenService(const std::string& workstation,
                                                               const std::string& service,
                                                               const Deadline& deadline,
                                                               long* code) {
-  glimmora_rpc_pipe* pipe = nullptr;
+  UniquePipe pipe;
   std::string description;
-  *code = registry_.OpenPipeWithin(workstation, kSvcctlPipe, GLIMMORA_RPC_SVCCTL, deadline, &pipe,
-                                   &description);
+  *code = pipes_.OpenPipeWithin(workstation, kSvcctlPipe, GLIMMORA_RPC_SVCCTL, deadline, &pipe,
+                                &description);
   if (*code != kErrorSuccess) return nullptr;
-  auto handle = std::make_unique<RpcServiceHandle>(UniquePipe(pipe), registry_.RequestTimeoutS());
+  auto handle = std::make_unique<RpcServiceHandle>(std::move(pipe), pipes_.RequestTimeoutS());
   // The manager is asked for by the name the workstation was given, without
   // the backslashes: the pipe already says which machine it is.
   std::string machineName = workstation;

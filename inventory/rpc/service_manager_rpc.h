@@ -10,13 +10,13 @@
 
 namespace glimmora {
 
-class RpcRegistryAccess;
+class SmbPipeOpener;
 
 class RpcServiceManager final : public ServiceManagerAccess {
  public:
-  // `registry` opens the pipes and must outlive this; the handles it gives
-  // out own their pipes and may outlive both.
-  explicit RpcServiceManager(RpcRegistryAccess& registry);
+  // `pipes` opens the pipes and must outlive this; the handles it gives out
+  // own their pipes and may outlive both.
+  explicit RpcServiceManager(SmbPipeOpener& pipes);
 
   // Each service opens a session and pipe of its own: a workstation whose
   // registry does not open has no session to share.
@@ -25,7 +25,7 @@ class RpcServiceManager final : public ServiceManagerAccess {
                                              long* code) override;
 
  private:
-  RpcRegistryAccess& registry_;
+  SmbPipeOpener& pipes_;
 };
 
 }  // namespace glimmora

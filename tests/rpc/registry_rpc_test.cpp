@@ -24,7 +24,6 @@
 
 #include "cli/credentials.h"
 #include "common/deadline.h"
-#include "tests/support/ccache_file.h"
 
 namespace glimmora {
 namespace {
@@ -626,25 +625,6 @@ TEST_F(RegistryRpcTest, ConnectionsOnSeveralThreadsReadTheSame) {
   }
   for (std::thread& thread : threads) thread.join();
   for (const std::string& dump : dumps) EXPECT_EQ(dump, expected);
-}
-
-TEST(KerberosTicket, OnlyAnUnexpiredTicketCounts) {
-  std::string why;
-  EXPECT_FALSE(KerberosTicketAvailable("FILE:/nonexistent/glimmora-krb5cc", &why));
-  EXPECT_FALSE(why.empty());
-
-  const std::string path = ::testing::TempDir() + "glimmora-krb5cc-" + std::to_string(getpid());
-  const auto now = static_cast<std::uint32_t>(std::time(nullptr));
-  why.clear();
-  EXPECT_FALSE(KerberosTicketAvailable(testing::WriteCcache(path, std::nullopt), &why));
-  EXPECT_NE(why.find("no ticket"), std::string::npos) << why;
-  EXPECT_FALSE(KerberosTicketAvailable(testing::WriteCcache(path, now - 60), &why));
-  EXPECT_EQ(
-      why.rfind("the Kerberos ticket of alice@EXAMPLE.TEST in FILE:" + path + " expired at ", 0),
-      0u)
-      << why;
-  EXPECT_TRUE(KerberosTicketAvailable(testing::WriteCcache(path, now + 3600), &why)) << why;
-  std::remove(path.c_str());
 }
 
 }  // namespace
