@@ -104,7 +104,8 @@ Examination ReadWithServiceStarted(RegistryAccess& registry, const std::string& 
     return result;
   }
   if (start.handling == ServiceHandling::kStartFailed) {
-    std::string why = registry.SystemMessageText(start.code);
+    // A journal that could not be written has no system code to show.
+    std::string why = start.code != 0 ? registry.SystemMessageText(start.code) : std::string();
     if (!start.text.empty()) why = start.text + (why.empty() ? "" : ": " + why);
     Examination result = RegistryFailure(
         WithHint(std::move(text), TextWithReason(kTextHintServiceNotStarted, why)), code);

@@ -93,7 +93,7 @@ ServiceStart ServiceStarter::Start(const std::string& workstation, const Deadlin
   planned.started = true;
   std::string reason;
   if (journal_ != nullptr && !journal_->Begin(workstation, planned, &reason))
-    return failed(code, "the service journal could not be written: " + reason);
+    return failed(kErrorSuccess, "the service journal could not be written: " + reason);
   start.journaled = true;
 
   // From here on, whatever was changed is put back before a failure returns.

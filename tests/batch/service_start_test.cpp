@@ -252,6 +252,22 @@ TEST_F(ServiceStartTest, TheJournalPutsBackWhatAKillLeftChanged) {
   EXPECT_EQ(registry_.manager.services, before_);
   journal = ServiceJournalFile::Open(journalPath_, &pending, &reason);
   EXPECT_TRUE(pending.empty());
+  // A journal that cannot be written: nothing is changed, and the line says why.
+  class FullJournal : public ServiceJournal {
+   public:
+    bool Begin(const std::string&, const ServiceChange&, std::string* why) override {
+      *why = "No space left on device";
+      return false;
+    }
+    bool Done(const std::string&, std::string*) override { return true; }
+  } full;
+  ServiceStarter refused(registry_.manager, &full);
+  services_.serviceStarter = &refused;
+  const std::string line = Examine("PC-DISABLED");
+  EXPECT_NE(line.find("the service journal could not be written: No space left on device)"),
+            std::string::npos)
+      << line;
+  EXPECT_EQ(registry_.manager.services, before_);
   // Not a journal: refused, not appended to.
   testing::WriteBytes(dir_.File("inventory.csv"), "Name,Model\r\n");
   EXPECT_FALSE(ServiceJournalFile::Open(dir_.File("inventory.csv"), &pending, &reason));
