@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <thread>
 
+#include "resources/texts.h"
+
 namespace glimmora {
 
 namespace {
@@ -73,10 +75,10 @@ ServiceStart ServiceStarter::Start(const std::string& workstation, const Deadlin
   };
   long code = kErrorSuccess;
   start.service = manager_.OpenService(workstation, kRemoteRegistryService, deadline, &code);
-  if (!start.service) return failed(code, "the service manager could not be opened");
+  if (!start.service) return failed(code, LoadText(kTextServiceManagerNotOpened));
   ServiceStatus status;
   if ((code = start.service->QueryStatus(&status, deadline)) != kErrorSuccess)
-    return failed(code, "the service's state could not be read");
+    return failed(code, LoadText(kTextServiceStateNotRead));
   // One that starts or stops by itself meanwhile is let be: what it comes to
   // is not this program's to put back.
   if (status.state != ServiceState::kStopped) {
@@ -86,36 +88,36 @@ ServiceStart ServiceStarter::Start(const std::string& workstation, const Deadlin
   }
   ServiceStartType startType = ServiceStartType::kManual;
   if ((code = start.service->QueryStartType(&startType, deadline)) != kErrorSuccess)
-    return failed(code, "the service's start type could not be read");
+    return failed(code, LoadText(kTextServiceStartTypeNotRead));
 
   ServiceChange planned;
   planned.enabled = startType == ServiceStartType::kDisabled;
   planned.started = true;
   std::string reason;
   if (journal_ != nullptr && !journal_->Begin(workstation, planned, &reason))
-    return failed(kErrorSuccess, "the service journal could not be written: " + reason);
+    return failed(kErrorSuccess, LoadText(kTextServiceJournalNotWritten) + ": " + reason);
   start.journaled = true;
 
   // From here on, whatever was changed is put back before a failure returns.
   const auto undo = [&](long failure, std::string text) {
     if (Restore(workstation, &start) == ServiceHandling::kRestoreFailed)
-      text += "; it could not be put back as it was";
+      text += "; " + LoadText(kTextServiceNotPutBack);
     return failed(failure, std::move(text));
   };
   if (planned.enabled) {
     if ((code = start.service->ChangeStartType(ServiceStartType::kManual, deadline)) !=
         kErrorSuccess)
-      return undo(code, "the service's start type could not be changed");
+      return undo(code, LoadText(kTextServiceStartTypeNotChanged));
     start.change.enabled = true;
   }
   code = start.service->Start(deadline);
   // Started by someone else in between: it runs, and stops again with the restore.
   if (code != kErrorSuccess && code != kErrorServiceAlreadyRunning)
-    return undo(code, "the service could not be started");
+    return undo(code, LoadText(kTextServiceNotStarted));
   start.change.started = true;
   if ((code = WaitForServiceState(*start.service, ServiceState::kRunning, deadline, &status)) !=
       kErrorSuccess)
-    return undo(code, "the service did not come to run");
+    return undo(code, LoadText(kTextServiceNotRunning));
   start.handling = ServiceHandling::kStartedRestored;
   return start;
 }
