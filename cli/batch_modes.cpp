@@ -137,7 +137,7 @@ bool MakeRunRecord(const ReportLayout& layout, const std::string& pnpIdsPath,
   record->presentOnly = layout.presentOnly;
   // The maker list shapes only the outputs that name makers.
   record->pnpIds.clear();
-  if (layout.extendedColumns || layout.format == ResultFormat::kJson) {
+  if (layout.ShowsExtendedFields()) {
     std::error_code ignored;
     const std::filesystem::path absolute = std::filesystem::absolute(pnpIdsPath, ignored);
     record->pnpIds = ignored ? pnpIdsPath : absolute.lexically_normal().string();
