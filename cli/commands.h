@@ -20,5 +20,6 @@ int RunPingCommand(const Arguments& args);
 int RunCheckCommand(const Arguments& args);
 int RunBatchCommand(const Arguments& args);
 int RunRestoreServicesCommand(const Arguments& args);
+int RunDiffCommand(const Arguments& args);
 
 }  // namespace glimmora::cli

@@ -29,6 +29,10 @@ constexpr Command kCommands[] = {
      "  batch [options] --retry-from OLD [--merge] OUTPUT\n"
      "                           inventory of every workstation listed in INPUT, as CSV\n"
      "                           or JSON lines; OLD's failures examined again"},
+    {"diff", glimmora::cli::RunDiffCommand,
+     "diff [--format csv|jsonl] [-o FILE] [--summary-json FILE] OLD NEW\n"
+     "                           the monitors moved, added, removed, unplugged or\n"
+     "                           plugged in again between two batch results"},
     {"restore-services", glimmora::cli::RunRestoreServicesCommand,
      "restore-services [-U ... | -A FILE | -k] JOURNAL\n"
      "                           put back the Remote Registry services a run started\n"
