@@ -137,12 +137,15 @@ std::vector<InventoryChange> CompareInventories(const Inventory& before, const I
     if (was.size() > 1 || is.size() > 1) {
       // Two monitors with one serial, a vendor's fault: which of them went
       // where cannot be told, and merging them would lose one.
+      // A fault both inventories share is one line, with both sides.
+      const bool same = was.size() > 1 && Workstations(was) == Workstations(is);
       if (was.size() > 1) {
         InventoryChange change = ChangeOf(ChangeKind::kDuplicateKey, key, *was.front()->first);
         change.oldWorkstation = Workstations(was);
+        if (same) change.newWorkstation = change.oldWorkstation;
         changes.push_back(std::move(change));
       }
-      if (is.size() > 1) {
+      if (is.size() > 1 && !same) {
         InventoryChange change = ChangeOf(ChangeKind::kDuplicateKey, key, *is.front()->first);
         change.newWorkstation = Workstations(is);
         changes.push_back(std::move(change));
@@ -194,6 +197,10 @@ std::vector<InventoryChange> CompareInventories(const Inventory& before, const I
            std::tie(b.kind, b.key, b.oldWorkstation, b.newWorkstation);
   });
   return changes;
+}
+
+bool IsChange(ChangeKind kind) {
+  return kind != ChangeKind::kUnverified && kind != ChangeKind::kDuplicateKey;
 }
 
 std::array<std::size_t, kChangeKinds> CountChanges(const std::vector<InventoryChange>& changes) {

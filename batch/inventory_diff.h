@@ -56,6 +56,10 @@ enum class ChangeKind {
 };
 inline constexpr std::size_t kChangeKinds = 7;
 
+// Whether the kind tells of a change; unverified and duplicate-key tell
+// what could not be compared.
+bool IsChange(ChangeKind kind);
+
 // "moved", "added", "removed", "now-ghost", "now-present", "unverified", "duplicate-key".
 std::string_view ChangeName(ChangeKind kind);
 
@@ -66,7 +70,8 @@ struct InventoryChange {
   std::string model;
   std::string serial;
   // A duplicate key lists each of its workstations, separated by "; ", on the
-  // side of the inventory that has them.
+  // side of the inventory that has them: on both sides when both have them
+  // on the same workstations.
   std::string oldWorkstation;
   std::string newWorkstation;
   // Why a monitor is unverified: the reason its workstation has in the newer

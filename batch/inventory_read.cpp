@@ -42,7 +42,9 @@ constexpr std::size_t kFieldMonitorId = 1;
 constexpr std::size_t kFieldModel = 6;
 constexpr std::size_t kFieldSerialNumber = 7;
 
-std::string Known(std::string_view cell) { return IsUnknown(cell) ? std::string() : std::string(cell); }
+std::string Known(std::string_view cell) {
+  return IsUnknown(cell) ? std::string() : std::string(cell);
+}
 
 Presence PresenceFrom(std::string_view text) {
   if (text == "yes") return Presence::kPresent;
@@ -119,8 +121,8 @@ class CsvReader : public RecordReader {
     } else if (!monitor.serial.empty() && cells[kFieldSerialSource] != "none") {
       // Written before the key was: the serial form, which is what the key
       // would say; without a serial, no EDID to hash.
-      monitor.key = SerialMonitorKey(cells[kFieldManufacturerCode], cells[kFieldProductCode],
-                                     monitor.serial);
+      monitor.key =
+          SerialMonitorKey(cells[kFieldManufacturerCode], cells[kFieldProductCode], monitor.serial);
     } else {
       monitor.key = WorkstationMonitorKey(cells[kFieldMonitorId], monitor.workstation);
     }

@@ -1,4 +1,5 @@
 // glimmora diff OLD NEW: what changed between two inventories of glimmora batch.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -28,8 +29,9 @@ constexpr char kUsage[] =
     "  --format csv|jsonl   CSV (the default) or JSON lines\n"
     "  -o FILE              write to FILE (whole or not at all) instead of standard output\n"
     "  --summary-json FILE  the counts as one JSON object\n"
-    "Exit status: 0 no changes, 1 changes listed, 2 a file could not be read or\n"
-    "written, 64 usage error, 74 standard output not written.\n";
+    "Exit status: 0 no monitor moved, added, removed, unplugged or plugged in again\n"
+    "(unverified and duplicate-key lines are no changes), 1 some did, 2 a file could\n"
+    "not be read or written, 64 usage error, 74 standard output not written.\n";
 
 constexpr int kExitChanges = 1;
 constexpr int kExitFileError = 2;
@@ -131,13 +133,14 @@ std::string CountsText(const std::array<std::size_t, kChangeKinds>& counts) {
   std::string text;
   for (std::size_t kind = 0; kind < kChangeKinds; ++kind) {
     if (!text.empty()) text += ", ";
-    text += std::to_string(counts[kind]) + " " +
-            std::string(ChangeName(static_cast<ChangeKind>(kind)));
+    text +=
+        std::to_string(counts[kind]) + " " + std::string(ChangeName(static_cast<ChangeKind>(kind)));
   }
   return text;
 }
 
-std::string SummaryJson(const DiffOptions& options, const std::array<std::size_t, kChangeKinds>& counts,
+std::string SummaryJson(const DiffOptions& options,
+                        const std::array<std::size_t, kChangeKinds>& counts,
                         const Inventory& before, const Inventory& after) {
   nlohmann::ordered_json summary;
   summary["old"] = Utf8FromAnsi(options.oldPath);
@@ -198,7 +201,8 @@ int RunDiffCommand(const Arguments& arguments) {
     std::fprintf(stderr, "glimmora diff: %s\n", error.c_str());
     return kExitFileError;
   }
-  if ((oldKind == InventoryFileKind::kSpecifiedCsv) != (newKind == InventoryFileKind::kSpecifiedCsv))
+  if ((oldKind == InventoryFileKind::kSpecifiedCsv) !=
+      (newKind == InventoryFileKind::kSpecifiedCsv))
     std::fprintf(stderr,
                  "glimmora diff: warning: OLD is %s and NEW %s: a monitor whose key the "
                  "specified columns cannot tell (no serial text) shows as removed and added\n",
@@ -218,7 +222,10 @@ int RunDiffCommand(const Arguments& arguments) {
     std::fprintf(stderr, "glimmora diff: %s\n", reason.c_str());
     return options.summaryPath == kStandardStream ? kExitOutputError : kExitFileError;
   }
-  return changes.empty() ? 0 : kExitChanges;
+  const bool changed =
+      std::any_of(changes.begin(), changes.end(),
+                  [](const InventoryChange& change) { return IsChange(change.kind); });
+  return changed ? kExitChanges : 0;
 }
 
 }  // namespace glimmora::cli
