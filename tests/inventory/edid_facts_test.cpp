@@ -16,7 +16,9 @@
 #include "inventory/edid/edid_dump.h"
 #include "inventory/edid/edid_facts.h"
 #include "inventory/edid/inventory_identity.h"
+#include "inventory/edid/monitor_key.h"
 #include "inventory/makers/maker_names.h"
+#include "tests/support/edid_builder.h"
 
 namespace glimmora {
 namespace {
@@ -311,6 +313,36 @@ TEST(MakerNames, OwnListFirstThenTheFileAndBadFilesRefused) {
   EXPECT_FALSE(makers.LoadPnpIds(dir + "missing.ids", &problem));
   EXPECT_NE(problem.find("missing.ids: cannot be opened"), std::string::npos) << problem;
   EXPECT_EQ(makers.NameFor("DEL"), "Dell Inc.");  // what was loaded stays
+}
+
+}  // namespace
+}  // namespace glimmora
+
+namespace glimmora {
+namespace {
+
+TEST(MonitorKey, TheFormFollowsWhatTheEdidHolds) {
+  EXPECT_EQ(Fnv1a64(std::vector<std::uint8_t>{'a'}), 0xaf63dc4c8601ec8cULL);
+
+  std::vector<std::uint8_t> edid = testing::MakeEdid({.model = "P2719H", .serial = "4XCV833"});
+  const std::string serialKey = MonitorKeyOf(edid, ReadEdidFacts(edid), "DEL4185", "pc01");
+  EXPECT_EQ(serialKey.substr(serialKey.find("-S:")), "-S:4XCV833");
+  EXPECT_EQ(MonitorKeyOf(edid, ReadEdidFacts(edid), "DEL4186", "PC02"), serialKey);
+  EXPECT_EQ(MonitorKeyKindOf(serialKey), MonitorKeyKind::kSerial);
+
+  // A placeholder serial and no ID number: the base block identifies the unit,
+  // whatever its extension blocks say.
+  edid = testing::MakeEdid({.model = "TV", .serial = "0000000000001", .size = 256});
+  const std::string hashKey = MonitorKeyOf(edid, ReadEdidFacts(edid), "SHP4353", "PC01");
+  EXPECT_EQ(MonitorKeyKindOf(hashKey), MonitorKeyKind::kEdidHash) << hashKey;
+  edid[200] ^= 1;
+  EXPECT_EQ(MonitorKeyOf(edid, ReadEdidFacts(edid), "SHP4353", "PC02"), hashKey);
+  edid[20] ^= 1;
+  EXPECT_NE(MonitorKeyOf(edid, ReadEdidFacts(edid), "SHP4353", "PC01"), hashKey);
+
+  edid.resize(100);
+  EXPECT_EQ(MonitorKeyOf(edid, ReadEdidFacts(edid), "DELD11D", "acct-01"), "DEL-D11D-W:ACCT-01");
+  EXPECT_EQ(MonitorKeyKindOf("DEL-D11D-W:ACCT-01"), MonitorKeyKind::kWorkstation);
 }
 
 }  // namespace
