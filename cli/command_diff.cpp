@@ -12,6 +12,7 @@
 #include "batch/inventory_diff.h"
 #include "batch/inventory_read.h"
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/option_parser.h"
 #include "inventory/ansi_conversion.h"
 
@@ -161,6 +162,8 @@ std::string SummaryJson(const DiffOptions& options,
 // Standard output, or the whole file through a new one renamed into place.
 bool Deliver(const std::string& path, const std::string& bytes, std::string* reason) {
   if (path == kStandardStream) {
+    // The CSV's lines end in CR LF already; JSON lines in LF alone.
+    SetBinaryMode(stdout);
     if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
         std::fflush(stdout) == 0)
       return true;
