@@ -32,6 +32,14 @@ class DiffCommandTest : public ::testing::Test {
         ::testing::TempDir() + "glimmora_diff_" + fleet + std::to_string(++files_) + ".out";
     std::vector<std::string> args = {"batch", "--offline",
                                      NativePath(kSourceDir + "/examples/" + fleet)};
+    if (!options.empty()) {
+      // The makers the changes name, the same on every system.
+      const std::string pnpIds = ::testing::TempDir() + "glimmora_diff_pnp.ids";
+      std::ofstream(pnpIds, std::ios::binary)
+          << "DEL\tDell Inc.\nGSM\tLG Electronics\nMEI\tPanasonic Industry Company\n"
+             "SAM\tSamsung Electric Company\nVSC\tViewSonic Corporation\n";
+      args.insert(args.end(), {"--pnp-ids", NativePath(pnpIds)});
+    }
     args.insert(args.end(), options.begin(), options.end());
     args.push_back(NativePath(kSourceDir + "/examples/workstations.txt"));
     args.push_back(NativePath(path));
