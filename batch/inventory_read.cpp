@@ -24,7 +24,8 @@ using Json = nlohmann::json;
 // The fields of each CSV layout: a monitor line has them, a note line has one
 // more (the Note), and so has the header.
 constexpr std::size_t kSpecifiedFields = 11;
-constexpr std::size_t kExtendedFields = 22;
+// Extended columns as written before Monitor Key was one of them.
+constexpr std::size_t kUnkeyedFields = 22;
 constexpr std::size_t kKeyedFields = 23;
 
 // Where the extended cells stand in a monitor line.
@@ -194,7 +195,7 @@ std::unique_ptr<RecordReader> ReaderFor(std::string_view first, InventoryFileKin
   const std::size_t fields = header->size() - 1;
   if (fields == kSpecifiedFields) {
     *kind = InventoryFileKind::kSpecifiedCsv;
-  } else if (fields == kExtendedFields || fields == kKeyedFields) {
+  } else if (fields == kUnkeyedFields || fields == kKeyedFields) {
     *kind = InventoryFileKind::kExtendedCsv;
   } else {
     return nullptr;

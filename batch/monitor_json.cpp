@@ -51,7 +51,7 @@ Json MonitorObject(std::string_view workstation, const ReportedMonitor& monitor,
   for (std::size_t i = 0; i < monitor.row.size(); ++i)
     object[names[i]] = TextOrNull(monitor.row[i]);
 
-  const std::vector<std::string> cells = ExtendedCells(monitor, makers);
+  const std::vector<std::string> cells = ExtendedCells(workstation, monitor, makers);
   const std::optional<EdidFacts> facts = MonitorEdidFacts(monitor);
   const bool haveFacts = facts && facts->baseComplete;
   object["maker"] = haveFacts ? Json(Utf8FromAnsi(cells[0])) : Json(nullptr);
@@ -65,6 +65,7 @@ Json MonitorObject(std::string_view workstation, const ReportedMonitor& monitor,
   object["idSerial"] = haveFacts ? Json(facts->idSerialNumber) : Json(nullptr);
   object["yearKind"] = haveFacts ? Json(cells[9]) : Json(nullptr);
   object["edidChecksum"] = facts ? Json(cells[10]) : Json(nullptr);
+  object["monitorKey"] = Utf8FromAnsi(cells[11]);
   return object;
 }
 

@@ -2,6 +2,7 @@
 
 #include "batch/csv_line.h"
 #include "inventory/edid/inventory_identity.h"
+#include "inventory/edid/monitor_key.h"
 #include "resources/texts.h"
 
 namespace glimmora {
@@ -12,7 +13,7 @@ constexpr TextId kExtendedHeaders[] = {
     kTextColumnMaker,        kTextColumnManufacturerCode,  kTextColumnProductCode,
     kTextColumnPresent,      kTextColumnInventoryModel,    kTextColumnInventorySerial,
     kTextColumnSerialSource, kTextColumnPlaceholderSerial, kTextColumnIdSerial,
-    kTextColumnYearKind,     kTextColumnEdidChecksum,
+    kTextColumnYearKind,     kTextColumnEdidChecksum,      kTextColumnMonitorKey,
 };
 constexpr int kPingHostNotFound = 1;
 
@@ -87,14 +88,16 @@ std::optional<EdidFacts> MonitorEdidFacts(const ReportedMonitor& monitor) {
   return ReadEdidFacts(*monitor.details.edid);
 }
 
-std::vector<std::string> ExtendedCells(const ReportedMonitor& monitor, const MakerNames& makers) {
+std::vector<std::string> ExtendedCells(std::string_view workstation, const ReportedMonitor& monitor,
+                                       const MakerNames& makers) {
   const std::string unknown(kUnknown);
   const std::string presence(PresenceName(monitor.details.presence));
   const std::optional<EdidFacts> read = MonitorEdidFacts(monitor);
   if (!read || !read->baseComplete) {
     const std::string checksum = read ? "invalid" : unknown;
-    return {unknown, unknown, unknown, presence, unknown, unknown,
-            "none",  "no",    unknown, unknown,  checksum};
+    return {unknown, unknown, unknown,  presence,
+            unknown, unknown, "none",   "no",
+            unknown, unknown, checksum, WorkstationMonitorKey(monitor.monitorId, workstation)};
   }
   const EdidFacts& facts = *read;
   const InventoryIdentity identity = ChooseInventoryIdentity(facts);
@@ -108,7 +111,8 @@ std::vector<std::string> ExtendedCells(const ReportedMonitor& monitor, const Mak
           identity.placeholderSerial ? "yes" : "no",
           std::to_string(facts.idSerialNumber),
           facts.yearKind == YearKind::kModel ? "model" : "manufacture",
-          facts.checksumValid ? "valid" : "invalid"};
+          facts.checksumValid ? "valid" : "invalid",
+          MonitorKeyOf(*monitor.details.edid, facts, monitor.monitorId, workstation)};
 }
 
 std::vector<std::string> ExtendedHeaderTexts() {
@@ -133,7 +137,8 @@ std::string FormatExtendedMonitorLine(std::string_view workstation, const Report
                                       const MakerNames& makers) {
   std::vector<std::string> fields = {std::string(workstation), monitor.monitorId};
   fields.insert(fields.end(), monitor.row.begin(), monitor.row.end());
-  for (std::string& cell : ExtendedCells(monitor, makers)) fields.push_back(std::move(cell));
+  for (std::string& cell : ExtendedCells(workstation, monitor, makers))
+    fields.push_back(std::move(cell));
   return CsvLine(fields);
 }
 

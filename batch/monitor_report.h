@@ -57,14 +57,17 @@ ExaminationOptions ExaminationOptionsFor(const ReportLayout& layout);
 // The facts of the monitor's EDID value; none when it had none.
 std::optional<EdidFacts> MonitorEdidFacts(const ReportedMonitor& monitor);
 
-// The eleven extended cells, in the order of ExtendedHeaderTexts.
-std::vector<std::string> ExtendedCells(const ReportedMonitor& monitor, const MakerNames& makers);
+// The twelve extended cells, in the order of ExtendedHeaderTexts; the
+// workstation's name goes into the key of a monitor without an EDID.
+std::vector<std::string> ExtendedCells(std::string_view workstation, const ReportedMonitor& monitor,
+                                       const MakerNames& makers);
 // Maker, Manufacturer Code, Product Code, Present, Inventory Model, Inventory
-// Serial, Serial Source, Placeholder Serial, ID Serial, Year Kind, EDID Checksum.
+// Serial, Serial Source, Placeholder Serial, ID Serial, Year Kind, EDID
+// Checksum, Monitor Key.
 std::vector<std::string> ExtendedHeaderTexts();
 
 // The CSV layout with extended columns: the specified columns up to EDID
-// Version, the eleven extended ones, then Note. Lines end in CR LF.
+// Version, the twelve extended ones, then Note. Lines end in CR LF.
 std::string FormatExtendedHeaderLine();
 std::string FormatExtendedMonitorLine(std::string_view workstation, const ReportedMonitor& monitor,
                                       const MakerNames& makers);

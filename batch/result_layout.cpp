@@ -13,7 +13,7 @@ namespace glimmora {
 namespace {
 
 constexpr std::size_t kMonitorFields = 11;
-constexpr std::size_t kExtendedFields = 11;
+constexpr std::size_t kExtendedFields = 12;
 constexpr long kAccessDenied = 5;
 
 // A text of the table in the program's code page, in one language.

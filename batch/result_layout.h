@@ -76,7 +76,7 @@ class ResultLayout {
 // The comma-separated result file: a header line, then eleven fields a
 // monitor, twelve (ten of them empty) a failure or no-monitor line, each
 // ending in CR LF, fields quoted where they hold a comma, CR or LF. With the
-// extended columns eleven more stand before the Note (empty in a note line).
+// extended columns twelve more stand before the Note (empty in a note line).
 class CsvResultLayout : public ResultLayout {
  public:
   explicit CsvResultLayout(bool extendedColumns = false) : extended_(extendedColumns) {}

@@ -274,7 +274,8 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
       std::vector<std::string> row = {monitor.monitorId};
       row.insert(row.end(), monitor.row.begin(), monitor.row.end());
       if (report.layout.extendedColumns) {
-        for (std::string& cell : ExtendedCells(monitor, makers)) row.push_back(std::move(cell));
+        for (std::string& cell : ExtendedCells(workstation, monitor, makers))
+          row.push_back(std::move(cell));
       }
       rows.push_back(std::move(row));
     }

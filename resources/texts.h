@@ -13,7 +13,7 @@ enum TextId : int {
 };
 
 constexpr int kFirstTextId = 1001;
-constexpr int kLastTextId = 1045;
+constexpr int kLastTextId = 1046;
 
 enum class Language { kEnglish, kJapanese };
 

@@ -306,20 +306,21 @@ TEST_F(BatchCommandTest, ExtendedColumnsJsonLinesAndPresentOnlyOnTheSampleFleet)
   EXPECT_FALSE(Contains(run.err, "warning")) << run.err;
   const auto extended = ReadCsv(dir_.File("extended.csv"));
   ASSERT_EQ(extended.size(), specified.size());
-  ASSERT_EQ(extended[0].size(), 23u);
+  ASSERT_EQ(extended[0].size(), 24u);
   EXPECT_EQ(extended[0][11], "Maker");
-  EXPECT_EQ(extended[0][22], "Note");
+  EXPECT_EQ(extended[0][22], "Monitor Key");
+  EXPECT_EQ(extended[0][23], "Note");
   // Monitor lines by workstation, Monitor ID and inventory serial.
   std::map<std::string, std::vector<std::string>> bySerial;
   for (std::size_t i = 1; i < extended.size(); ++i) {
     if (specified[i].size() == 11) {
-      // The specified fields first, unchanged; eleven more after them.
-      ASSERT_EQ(extended[i].size(), 22u) << i;
+      // The specified fields first, unchanged; twelve more after them.
+      ASSERT_EQ(extended[i].size(), 23u) << i;
       EXPECT_EQ(std::vector<std::string>(extended[i].begin(), extended[i].begin() + 11),
                 specified[i]);
       bySerial[extended[i][0] + "/" + extended[i][1] + "/" + extended[i][16]] = extended[i];
     } else {
-      ASSERT_EQ(extended[i].size(), 23u) << i;
+      ASSERT_EQ(extended[i].size(), 24u) << i;
       EXPECT_EQ(extended[i].front(), specified[i].front());
       EXPECT_EQ(extended[i].back(), specified[i].back());
     }
@@ -330,7 +331,8 @@ TEST_F(BatchCommandTest, ExtendedColumnsJsonLinesAndPresentOnlyOnTheSampleFleet)
   ASSERT_FALSE(dell.empty());
   EXPECT_EQ(std::vector<std::string>(dell.begin() + 11, dell.end()),
             (std::vector<std::string>{"Dell Inc.", "DEL", "D11D", "yes", "DELL S3222HN", "2NQHQD3",
-                                      "descriptor", "no", "825840726", "manufacture", "valid"}));
+                                      "descriptor", "no", "825840726", "manufacture", "valid",
+                                      "DEL-D11D-S:2NQHQD3"}));
   int ghosts = 0;
   for (const auto& [key, line] : bySerial) ghosts += line[14] == "no";
   EXPECT_EQ(ghosts, 2);
@@ -355,13 +357,14 @@ TEST_F(BatchCommandTest, ExtendedColumnsJsonLinesAndPresentOnlyOnTheSampleFleet)
                                              : object["inventorySerial"].get<std::string>());
     monitors.insert(key);
     const auto& line = bySerial[key];
-    ASSERT_EQ(line.size(), 22u) << object.dump();
+    ASSERT_EQ(line.size(), 23u) << object.dump();
     EXPECT_EQ(object["monitorId"], line[1]);
     EXPECT_EQ(object["model"].is_null() ? "<UNKNOWN>" : object["model"].get<std::string>(),
               line[6]);
     EXPECT_EQ(object["maker"], line[11]);
     EXPECT_EQ(object["present"], line[14]);
     EXPECT_EQ(std::to_string(object["idSerial"].get<unsigned long>()), line[19]);
+    EXPECT_EQ(object["monitorKey"], line[22]);
   }
   EXPECT_EQ(start, jsonLines.size());
   EXPECT_EQ(monitors.size(), bySerial.size());
@@ -382,7 +385,7 @@ TEST_F(BatchCommandTest, ExtendedColumnsJsonLinesAndPresentOnlyOnTheSampleFleet)
   const auto present = ReadCsv(dir_.File("present.csv"));
   EXPECT_EQ(present.size(), extended.size() - 1);
   for (std::size_t i = 1; i < present.size(); ++i) {
-    if (present[i].size() != 22) continue;
+    if (present[i].size() != 23) continue;
     EXPECT_EQ(present[i][14], "yes");
     // Without the list: codes alone, but ACI and BNQ from our own list.
     if (present[i][12] == "DEL" || present[i][12] == "GSM") {

@@ -251,13 +251,14 @@ TEST_F(BatchWorkerTest, AMonitorKnownOnlyByItsInventoryIdentityIsReportedWhereTh
   ASSERT_EQ(lines.size(), 1u);
   ASSERT_EQ(lines[0].substr(lines[0].size() - 2), "\r\n");
   const std::vector<std::string> fields = ParseCsvLine(lines[0].substr(0, lines[0].size() - 2));
-  ASSERT_EQ(fields.size(), 22u) << lines[0];
+  ASSERT_EQ(fields.size(), 23u) << lines[0];
   EXPECT_EQ(std::vector<std::string>(fields.begin(), fields.begin() + 11),
             (std::vector<std::string>{"PC01", "GSM4383", "Monitor", kGenericDescription,
                                       kGenericMfg, "MONITOR\\GSM4383", "<UNKNOWN>", "<UNKNOWN>",
                                       "W:34cm x H:27cm (17.1\")", "2004/2", "1.3"}));
   EXPECT_EQ(std::vector<std::string>(fields.begin() + 15, fields.begin() + 18),
             (std::vector<std::string>{"L1720P", "272143", "id-number"}));
+  EXPECT_EQ(fields.back(), "GSM-4383-S:272143");
 
   ReportLayout json;
   json.format = ResultFormat::kJson;

@@ -71,6 +71,7 @@ constexpr ExpectedText kExpected[] = {
     {1043, "ID Serial", "IDシリアル番号"},
     {1044, "Year Kind", "年の種類"},
     {1045, "EDID Checksum", "EDIDチェックサム"},
+    {1046, "Monitor Key", "モニターキー"},
 };
 
 TEST(TextTable, EveryIdInBothLanguagesAsWritten) {
