@@ -48,4 +48,8 @@ class HeldFile {
 // for a file of the program's own (the counts of a batch, its run record).
 bool ReplaceWholeFile(const std::string& path, std::string_view bytes, std::string* reason);
 
+// Whether two paths name one file: the same file (through links too), or the
+// same path where it does not exist yet.
+bool SameFile(const std::string& first, const std::string& second);
+
 }  // namespace glimmora

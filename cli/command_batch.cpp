@@ -229,19 +229,6 @@ class SummaryJson {
   std::string path_;
 };
 
-// Whether two paths name one file: the same file (through links too), or the
-// same path where it does not exist yet.
-bool SameFile(const std::string& first, const std::string& second) {
-  std::error_code error;
-  if (std::filesystem::equivalent(first, second, error)) return true;
-  const auto resolved = [](const std::string& path) {
-    std::error_code ignored;
-    const std::filesystem::path canonical = std::filesystem::weakly_canonical(path, ignored);
-    return ignored ? std::filesystem::path(path).lexically_normal() : canonical;
-  };
-  return resolved(first) == resolved(second);
-}
-
 // Progress on stderr: on a terminal one line rewritten in place, elsewhere a
 // line each time the workstation under examination changes.
 class ProgressDisplay {

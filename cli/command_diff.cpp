@@ -73,14 +73,6 @@ std::string ParseOptions(const ParsedArguments& parsed, DiffOptions* options) {
   return {};
 }
 
-bool SamePath(const std::string& first, const std::string& second) {
-  if (first == kStandardStream || second == kStandardStream) return false;
-  std::error_code error;
-  if (std::filesystem::equivalent(first, second, error)) return true;
-  return std::filesystem::path(first).lexically_normal() ==
-         std::filesystem::path(second).lexically_normal();
-}
-
 // An output must not take the place of a file read, nor of the other output.
 std::string ClashProblem(const DiffOptions& options) {
   const std::pair<const char*, const std::string*> outputs[] = {
@@ -90,7 +82,9 @@ std::string ClashProblem(const DiffOptions& options) {
   for (const auto& [outputName, output] : outputs) {
     if (output->empty()) continue;
     for (const auto& [otherName, other] : others) {
-      if (other == output || !SamePath(*output, *other)) continue;
+      if (other == output || *output == kStandardStream || *other == kStandardStream ||
+          !SameFile(*output, *other))
+        continue;
       return std::string(outputName) + " " + *output + " is " + otherName +
              ": it would take its place; give it a file of its own";
     }

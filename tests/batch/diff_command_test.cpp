@@ -21,20 +21,22 @@ const std::string kSourceDir = GLIMMORA_SOURCE_DIR;
 
 class DiffCommandTest : public ::testing::Test {
  protected:
+  // Files of this test's own: ctest runs the tests of the suite side by side.
+  static std::string Scratch(const std::string& name) {
+    return ::testing::TempDir() + "glimmora_diff_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+  }
   ProcessResult Run(const std::vector<std::string>& args) {
-    const std::string scratch = ::testing::TempDir() + "glimmora_diff_" +
-                                ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    return testing::RunProcess(GLIMMORA_CLI_PATH, args, scratch);
+    return testing::RunProcess(GLIMMORA_CLI_PATH, args, Scratch("run"));
   }
   // The inventory of `fleet` in the format the options ask for, as a file.
   std::string Inventory(const std::string& fleet, std::vector<std::string> options) {
-    const std::string path =
-        ::testing::TempDir() + "glimmora_diff_" + fleet + std::to_string(++files_) + ".out";
+    const std::string path = Scratch(fleet + std::to_string(++files_) + ".out");
     std::vector<std::string> args = {"batch", "--offline",
                                      NativePath(kSourceDir + "/examples/" + fleet)};
     if (!options.empty()) {
       // The makers the changes name, the same on every system.
-      const std::string pnpIds = ::testing::TempDir() + "glimmora_diff_pnp.ids";
+      const std::string pnpIds = Scratch("pnp.ids");
       std::ofstream(pnpIds, std::ios::binary)
           << "DEL\tDell Inc.\nGSM\tLG Electronics\nMEI\tPanasonic Industry Company\n"
              "SAM\tSamsung Electric Company\nVSC\tViewSonic Corporation\n";
