@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 #include <tuple>
+#include <unordered_map>
+#include <vector>
 
 #include "batch/monitor_report.h"
 
@@ -47,6 +49,36 @@ KeySites SitesOf(const Inventory& inventory) {
     }
   }
   return keys;
+}
+
+// A monitor keyed by its workstation (its file held neither serial nor EDID)
+// is matched by maker, product and workstation: a file of another format may
+// key the same monitor by its serial or its EDID's hash. One candidate only;
+// two would be a guess.
+void MatchWorkstationKeys(KeySites& keyed, const KeySites& other) {
+  const auto product = [](std::string_view key) {
+    const std::size_t colon = key.find(':');
+    return colon < 2 ? std::string_view() : key.substr(0, colon - 1);  // "MFG-PROD-"
+  };
+  std::unordered_map<std::string, std::vector<std::string_view>> candidates;
+  for (const auto& [key, sites] : other) {
+    if (keyed.contains(key) || product(key).empty()) continue;
+    for (const auto& [workstation, site] : sites)
+      candidates[std::string(product(key)) + '\n' + workstation].push_back(key);
+  }
+  std::vector<std::pair<std::string_view, std::string_view>> renames;
+  for (const auto& [key, sites] : keyed) {
+    const std::string_view prefix = product(key);
+    if (!key.substr(prefix.size()).starts_with("W:") || other.contains(key)) continue;
+    const auto found = candidates.find(std::string(prefix) + '\n' + sites.begin()->first);
+    if (found != candidates.end() && found->second.size() == 1)
+      renames.emplace_back(key, found->second.front());
+  }
+  for (const auto& [from, to] : renames) {
+    auto node = keyed.extract(from);
+    node.key() = to;
+    keyed.insert(std::move(node));
+  }
 }
 
 // Where the monitor of a key is: the sites that have it present (or do not
@@ -124,8 +156,10 @@ const WorkstationResult* Inventory::ResultOf(std::string_view workstation) const
 }
 
 std::vector<InventoryChange> CompareInventories(const Inventory& before, const Inventory& after) {
-  const KeySites old = SitesOf(before);
-  const KeySites now = SitesOf(after);
+  KeySites old = SitesOf(before);
+  KeySites now = SitesOf(after);
+  MatchWorkstationKeys(old, now);
+  MatchWorkstationKeys(now, old);
   std::vector<InventoryChange> changes;
 
   for (const auto& [key, oldSites] : old) {

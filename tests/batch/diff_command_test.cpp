@@ -146,6 +146,40 @@ TEST_F(DiffCommandTest, SpecifiedColumnsLoseWhatPresenceTells) {
       "duplicate-key,SAM-0D20-S:H4ZMC01676,SAM,S24F350,H4ZMC01676,,ACCT-10; HR-11,\r\n");
 }
 
+// An inventory written before the Monitor Key column existed: the key is made
+// again from its Manufacturer Code, Product Code and Inventory Serial.
+TEST_F(DiffCommandTest, ExtendedColumnsWithoutTheKeyColumn) {
+  const std::string keyed = Inventory("fleet", {"--columns", "extended"});
+  std::istringstream lines(ReadWholeFile(keyed));
+  std::string older;
+  for (std::string line; std::getline(lines, line);) {
+    if (older.empty()) {
+      line.erase(line.find(",Monitor Key"), 12);
+    } else if (const std::size_t reasonCells = line.find(",,");
+               reasonCells != std::string::npos && line.find(",Monitor,") == std::string::npos) {
+      line.erase(reasonCells, 1);  // one empty cell fewer before the Note
+    } else {
+      line.erase(line.rfind(','));
+      line += '\r';
+    }
+    older += line + '\n';
+  }
+  const std::string before = Scratch("unkeyed.csv");
+  std::ofstream(before, std::ios::binary) << older;
+  const std::string after = Inventory("fleet-later", {"--columns", "extended"});
+  const ProcessResult result = Run({"diff", NativePath(before), NativePath(after)});
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  EXPECT_EQ(Lines(result.err), kCounts);
+  // The Sharp television without a serial is keyed by its workstation in the
+  // older file and by its EDID's hash in the newer: one monitor still, found
+  // by maker, product and workstation, neither removed nor added.
+  EXPECT_EQ(result.out.find("SHP-4353"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("moved,SAM-0D20-S:H4ZMC01676,Samsung Electric Company,S24F350,"
+                            "H4ZMC01676,HR-11,ACCT-10,\r\n"),
+            std::string::npos)
+      << result.out;
+}
+
 TEST_F(DiffCommandTest, FilesThatCannotBeComparedAreNamed) {
   const std::string before = Inventory("fleet", {});
   ProcessResult result = Run({"diff", NativePath(before), NativePath(kSourceDir + "/README.md")});
