@@ -73,6 +73,11 @@ struct glimmora_rpc_pipe {
   unsigned opening_count;
   unsigned request_timeout_s;
   bool broken; /* a call was abandoned: answers can no longer be matched */
+  /* A pipe opened beside another on that one's session (glimmora_rpc_open_beside)
+   * holds it, and shares its event context: the SMB connection, session and
+   * tree are the first one's, and live as long as either pipe does. */
+  struct glimmora_rpc_pipe* session_owner;
+  unsigned holders; /* its owner and the pipes opened beside it */
 };
 
 /* The lock is let go while an event loop waits for the network, so that
@@ -214,9 +219,13 @@ static struct loadparm_context* load_client_config(void) {
 }
 
 static void close_locked(struct glimmora_rpc_pipe* pipe) {
-  if (pipe == NULL) return;
+  if (pipe == NULL || --pipe->holders > 0) return;
   talloc_free(pipe->mem);
-  talloc_free(pipe->ev);
+  if (pipe->session_owner != NULL) {
+    close_locked(pipe->session_owner);
+  } else {
+    talloc_free(pipe->ev);
+  }
   talloc_free(pipe);
 }
 
@@ -225,6 +234,7 @@ static uint32_t start_connect(const struct glimmora_rpc_params* params,
                               struct glimmora_rpc_pipe** out, struct composite_context** connect) {
   struct glimmora_rpc_pipe* result = talloc_zero(NULL, struct glimmora_rpc_pipe);
   if (result == NULL) return NT_STATUS_V(NT_STATUS_NO_MEMORY);
+  result->holders = 1;
   result->ev = tevent_context_init(NULL);
   if (result->ev != NULL) tevent_set_trace_callback(result->ev, wait_without_lock, NULL);
   result->mem = talloc_new(NULL);
@@ -302,6 +312,76 @@ static uint32_t open_unguarded(const struct glimmora_rpc_params* params,
   return NT_STATUS_V(connected);
 }
 
+/* The pipe's binding with another endpoint. An association group belongs to
+ * the server behind one endpoint: another pipe asks for a new one. */
+static struct dcerpc_binding* binding_for(TALLOC_CTX* mem, const struct dcerpc_binding* binding,
+                                          const char* pipe_name, bool new_group) {
+  struct dcerpc_binding* named = dcerpc_binding_dup(mem, binding);
+  char* endpoint = talloc_asprintf(mem, "\\pipe\\%s", pipe_name);
+  if (named == NULL || endpoint == NULL ||
+      !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(named, "endpoint", endpoint))) {
+    return NULL;
+  }
+  if (new_group && !NT_STATUS_IS_OK(dcerpc_binding_set_assoc_group_id(named, 0))) return NULL;
+  return named;
+}
+
+static uint32_t open_beside_unguarded(struct glimmora_rpc_pipe* base, const char* pipe_name,
+                                      enum glimmora_rpc_interface interface_id, int64_t deadline_ms,
+                                      unsigned request_timeout_s, struct glimmora_rpc_pipe** pipe) {
+  *pipe = NULL;
+  const struct ndr_interface_table* table = interface_table(interface_id);
+  if (!host_is_plain(pipe_name) || table == NULL) return NT_STATUS_V(NT_STATUS_INVALID_PARAMETER);
+  pthread_mutex_lock(&library_lock);
+  if (base->broken) {
+    pthread_mutex_unlock(&library_lock);
+    return NT_STATUS_V(NT_STATUS_CONNECTION_DISCONNECTED);
+  }
+  struct glimmora_rpc_pipe* result = talloc_zero(NULL, struct glimmora_rpc_pipe);
+  struct composite_context* opening = NULL;
+  if (result != NULL) {
+    result->holders = 1;
+    result->session_owner = base;
+    ++base->holders;
+    result->ev = base->ev;
+    result->creds = base->creds;
+    result->table = table;
+    result->mem = talloc_new(NULL);
+    struct dcerpc_binding* binding =
+        result->mem != NULL ? binding_for(result->mem, base->pipe->binding, pipe_name, true) : NULL;
+    if (binding != NULL) {
+      opening = dcerpc_secondary_auth_connection_send(base->pipe, binding, table, base->creds,
+                                                      shared_config);
+    }
+  }
+  if (opening == NULL) {
+    close_locked(result);
+    pthread_mutex_unlock(&library_lock);
+    return NT_STATUS_V(NT_STATUS_NO_MEMORY);
+  }
+  pthread_mutex_unlock(&library_lock);
+
+  const bool finished = run_until(result->ev, connect_done, opening, deadline_ms);
+  pthread_mutex_lock(&library_lock);
+  NTSTATUS opened = NT_STATUS_IO_TIMEOUT;
+  if (finished) {
+    opened = dcerpc_secondary_auth_connection_recv(opening, result->mem, &result->pipe);
+  } else {
+    talloc_free(opening);
+  }
+  if (NT_STATUS_IS_OK(opened)) {
+    dcerpc_binding_handle_set_timeout(result->pipe->binding_handle, request_timeout_s);
+    result->request_timeout_s = request_timeout_s;
+    result->pipes[0] = result->pipe;
+    result->pipe_slots = 1;
+    *pipe = result;
+  } else {
+    close_locked(result);
+  }
+  pthread_mutex_unlock(&library_lock);
+  return NT_STATUS_V(opened);
+}
+
 /* The private transport state behind an SMB pipe begins with these members
  * (its talloc name is checked before they are read): the SMB connection is
  * what the credit count is asked of. */
@@ -359,13 +439,8 @@ static unsigned start_pipes_unguarded(struct glimmora_rpc_pipe* pipe, unsigned w
   /* The first pipe's binding carries its association group. */
   const struct dcerpc_binding* binding = pipe->pipe->binding;
   if (wanted > 0 && pipe_name != NULL) {
-    struct dcerpc_binding* named = dcerpc_binding_dup(pipe->mem, pipe->pipe->binding);
-    char* endpoint = talloc_asprintf(pipe->mem, "\\pipe\\%s", pipe_name);
-    if (named == NULL || endpoint == NULL ||
-        !NT_STATUS_IS_OK(dcerpc_binding_set_string_option(named, "endpoint", endpoint))) {
-      wanted = 0;
-    }
-    binding = named;
+    binding = binding_for(pipe->mem, pipe->pipe->binding, pipe_name, false);
+    if (binding == NULL) wanted = 0;
   }
   if (wanted > kMaxExtraPipes) wanted = kMaxExtraPipes;
   /* One credit stays for the first pipe's call, and one to spare. */
@@ -569,6 +644,17 @@ uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
   return status;
 }
 
+uint32_t glimmora_rpc_open_beside(struct glimmora_rpc_pipe* base, const char* pipe_name,
+                                  enum glimmora_rpc_interface interface_id, int64_t deadline_ms,
+                                  unsigned request_timeout_s, struct glimmora_rpc_pipe** pipe) {
+  struct sigpipe_guard guard;
+  sigpipe_block(&guard);
+  const uint32_t status =
+      open_beside_unguarded(base, pipe_name, interface_id, deadline_ms, request_timeout_s, pipe);
+  sigpipe_restore(&guard);
+  return status;
+}
+
 unsigned glimmora_rpc_start_pipes(struct glimmora_rpc_pipe* pipe, unsigned wanted,
                                   const char* pipe_name) {
   struct sigpipe_guard guard;
@@ -588,10 +674,25 @@ uint32_t glimmora_rpc_wave(struct glimmora_rpc_pipe* pipe, struct glimmora_rpc_r
   return status;
 }
 
+static bool openings_done(const void* arg) {
+  const struct glimmora_rpc_pipe* pipe = arg;
+  for (unsigned i = 0; i < pipe->opening_count; ++i) {
+    if (!connect_done(pipe->opening[i])) return false;
+  }
+  return true;
+}
+
 void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe) {
   if (pipe == NULL) return;
   struct sigpipe_guard guard;
   sigpipe_block(&guard);
+  /* On a session that goes on after this pipe, an extra pipe abandoned while
+   * it opens leaves an answer the connection cannot place, and the library
+   * then drops the whole connection: those opens are let finish first. */
+  if (pipe->session_owner != NULL && !pipe->broken) {
+    run_until(pipe->ev, openings_done, pipe,
+              now_ms() + (int64_t)(pipe->request_timeout_s ? pipe->request_timeout_s : 1) * 1000);
+  }
   pthread_mutex_lock(&library_lock);
   close_locked(pipe);
   pthread_mutex_unlock(&library_lock);

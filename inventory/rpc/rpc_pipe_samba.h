@@ -48,6 +48,14 @@ int glimmora_rpc_name_is_plain(const char* name);
 uint32_t glimmora_rpc_open(const struct glimmora_rpc_params* params,
                            struct glimmora_rpc_pipe** pipe);
 
+/* Opens \pipe\<pipe_name> on the SMB session of `base` (no new logon) and
+ * binds the interface in an association group of its own. The two pipes may
+ * be closed in either order: the session lives until both are. Both are then
+ * used from one thread at a time (they share one event context). */
+uint32_t glimmora_rpc_open_beside(struct glimmora_rpc_pipe* base, const char* pipe_name,
+                                  enum glimmora_rpc_interface interface_id, int64_t deadline_ms,
+                                  unsigned request_timeout_s, struct glimmora_rpc_pipe** pipe);
+
 /* One call: request stub in, response stub handed to sink (valid only during
  * the callback). *big_endian is set when the answer's integers are big-endian.
  * After a call that timed out the pipe only answers "disconnected". One call

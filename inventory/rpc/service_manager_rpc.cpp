@@ -39,13 +39,14 @@ void KeepResponse(void* context, const std::uint8_t* data, std::size_t length) {
 
 class RpcServiceHandle final : public ServiceHandle {
  public:
-  RpcServiceHandle(UniquePipe pipe, unsigned requestTimeoutS)
-      : pipe_(std::move(pipe)), requestTimeoutS_(requestTimeoutS) {}
+  RpcServiceHandle(SmbPipeOpener& pipes, UniquePipe pipe)
+      : pipes_(pipes), pipe_(std::move(pipe)), requestTimeoutS_(pipes.RequestTimeoutS()) {}
 
   // The server keeps its handles until the session ends; they are closed here
   // all the same, bounded by the call time-out alone (the examination's
   // deadline may have passed by now).
   ~RpcServiceHandle() override {
+    pipes_.EndLoan(pipe_.get());
     for (const svcctl::ScHandle* handle : {&service_, &manager_}) {
       if (handle->IsNull()) continue;
       svcctl::Bytes response;
@@ -63,6 +64,9 @@ class RpcServiceHandle final : public ServiceHandle {
     return OpenHandle(svcctl::kOpOpenScManager, request, deadline, svcctl::ParseOpenScManager,
                       &manager_);
   }
+
+  // The registry's pipe opens on this one's session while the handle lives.
+  void LendSession(const std::string& workstation) { pipes_.LendSession(workstation, pipe_.get()); }
 
   long OpenNamed(const std::string& service, const Deadline& deadline) {
     svcctl::Bytes request;
@@ -171,6 +175,7 @@ class RpcServiceHandle final : public ServiceHandle {
   }
 
   std::mutex callMutex_;  // one call at a time on the pipe
+  SmbPipeOpener& pipes_;
   UniquePipe pipe_;
   const unsigned requestTimeoutS_;
   svcctl::ScHandle manager_;
@@ -190,7 +195,7 @@ std::unique_ptr<ServiceHandle> RpcServiceManager::OpenService(const std::string&
   *code = pipes_.OpenPipeWithin(workstation, kSvcctlPipe, GLIMMORA_RPC_SVCCTL, deadline, &pipe,
                                 &description);
   if (*code != kErrorSuccess) return nullptr;
-  auto handle = std::make_unique<RpcServiceHandle>(std::move(pipe), pipes_.RequestTimeoutS());
+  auto handle = std::make_unique<RpcServiceHandle>(pipes_, std::move(pipe));
   // The manager is asked for by the name the workstation was given, without
   // the backslashes: the pipe already says which machine it is.
   std::string machineName = workstation;
@@ -198,6 +203,7 @@ std::unique_ptr<ServiceHandle> RpcServiceManager::OpenService(const std::string&
   *code = handle->OpenManager(machineName, deadline);
   if (*code == kErrorSuccess) *code = handle->OpenNamed(service, deadline);
   if (*code != kErrorSuccess) return nullptr;
+  handle->LendSession(workstation);
   return handle;
 }
 

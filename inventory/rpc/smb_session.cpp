@@ -120,6 +120,22 @@ bool SmbPipeOpener::LogonsStopped(std::string* account) const {
   return true;
 }
 
+void SmbPipeOpener::LendSession(const std::string& machineName, glimmora_rpc_pipe* pipe) {
+  std::lock_guard lock(loansMutex_);
+  loans_[{HostOf(machineName), std::this_thread::get_id()}] = pipe;
+}
+
+void SmbPipeOpener::EndLoan(glimmora_rpc_pipe* pipe) {
+  std::lock_guard lock(loansMutex_);
+  std::erase_if(loans_, [pipe](const auto& loan) { return loan.second == pipe; });
+}
+
+glimmora_rpc_pipe* SmbPipeOpener::LentSession(const std::string& host) {
+  std::lock_guard lock(loansMutex_);
+  const auto found = loans_.find({host, std::this_thread::get_id()});
+  return found == loans_.end() ? nullptr : found->second;
+}
+
 long SmbPipeOpener::OpenPipeWithin(const std::string& machineName, const std::string& pipeName,
                                    int interfaceId, const Deadline& examination, UniquePipe* pipe,
                                    std::string* description) {
@@ -132,6 +148,12 @@ long SmbPipeOpener::OpenPipeWithin(const std::string& machineName, const std::st
   // The connect time-out, or what is left of the examination when that is shorter.
   const Deadline connectDeadline = examination.Within(options_.connectTimeout);
   if (connectDeadline.Passed()) return Fail(kErrorTimeout, ConnectHint::kNone, description);
+
+  if (glimmora_rpc_pipe* session = LentSession(host)) {
+    const long code =
+        OpenBeside(session, host, pipeName, interfaceId, connectDeadline, pipe, description);
+    if (code != kErrorRequestAborted) return code;
+  }
 
   // The service manager's pipe is always there: only the registry's may
   // still be starting.
@@ -161,6 +183,31 @@ long SmbPipeOpener::OpenPipeWithin(const std::string& machineName, const std::st
     *pipe = std::move(open->pipe);
     return kErrorSuccess;
   }
+  return Failed(status, host, registry, connectDeadline, description);
+}
+
+// A pipe on a session already logged on: no logon to count, nor to try again.
+// A session that broke meanwhile gives kErrorRequestAborted: the caller opens
+// a session of its own.
+long SmbPipeOpener::OpenBeside(glimmora_rpc_pipe* session, const std::string& host,
+                               const std::string& pipeName, int interfaceId,
+                               const Deadline& connectDeadline, UniquePipe* pipe,
+                               std::string* description) {
+  glimmora_rpc_pipe* opened = nullptr;
+  const std::uint32_t status = glimmora_rpc_open_beside(
+      session, pipeName.c_str(), static_cast<glimmora_rpc_interface>(interfaceId),
+      MonotonicMs(*connectDeadline.At()), RequestTimeoutS(), &opened);
+  if (status == 0) {
+    *pipe = UniquePipe(opened);
+    return kErrorSuccess;
+  }
+  if (status == kStatusConnectionDisconnected || status == kStatusIoTimeout)
+    return kErrorRequestAborted;
+  return Failed(status, host, interfaceId == GLIMMORA_RPC_WINREG, connectDeadline, description);
+}
+
+long SmbPipeOpener::Failed(std::uint32_t status, const std::string& host, bool registry,
+                           const Deadline& connectDeadline, std::string* description) {
   // Whether port 445 answers is asked only once the connect has failed (on a
   // real link the probe costs a round trip): a host that refuses, stays
   // silent or has no address fails as unreachable whatever the library said.

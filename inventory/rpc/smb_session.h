@@ -8,7 +8,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "common/deadline.h"
 #include "common/secret_memory.h"
@@ -63,6 +67,13 @@ class SmbPipeOpener {
   long OpenPipeWithin(const std::string& machineName, const std::string& pipeName, int interfaceId,
                       const Deadline& deadline, UniquePipe* pipe, std::string* description);
 
+  // While a pipe is lent, pipes this thread opens to the same workstation
+  // open on its SMB session: the service manager's pipe lends its session to
+  // the registry's, one logon for both. The lender ends the loan before it
+  // closes the pipe.
+  void LendSession(const std::string& machineName, glimmora_rpc_pipe* pipe);
+  void EndLoan(glimmora_rpc_pipe* pipe);
+
   // The bound on each call once connected, in seconds.
   unsigned RequestTimeoutS() const;
   // The system's text of a Windows code, cut to what the scan keeps.
@@ -75,9 +86,18 @@ class SmbPipeOpener {
   long Fail(long code, ConnectHint hint, std::string* description) const;
   std::string Account() const;
 
+  long OpenBeside(glimmora_rpc_pipe* session, const std::string& host, const std::string& pipeName,
+                  int interfaceId, const Deadline& connectDeadline, UniquePipe* pipe,
+                  std::string* description);
+  long Failed(std::uint32_t status, const std::string& host, bool registry,
+              const Deadline& connectDeadline, std::string* description);
+  glimmora_rpc_pipe* LentSession(const std::string& host);
+
   const RpcCredentials credentials_;
   const SmbSessionOptions options_;
   LogonFailureGuard logons_;
+  std::mutex loansMutex_;
+  std::map<std::pair<std::string, std::thread::id>, glimmora_rpc_pipe*> loans_;
 };
 
 }  // namespace glimmora
