@@ -18,6 +18,15 @@
 #include <dcerpc.h>
 #include <param.h>
 
+/* Newer Samba wraps the members of its structures that are not part of its
+ * interface in a member `internal` (unless its own code is being built); the
+ * layout is the same. Every member read below goes through this. */
+#if defined(SOURCE4_LIBRPC_INTERNALS_END) && !defined(SOURCE4_LIBRPC_INTERNALS)
+#define SAMBA_PRIVATE(object) ((object)->internal)
+#else
+#define SAMBA_PRIVATE(object) (*(object))
+#endif
+
 /* libndr-standard exports the interface tables but ships no header for them. */
 extern const struct ndr_interface_table ndr_table_winreg;
 extern const struct ndr_interface_table ndr_table_svcctl;
@@ -348,7 +357,9 @@ static uint32_t open_beside_unguarded(struct glimmora_rpc_pipe* base, const char
     result->table = table;
     result->mem = talloc_new(NULL);
     struct dcerpc_binding* binding =
-        result->mem != NULL ? binding_for(result->mem, base->pipe->binding, pipe_name, true) : NULL;
+        result->mem != NULL
+            ? binding_for(result->mem, SAMBA_PRIVATE(base->pipe).binding, pipe_name, true)
+            : NULL;
     if (binding != NULL) {
       opening = dcerpc_secondary_auth_connection_send(base->pipe, binding, table, base->creds,
                                                       shared_config);
@@ -401,7 +412,8 @@ static unsigned session_credits(struct dcerpc_pipe* p) {
     current_credits = (credits_fn)dlsym(RTLD_DEFAULT, "smb2cli_conn_get_cur_credits");
     looked_up = true;
   }
-  void* transport = p->conn != NULL ? p->conn->transport.private_data : NULL;
+  struct dcecli_connection* conn = SAMBA_PRIVATE(p).conn;
+  void* transport = conn != NULL ? SAMBA_PRIVATE(conn).transport.private_data : NULL;
   if (current_credits == NULL || transport == NULL ||
       talloc_check_name(transport, "struct smb_private") == NULL) {
     return 0;
@@ -437,9 +449,9 @@ static unsigned start_pipes_unguarded(struct glimmora_rpc_pipe* pipe, unsigned w
   pthread_mutex_lock(&library_lock);
   if (pipe->broken) wanted = 0;
   /* The first pipe's binding carries its association group. */
-  const struct dcerpc_binding* binding = pipe->pipe->binding;
+  const struct dcerpc_binding* binding = SAMBA_PRIVATE(pipe->pipe).binding;
   if (wanted > 0 && pipe_name != NULL) {
-    binding = binding_for(pipe->mem, pipe->pipe->binding, pipe_name, false);
+    binding = binding_for(pipe->mem, SAMBA_PRIVATE(pipe->pipe).binding, pipe_name, false);
     if (binding == NULL) wanted = 0;
   }
   if (wanted > kMaxExtraPipes) wanted = kMaxExtraPipes;
