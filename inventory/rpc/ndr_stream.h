@@ -38,6 +38,10 @@ class Writer {
     Align(4);
     bytes_.insert(bytes_.end(), handle.begin(), handle.end());
   }
+  void Zeros(std::size_t count) { bytes_.insert(bytes_.end(), count, 0); }
+  void Append(std::span<const std::uint8_t> data) {
+    bytes_.insert(bytes_.end(), data.begin(), data.end());
+  }
   Bytes Take() { return std::move(bytes_); }
 
  private:

@@ -88,12 +88,12 @@ class ReadAhead {
     Open(opens);
     if (snapshot_.breakCode != 0) return std::move(snapshot_);
 
+    // An instance's values come in one call, its EDID in another (another key).
     std::vector<Query> queries;
     for (std::size_t i = 0; i < instancePaths.size(); ++i) {
       const auto instance = snapshot_.opens.find(instancePaths[i]);
       if (instance == snapshot_.opens.end() || instance->second.code != kErrorSuccess) continue;
-      for (const char* name : kInstanceValueNames)
-        queries.push_back({instance->second.key, name, kFirstValueBufferBytes});
+      queries.push_back({instance->second.key, {}, kFirstMultipleValuesBytes});
       const auto parameters = snapshot_.opens.find(parametersPaths[i]);
       if (parameters != snapshot_.opens.end() && parameters->second.code == kErrorSuccess)
         queries.push_back({parameters->second.key, kEdidValueName, kFirstValueBufferBytes});
@@ -103,11 +103,20 @@ class ReadAhead {
   }
 
  private:
+  // One value, or (no name) every one of kInstanceValueNames at once.
   struct Query {
     std::size_t key;
     std::string name;
     std::uint32_t bufferBytes;
   };
+
+  // The instance values one at a time: after a server that does not take
+  // them together, or a key where one of them is missing or refused, each
+  // gets its own answer.
+  static void EachInstanceValue(std::size_t key, std::vector<Query>* queries) {
+    for (const char* name : kInstanceValueNames)
+      queries->push_back({key, name, kFirstValueBufferBytes});
+  }
 
   SnapshotKey& Key(std::size_t index) { return snapshot_.keys[index]; }
   const std::string& PathOf(std::size_t key) const { return paths_[key]; }
@@ -204,16 +213,34 @@ class ReadAhead {
   }
 
   void QueryValues(std::vector<Query> queries) {
+    static const std::vector<std::string_view> kNames(std::begin(kInstanceValueNames),
+                                                      std::end(kInstanceValueNames));
     while (!queries.empty() && snapshot_.breakCode == 0) {
+      if (!multipleValues_) {
+        std::vector<Query> each;
+        for (Query& query : queries) {
+          if (query.name.empty()) {
+            EachInstanceValue(query.key, &each);
+          } else {
+            each.push_back(std::move(query));
+          }
+        }
+        queries = std::move(each);
+      }
       std::vector<WinregCall> calls;
       std::vector<Query> asked;
       for (Query& query : queries) {
         WinregCall call;
-        call.opnum = winreg::kOpQueryValue;
-        if (!winreg::EncodeQueryValue(Key(query.key).handle, query.name, query.bufferBytes,
-                                      &call.request)) {
-          Key(query.key).values[query.name] = SnapshotValue{kErrorInvalidName, 0, {}};
-          continue;
+        const winreg::KeyHandle& handle = Key(query.key).handle;
+        if (query.name.empty()) {
+          call.opnum = winreg::kOpQueryMultipleValues2;
+          winreg::EncodeQueryMultipleValues(handle, kNames, query.bufferBytes, &call.request);
+        } else {
+          call.opnum = winreg::kOpQueryValue;
+          if (!winreg::EncodeQueryValue(handle, query.name, query.bufferBytes, &call.request)) {
+            Key(query.key).values[query.name] = SnapshotValue{kErrorInvalidName, 0, {}};
+            continue;
+          }
         }
         calls.push_back(std::move(call));
         asked.push_back(std::move(query));
@@ -221,6 +248,10 @@ class ReadAhead {
       waves_.Run(calls);
       std::vector<Query> again;
       for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (asked[i].name.empty()) {
+          AnswerMultiple(calls[i], asked[i], &again);
+          continue;
+        }
         if (Broken(calls[i])) continue;
         SnapshotValue value;
         std::uint32_t retryBytes = 0;
@@ -236,10 +267,39 @@ class ReadAhead {
     }
   }
 
+  void AnswerMultiple(const WinregCall& call, const Query& asked, std::vector<Query>* again) {
+    if (call.refused) {
+      multipleValues_ = false;  // not implemented here: not asked again
+      return EachInstanceValue(asked.key, again);
+    }
+    if (Broken(call)) return;
+    winreg::QueryMultipleValuesResponse answer;
+    const bool parsed =
+        call.transport == kErrorSuccess &&
+        winreg::ParseQueryMultipleValues(call.response, std::size(kInstanceValueNames), &answer);
+    if (parsed && answer.status == 0) {
+      SnapshotKey& key = Key(asked.key);
+      for (std::size_t n = 0; n < answer.values.size(); ++n) {
+        const winreg::MultipleValue& value = answer.values[n];
+        key.values[kInstanceValueNames[n]] = SnapshotValue{
+            kErrorSuccess, value.type, winreg::ValueDataToAnsi(value.type, value.data)};
+      }
+      return;
+    }
+    // The size only grows, so asking again ends.
+    if (parsed && answer.status == static_cast<std::uint32_t>(kErrorMoreData) &&
+        answer.neededSize > asked.bufferBytes && answer.neededSize <= winreg::kMaxValueDataBytes) {
+      again->push_back({asked.key, {}, answer.neededSize});
+      return;
+    }
+    EachInstanceValue(asked.key, again);
+  }
+
   WinregWaves& waves_;
   const winreg::KeyHandle root_;
   const std::size_t maxSubkeys_;
   const bool withPresence_;
+  bool multipleValues_ = true;
   RegistrySnapshot snapshot_;
   std::vector<std::string> paths_;  // by key
 };

@@ -28,6 +28,9 @@ struct WinregCall {
   winreg::Bytes response;
   long transport = 0;
   bool broken = false;
+  // The server answered with a fault (an operation it does not implement):
+  // the call failed, the pipe goes on.
+  bool refused = false;
 };
 
 // Sends calls over the connection, as many at once as it has pipes.
@@ -50,6 +53,9 @@ long QueryValueAnswer(const WinregCall& call, std::uint32_t bufferBytes, std::ui
                       std::uint32_t* type, std::vector<std::uint8_t>* data);
 // The first buffer offered for a value's data.
 inline constexpr std::uint32_t kFirstValueBufferBytes = 1024;
+// The buffer offered for an instance's values together: goes out whole, so
+// no more than they take as a rule.
+inline constexpr std::uint32_t kFirstMultipleValuesBytes = 512;
 
 struct SnapshotValue {
   long code = 0;

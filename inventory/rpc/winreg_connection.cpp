@@ -19,6 +19,9 @@ void KeepResponse(void* context, const std::uint8_t* data, std::size_t length) {
   static_cast<winreg::Bytes*>(context)->assign(data, data + length);
 }
 
+// Statuses of faults the server answers.
+constexpr std::uint32_t kRpcFacilityError = 0xC0020000;
+
 // The Windows code of a call the transport failed.
 long TransportCode(std::uint32_t status) {
   if (status == kStatusIoTimeout) return kErrorTimeout;
@@ -80,6 +83,7 @@ void WinregConnection::Run(std::vector<WinregCall>& calls) {
                     at ? std::max<std::int64_t>(1, MonotonicMs(*at)) : 0, KeepResponse);
   for (std::size_t i = 0; i < calls.size(); ++i) {
     calls[i].broken = requests[i].status != 0;
+    calls[i].refused = (requests[i].status & 0xFFFF0000u) == kRpcFacilityError;
     calls[i].transport = calls[i].broken          ? TransportCode(requests[i].status)
                          : requests[i].big_endian ? kErrorBadStubData
                                                   : kErrorSuccess;

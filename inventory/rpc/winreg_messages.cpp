@@ -19,13 +19,16 @@ constexpr std::uint32_t kReferentType = 0x0002000c;
 constexpr std::uint32_t kReferentData = 0x00020010;
 constexpr std::uint32_t kReferentSize = 0x00020014;
 constexpr std::uint32_t kReferentLength = 0x00020018;
+// Where a call carries a list of pointers, they are numbered on from here in
+// the order they go out, as Samba's encoder numbers them.
+constexpr std::uint32_t kFirstReferent = 0x00020000;
 
 using ndr::Reader;
 using ndr::Writer;
 
 // A counted UTF-16 string sent with its terminating zero: byte length,
 // maximum byte length, a pointer, then the conformant varying array.
-bool WriteCountedString(Writer& w, std::string_view utf8) {
+bool WriteCountedString(Writer& w, std::string_view utf8, std::uint32_t referent = kReferentName) {
   std::u16string text;
   if (!Utf8ToUtf16(utf8, &text)) return false;
   text.push_back(u'\0');
@@ -33,7 +36,7 @@ bool WriteCountedString(Writer& w, std::string_view utf8) {
   const auto bytes = static_cast<std::uint16_t>(text.size() * 2);
   w.U16(bytes);
   w.U16(bytes);
-  w.U32(kReferentName);
+  w.U32(referent);
   w.U32(static_cast<std::uint32_t>(text.size()));  // maximum count
   w.U32(0);                                        // offset
   w.U32(static_cast<std::uint32_t>(text.size()));  // actual count
@@ -143,6 +146,42 @@ bool EncodeQueryValue(const KeyHandle& key, std::string_view utf8ValueName,
   return true;
 }
 
+bool EncodeQueryMultipleValues(const KeyHandle& key, std::span<const std::string_view> utf8Names,
+                               std::uint32_t dataBufferBytes, Bytes* request) {
+  if (utf8Names.empty() || dataBufferBytes > kMaxValueDataBytes) return false;
+  const auto count = static_cast<std::uint32_t>(utf8Names.size());
+  Writer w;
+  w.Handle(key.bytes);
+  // The entries: a name pointer each and three fields the server fills in.
+  w.U32(count);  // maximum count
+  w.U32(0);      // offset
+  w.U32(count);  // actual count
+  std::uint32_t referent = kFirstReferent;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    w.U32(referent);
+    referent += 4;
+    w.U32(0);  // length of the data
+    w.U32(0);  // its offset in the buffer
+    w.U32(0);  // type
+  }
+  for (std::string_view name : utf8Names) {
+    w.Align(4);
+    if (!WriteCountedString(w, name, referent)) return false;
+    referent += 4;
+  }
+  w.Align(4);
+  w.U32(count);
+  w.U32(referent);         // the buffer, sent in whole
+  w.U32(dataBufferBytes);  // maximum count
+  w.U32(0);                // offset
+  w.U32(dataBufferBytes);  // actual count
+  w.Zeros(dataBufferBytes);
+  w.Align(4);
+  w.U32(dataBufferBytes);
+  *request = w.Take();
+  return true;
+}
+
 Bytes EncodeCloseKey(const KeyHandle& key) {
   Writer w;
   w.Handle(key.bytes);
@@ -218,6 +257,59 @@ bool ParseQueryValue(std::span<const std::uint8_t> stub, QueryValueResponse* res
   response->data = std::move(data);
   response->neededSize = size;
   response->status = status;
+  return true;
+}
+
+bool ParseQueryMultipleValues(std::span<const std::uint8_t> stub, std::size_t namesAsked,
+                              QueryMultipleValuesResponse* response) {
+  Reader r(stub);
+  const std::uint32_t maxCount = r.U32();
+  const std::uint32_t offset = r.U32();
+  const std::uint32_t count = r.U32();
+  if (!r.ok() || offset != 0 || count != maxCount || count != namesAsked) return false;
+  struct Entry {
+    bool named;
+    std::uint32_t length, position, type;
+  };
+  std::vector<Entry> entries(count);
+  for (Entry& entry : entries) {
+    entry.named = r.U32() != 0;
+    entry.length = r.U32();
+    entry.position = r.U32();
+    entry.type = r.U32();
+  }
+  for (const Entry& entry : entries) {
+    if (!entry.named) continue;
+    r.Align(4);
+    std::u16string name;  // the name asked for, said back
+    if (!ReadStringBuffer(r, &name)) return false;
+  }
+  r.Align(4);
+  Bytes buffer;
+  if (r.U32() != 0) {
+    const std::uint32_t bufferMax = r.U32();
+    const std::uint32_t bufferOffset = r.U32();
+    const std::uint32_t bufferLength = r.U32();
+    if (!r.ok() || bufferOffset != 0 || bufferLength > bufferMax ||
+        bufferMax > kMaxValueDataBytes || !r.Raw(bufferLength, &buffer)) {
+      return false;
+    }
+  }
+  r.Align(4);
+  const std::uint32_t needed = r.U32();
+  const std::uint32_t status = r.U32();
+  if (!r.AtEnd()) return false;
+  response->values.clear();
+  response->neededSize = needed;
+  response->status = status;
+  if (status != 0) return true;
+  for (const Entry& entry : entries) {
+    if (entry.position > buffer.size() || entry.length > buffer.size() - entry.position)
+      return false;
+    const auto first = buffer.begin() + static_cast<std::ptrdiff_t>(entry.position);
+    response->values.push_back(
+        {entry.type, Bytes(first, first + static_cast<std::ptrdiff_t>(entry.length))});
+  }
   return true;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The stub data of the five Remote Registry (winreg) calls the display scan
+// The stub data of the six Remote Registry (winreg) calls the display scan
 // makes, in NDR with little-endian integers: requests built byte for byte,
 // responses parsed with every length, count, offset and pointer checked.
 // No transport here: the bytes go over whatever pipe the caller holds.
@@ -21,6 +21,7 @@ inline constexpr std::uint16_t kOpCloseKey = 5;
 inline constexpr std::uint16_t kOpEnumKey = 9;
 inline constexpr std::uint16_t kOpOpenKey = 15;
 inline constexpr std::uint16_t kOpQueryValue = 17;
+inline constexpr std::uint16_t kOpQueryMultipleValues2 = 34;
 
 // The size of a subkey-name buffer the server is offered, in bytes: room for
 // the longest name the scan accepts and its terminating zero.
@@ -43,6 +44,10 @@ bool EncodeOpenKey(const KeyHandle& parent, std::string_view utf8Path, std::uint
 Bytes EncodeEnumKey(const KeyHandle& key, std::uint32_t index);
 bool EncodeQueryValue(const KeyHandle& key, std::string_view utf8ValueName,
                       std::uint32_t dataBufferBytes, Bytes* request);
+// Several values of one key in one call: their data comes back in one buffer
+// of `dataBufferBytes`, which goes out zeroed (the protocol sends it in).
+bool EncodeQueryMultipleValues(const KeyHandle& key, std::span<const std::string_view> utf8Names,
+                               std::uint32_t dataBufferBytes, Bytes* request);
 Bytes EncodeCloseKey(const KeyHandle& key);
 
 // Responses. Each parser returns false when the bytes are not a well-formed
@@ -70,6 +75,20 @@ struct QueryValueResponse {
   std::uint32_t status = 0;
 };
 bool ParseQueryValue(std::span<const std::uint8_t> stub, QueryValueResponse* response);
+
+// On success one entry per name asked for, in that order; on ERROR_MORE_DATA
+// no entries and `neededSize` the buffer that would hold them all.
+struct MultipleValue {
+  std::uint32_t type = 0;
+  Bytes data;
+};
+struct QueryMultipleValuesResponse {
+  std::vector<MultipleValue> values;
+  std::uint32_t neededSize = 0;
+  std::uint32_t status = 0;
+};
+bool ParseQueryMultipleValues(std::span<const std::uint8_t> stub, std::size_t namesAsked,
+                              QueryMultipleValuesResponse* response);
 
 // Key paths and value names go out in UTF-16; invalid UTF-8 gives false.
 bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16);

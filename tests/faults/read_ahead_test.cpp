@@ -56,7 +56,14 @@ std::string PlantedExport() {
     const std::string key = kRoot + "\\" + device + "\\" + name;
     text += "[" + key + "]\r\n\"Mfg\"=\"(Standard monitor types)\"\r\n\"DeviceDesc\"=\"" +
             description + "\"\r\n";
-    if (withClass) text += "\"Class\"=\"Monitor\"\r\n";
+    // An instance with every value has them read in one call; one without
+    // Class has them read one by one.
+    if (withClass) {
+      std::vector<unsigned char> ids;
+      for (char c : "MONITOR\\" + device + std::string(2, '\0'))
+        ids.insert(ids.end(), {static_cast<unsigned char>(c), 0});
+      text += "\"Class\"=\"Monitor\"\r\n\"HardwareID\"=hex(7):" + Hex(ids) + "\r\n";
+    }
     text += "\r\n";
     if (withControl) text += "[" + key + "\\Control]\r\n\r\n";
     if (!withEdid) return;
@@ -70,8 +77,8 @@ std::string PlantedExport() {
   };
   instance("GLMA001", "1&1&0&UID1", "Plain one", true, true, true);
   instance("GLMA001", "1&1&0&UID2", "Plain two", true, true, true);
-  instance("GLMA002", "2&2&0&UID1", std::string(1500, 'L'), false, true);  // > 1024 bytes
-  instance("GLMA002", "2&2&0&UID2", "No parameters", true, false);
+  instance("GLMA002", "2&2&0&UID1", std::string(1500, 'L'), true, true);  // > 1024 bytes
+  instance("GLMA002", "2&2&0&UID2", "No parameters", false, false);
   instance("GLMA003", "3&3&0&UID1", "Behind a closed device key", true, true);
   instance("GLMA004", "4&4&0&UID1", "Behind a closed instance key", true, true);
   instance("GLMA004", "4&4&0&UID2", "Parameters closed", true, true);

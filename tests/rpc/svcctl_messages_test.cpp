@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+#include "inventory/rpc/ndr_stream.h"
+#include "inventory/rpc/winreg_messages.h"
 #include "tests/rpc/svcctl_samba_reference.h"
 
 namespace glimmora::svcctl {
@@ -339,6 +341,99 @@ TEST(SvcctlResponses, ConfigWithInconsistentCountsIsRefused) {
     c.damage(answer);
     EXPECT_FALSE(ParseQueryServiceConfig(answer, &r)) << c.what;
   }
+}
+
+// An answer to the values of one key asked together, as a server writes it:
+// the entries, the names said back, the buffer (with what fits in it), the
+// size it needs, the status.
+Bytes MultipleValuesAnswer(const std::vector<std::u16string>& names,
+                           const std::vector<winreg::MultipleValue>& values,
+                           std::uint32_t offered) {
+  ndr::Writer w;
+  const auto count = static_cast<std::uint32_t>(names.size());
+  Bytes data;
+  w.U32(count);
+  w.U32(0);
+  w.U32(count);
+  std::uint32_t referent = 0x20000;
+  const auto nextReferent = [&referent] { return std::exchange(referent, referent + 4); };
+  for (const winreg::MultipleValue& value : values) {
+    w.U32(nextReferent());
+    w.U32(static_cast<std::uint32_t>(value.data.size()));
+    w.U32(static_cast<std::uint32_t>(data.size()));
+    w.U32(value.type);
+    data.insert(data.end(), value.data.begin(), value.data.end());
+  }
+  for (const std::u16string& name : names) {
+    const auto bytes = static_cast<std::uint16_t>(2 * (name.size() + 1));
+    w.Align(4);
+    w.U16(bytes);
+    w.U16(bytes);
+    w.U32(nextReferent());
+    w.U32(bytes / 2u);
+    w.U32(0);
+    w.U32(bytes / 2u);
+    for (char16_t c : name + u'\0') w.U16(static_cast<std::uint16_t>(c));
+  }
+  w.U32(nextReferent());
+  w.U32(offered);
+  w.U32(0);
+  w.U32(offered);
+  data.resize(offered);  // the rest of the buffer offered, as it came in
+  w.Append(data);
+  return w.Take();
+}
+
+TEST(WinregRequests, ValuesOfAKeyTogetherAsSambaReadsAndWritesThem) {
+  const std::vector<std::string_view> names = {"Mfg", "DeviceDesc", "Class", "HardwareID"};
+  winreg::KeyHandle key;
+  key.bytes = SampleHandle().bytes;
+  Bytes request;
+  ASSERT_TRUE(winreg::EncodeQueryMultipleValues(key, names, 64, &request));
+  // Answered: the four values in one buffer, the rest of it zeros.
+  const std::vector<winreg::MultipleValue> values = {{1, {'(', 0, 'S', 0, 0, 0}},
+                                                     {1, {'P', 0, 0, 0}},
+                                                     {1, {'M', 0, 0, 0}},
+                                                     {7, {'M', 0, 'O', 0, 0, 0, 0, 0}}};
+  ndr::Writer answer;
+  answer.Append(MultipleValuesAnswer({u"Mfg", u"DeviceDesc", u"Class", u"HardwareID"}, values, 64));
+  answer.U32(22);  // needed
+  answer.U32(0);   // status
+  const Bytes response = answer.Take();
+
+  SambaStub sambaRequest, sambaResponse;
+  ASSERT_EQ(samba_winreg_reencode(winreg::kOpQueryMultipleValues2, request.data(), request.size(),
+                                  response.data(), response.size(), sambaRequest.get(),
+                                  sambaResponse.get()),
+            0);
+  EXPECT_EQ(request, sambaRequest.bytes());
+  EXPECT_EQ(response, sambaResponse.bytes());
+
+  winreg::QueryMultipleValuesResponse parsed;
+  ASSERT_TRUE(winreg::ParseQueryMultipleValues(response, names.size(), &parsed));
+  EXPECT_EQ(parsed.status, 0u);
+  EXPECT_EQ(parsed.neededSize, 22u);
+  ASSERT_EQ(parsed.values.size(), values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(parsed.values[i].type, values[i].type) << i;
+    EXPECT_EQ(parsed.values[i].data, values[i].data) << i;
+  }
+  // An entry that points past the buffer, or an answer for other names, is refused.
+  Bytes pastEnd = response;
+  pastEnd[12 + 2 * 16 + 8] = 0x70;  // the offset of the third value
+  EXPECT_FALSE(winreg::ParseQueryMultipleValues(pastEnd, names.size(), &parsed));
+  EXPECT_FALSE(winreg::ParseQueryMultipleValues(response, names.size() - 1, &parsed));
+
+  // Too small a buffer: the size it needs, no values.
+  ndr::Writer tooSmall;
+  tooSmall.Append(
+      MultipleValuesAnswer({u"Mfg", u"DeviceDesc", u"Class", u"HardwareID"}, values, 8));
+  tooSmall.U32(22);
+  tooSmall.U32(234);  // ERROR_MORE_DATA
+  ASSERT_TRUE(winreg::ParseQueryMultipleValues(tooSmall.Take(), names.size(), &parsed));
+  EXPECT_EQ(parsed.status, 234u);
+  EXPECT_EQ(parsed.neededSize, 22u);
+  EXPECT_TRUE(parsed.values.empty());
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <gen_ndr/ndr_svcctl.h>
 #include <ndr.h>
 
+/* libndr-standard exports the table; no header of it is installed. */
+extern const struct ndr_interface_table ndr_table_winreg;
+
 /* Pushes one half of a call through the interface table, as the client and
  * server libraries do before a request or an answer goes on the wire. */
 static int push_call(uint16_t opnum, int flags, const void* call, struct samba_svcctl_stub* stub) {
@@ -222,4 +225,49 @@ int samba_svcctl_start_response(uint32_t result, struct samba_svcctl_stub* stub)
   memset(&r, 0, sizeof r);
   r.out.result = W_ERROR(result);
   return push_call(NDR_SVCCTL_STARTSERVICEW, NDR_OUT, &r, stub);
+}
+
+static int pull_half(const struct ndr_interface_call* call, int flags, const uint8_t* data,
+                     size_t length, void* r, TALLOC_CTX* mem) {
+  DATA_BLOB blob = {(uint8_t*)data, length};
+  struct ndr_pull* pull = ndr_pull_init_blob(&blob, mem);
+  if (pull == NULL) return -1;
+  pull->flags |= LIBNDR_FLAG_REF_ALLOC; /* as a server reads: [ref] members allocated */
+  if (call->ndr_pull(pull, flags, r) != NDR_ERR_SUCCESS) return -1;
+  return pull->offset == length ? 0 : -1; /* every byte read */
+}
+
+static int push_half(const struct ndr_interface_call* call, int flags, const void* r,
+                     struct samba_svcctl_stub* stub, TALLOC_CTX* mem) {
+  struct ndr_push* push = ndr_push_init_ctx(mem);
+  if (push == NULL || call->ndr_push(push, flags, r) != NDR_ERR_SUCCESS ||
+      push->offset > sizeof stub->data) {
+    return -1;
+  }
+  memcpy(stub->data, push->data, push->offset);
+  stub->length = push->offset;
+  return 0;
+}
+
+int samba_winreg_reencode(uint16_t opnum, const uint8_t* request, size_t request_length,
+                          const uint8_t* response, size_t response_length,
+                          struct samba_svcctl_stub* request_out,
+                          struct samba_svcctl_stub* response_out) {
+  if (opnum >= ndr_table_winreg.num_calls) return -1;
+  const struct ndr_interface_call* call = &ndr_table_winreg.calls[opnum];
+  TALLOC_CTX* mem = talloc_new(NULL);
+  void* r = mem ? talloc_zero_size(mem, call->struct_size) : NULL;
+  int result = -1;
+  if (r != NULL && pull_half(call, NDR_IN, request, request_length, r, mem) == 0 &&
+      push_half(call, NDR_IN, r, request_out, mem) == 0) {
+    result = 0;
+    if (response != NULL) {
+      result = pull_half(call, NDR_OUT, response, response_length, r, mem) == 0 &&
+                       push_half(call, NDR_OUT, r, response_out, mem) == 0
+                   ? 0
+                   : -1;
+    }
+  }
+  talloc_free(mem);
+  return result;
 }

@@ -72,6 +72,15 @@ int samba_svcctl_change_config_response(const uint32_t* tag_id, uint32_t result,
                                         struct samba_svcctl_stub* stub);
 int samba_svcctl_start_response(uint32_t result, struct samba_svcctl_stub* stub);
 
+/* A winreg call read by Samba's decoder and written again by its encoder:
+ * the request alone (response NULL), or the request and then its answer, as
+ * the client library reads an answer (the request's counts bound it). 0 when
+ * Samba read and wrote both; each stub then holds what it wrote. */
+int samba_winreg_reencode(uint16_t opnum, const uint8_t* request, size_t request_length,
+                          const uint8_t* response, size_t response_length,
+                          struct samba_svcctl_stub* request_out,
+                          struct samba_svcctl_stub* response_out);
+
 #ifdef __cplusplus
 }
 #endif
