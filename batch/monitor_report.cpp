@@ -17,12 +17,6 @@ constexpr TextId kExtendedHeaders[] = {
 };
 constexpr int kPingHostNotFound = 1;
 
-bool IsDenial(long code) {
-  // Access denied; the logon failures (bad name or password, account
-  // restrictions, logon hours, workstation, expired password, disabled account).
-  return code == kErrorAccessDenied || (code >= kErrorLogonFailure && code <= 1331);
-}
-
 std::string_view PresenceName(Presence presence) {
   switch (presence) {
     case Presence::kPresent:
@@ -62,8 +56,7 @@ std::optional<WorkstationResult> ReasonOf(const Examination& examination) {
       return examination.probeResult == kPingHostNotFound ? WorkstationResult::kNotFound
                                                           : WorkstationResult::kNoReply;
     case ExaminationOutcome::kRegistryError:
-      return IsDenial(examination.registryErrorCode) ? WorkstationResult::kRegistryDenied
-                                                     : WorkstationResult::kRegistryUnreachable;
+      return RegistryFailureResult(examination.registryErrorCode);
     case ExaminationOutcome::kNoMonitors:
       return WorkstationResult::kNoMonitorInfo;
     case ExaminationOutcome::kCutShort:

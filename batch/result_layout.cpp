@@ -57,6 +57,16 @@ bool IsFailure(WorkstationResult result) {
   return result != WorkstationResult::kMonitors && result != WorkstationResult::kNoMonitorInfo;
 }
 
+WorkstationResult RegistryFailureResult(long code) {
+  // The logon failures: bad name or password, account restrictions, logon
+  // hours, workstation, expired password, disabled account.
+  constexpr long kLogonFailure = 1326;
+  constexpr long kAccountDisabled = 1331;
+  return code == kAccessDenied || (code >= kLogonFailure && code <= kAccountDisabled)
+             ? WorkstationResult::kRegistryDenied
+             : WorkstationResult::kRegistryUnreachable;
+}
+
 WorkstationResult ClassifyNote(std::string_view workstation, std::string_view note) {
   std::string_view rest;
   if (note.substr(0, workstation.size()) == workstation &&
@@ -66,8 +76,8 @@ WorkstationResult ClassifyNote(std::string_view workstation, std::string_view no
   if (StartsWithTextOf(note, kTextHostNotFound, &rest)) return WorkstationResult::kNotFound;
   if (StartsWithTextOf(note, kTextRequestTimedOut, &rest))
     return IsTimeLimit(rest) ? WorkstationResult::kTimedOut : WorkstationResult::kNoReply;
-  if (StartsWithTextOf(note, kTextRegistryOpenError, &rest) && RegistryCode(rest) == kAccessDenied)
-    return WorkstationResult::kRegistryDenied;
+  if (StartsWithTextOf(note, kTextRegistryOpenError, &rest))
+    return RegistryFailureResult(RegistryCode(rest));
   // Every other note the batch writes is a registry that could not be opened
   // or read to the end.
   return WorkstationResult::kRegistryUnreachable;

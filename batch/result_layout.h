@@ -32,6 +32,12 @@ struct ResultLine {
   WorkstationResult result = WorkstationResult::kMonitors;
 };
 
+// What a registry that failed with this Windows code comes to: refused to the
+// user (access denied, or a logon the workstation would not take) or
+// unreachable. The one rule, for a failure as it happens and as its line is
+// read back.
+WorkstationResult RegistryFailureResult(long code);
+
 // What a failure or no-monitor line's note says, in English or Japanese,
 // whichever language the run that wrote it had.
 WorkstationResult ClassifyNote(std::string_view workstation, std::string_view note);

@@ -259,6 +259,13 @@ TEST_F(EarlierRunTest, RetryTakesTheFailuresInEitherLanguageAndMergesWhatComesBa
        WorkstationResult::kNoMonitorInfo},
       {FormatFailureLine("J", japanese(kTextRegistryOpenError) + " : Key=J Code=1722 Desc=x"),
        WorkstationResult::kRegistryUnreachable},
+      // A logon the workstation refused is a denial, as the run that wrote it said.
+      {FormatFailureLine("E2",
+                         "Registry Open Error : Key=E2 Code=1326 Desc=The user name or "
+                         "password is incorrect."),
+       WorkstationResult::kRegistryDenied},
+      {FormatFailureLine("E3", "Registry Open Error : Key=E3 Code=1332 Desc=No mapping."),
+       WorkstationResult::kRegistryUnreachable},
   };
   std::string text = FormatHeaderLine();
   for (const auto& e : earlier) text += e.line;
@@ -271,7 +278,7 @@ TEST_F(EarlierRunTest, RetryTakesTheFailuresInEitherLanguageAndMergesWhatComesBa
     EXPECT_EQ(read.workstations[i].lines, earlier[i].line);
   }
   const std::vector<std::size_t> failed = FailedWorkstations(read);
-  EXPECT_EQ(failed, (std::vector<std::size_t>{1, 2, 3, 4, 5, 7, 9}));
+  EXPECT_EQ(failed, (std::vector<std::size_t>{1, 2, 3, 4, 5, 7, 9, 10, 11}));
 
   // B now has a monitor, C still does not answer, D has none; the retry was
   // stopped before the others.
@@ -290,8 +297,8 @@ TEST_F(EarlierRunTest, RetryTakesTheFailuresInEitherLanguageAndMergesWhatComesBa
 
   // Not a result file, or cut off: refused, naming the line.
   for (const auto& [bad, says] : {std::pair<std::string, std::string>{"Name,Model\r\n", "line 1 "},
-                                  {text + "K,,,,", "line 13 is cut off"},
-                                  {text + "K,1,2\r\n", "line 13 is not a line"}}) {
+                                  {text + "K,,,,", "line 15 is cut off"},
+                                  {text + "K,1,2\r\n", "line 15 is not a line"}}) {
     const EarlierOutput refused = ReadEarlierOutput(layout_, bad);
     EXPECT_FALSE(refused.fits);
     EXPECT_NE(refused.refusal.find(says), std::string::npos) << refused.refusal;
