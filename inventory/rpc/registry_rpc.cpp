@@ -88,6 +88,7 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
     return kErrorNotSupported;
   }
   UniquePipe pipe;
+  const DeadlineClock::time_point connectStart = DeadlineClock::now();
   if (const long code = pipes_.OpenPipeWithin(machineName, options_.pipeName, GLIMMORA_RPC_WINREG,
                                               examination, &pipe, description);
       code != kErrorSuccess) {
@@ -95,11 +96,15 @@ long RpcRegistryAccess::ConnectWithin(const std::string& machineName, RegKey roo
   }
   auto connection =
       std::make_shared<WinregConnection>(std::move(pipe), pipes_.RequestTimeoutS(), examination);
-  // The extra pipes open while the first one opens the root and the display key.
+  // The extra pipes open while the first one opens the root and the display
+  // key. Over a slow link (a connect is about seven round trips) a round trip
+  // costs more than every pipe: all open now, ready for the first wide wave.
+  // Over a fast one a pipe costs more than a round trip: a few open now, and
+  // more as the read finds devices.
   if (options_.readAhead && options_.pipes > 1) {
-    connection->StartExtraPipes(options_.pipes - 1, options_.extraPipeName.empty()
-                                                        ? nullptr
-                                                        : options_.extraPipeName.c_str());
+    const bool slowLink = DeadlineClock::now() - connectStart >= options_.slowConnect;
+    connection->StartExtraPipes(slowLink ? options_.pipes - 1 : kFastLinkFirstPipes - 1,
+                                options_.pipes, options_.extraPipeName);
   }
 
   winreg::Bytes response;

@@ -23,6 +23,9 @@
 
 namespace glimmora {
 
+// The pipes a read-ahead over a fast link starts with.
+inline constexpr unsigned kFastLinkFirstPipes = 4;
+
 struct RpcOptions {
   // The whole connect: name resolution aside, TCP, SMB session, pipe and bind.
   std::chrono::milliseconds connectTimeout{10000};
@@ -37,6 +40,9 @@ struct RpcOptions {
   // registry function is one call, as a diagnostic.
   bool readAhead = true;
   unsigned pipes = 24;
+  // A connect that took this long is over a slow link: every pipe opens at
+  // once. Faster, the read-ahead starts on kFastLinkFirstPipes and widens.
+  std::chrono::milliseconds slowConnect{40};
   // The read-ahead opens each instance's Control key too (whether the monitor
   // is present), in the wave of its other opens; without it a scan that asks
   // makes those calls one by one.

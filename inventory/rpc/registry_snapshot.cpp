@@ -63,6 +63,9 @@ class ReadAhead {
     std::vector<std::string> devicePaths;
     for (const std::string& device : Key(display[0]).subkeys)
       devicePaths.push_back(kDisplayEnumPath + device);
+    // Two enumerations a device, and at least two opens and two queries an
+    // instance: the waves from here on are about this wide.
+    waves_.Widen(2 * devicePaths.size());
     const std::vector<std::size_t> devices = Open(devicePaths);
     Enumerate(devices);
 

@@ -41,6 +41,9 @@ class WinregWaves {
   virtual void Run(std::vector<WinregCall>& calls) = 0;
   // How many calls one wave can have in flight now.
   virtual std::size_t Width() = 0;
+  // Opens more pipes, up to `width` and the connection's own bound, for the
+  // waves after the next: the reader knows how wide they will be.
+  virtual void Widen(std::size_t width) { (void)width; }
 };
 
 // What an answer means to the caller, the same for a call made on its own and

@@ -33,9 +33,24 @@ long TransportCode(std::uint32_t status) {
 WinregConnection::WinregConnection(UniquePipe pipe, unsigned requestTimeoutS, Deadline deadline)
     : pipe_(std::move(pipe)), requestTimeoutS_(requestTimeoutS), deadline_(std::move(deadline)) {}
 
-void WinregConnection::StartExtraPipes(unsigned count, const char* pipeName) {
+void WinregConnection::StartExtraPipes(std::size_t first, std::size_t maxPipes,
+                                       std::string pipeName) {
+  {
+    std::lock_guard lock(callMutex_);
+    maxPipes_ = maxPipes;
+    extraPipeName_ = std::move(pipeName);
+  }
+  Widen(1 + first);
+}
+
+void WinregConnection::Widen(std::size_t width) {
   std::lock_guard lock(callMutex_);
-  if (!closed_ && count > 0) glimmora_rpc_start_pipes(pipe_.get(), count, pipeName);
+  width = std::min(width, maxPipes_);
+  if (closed_) return;
+  const std::size_t now = glimmora_rpc_pipe_count(pipe_.get());
+  if (width <= now) return;
+  glimmora_rpc_start_pipes(pipe_.get(), static_cast<unsigned>(width - now),
+                           extraPipeName_.empty() ? nullptr : extraPipeName_.c_str());
 }
 
 long WinregConnection::Call(std::uint16_t opnum, const winreg::Bytes& request,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "common/deadline.h"
@@ -28,9 +29,12 @@ class WinregConnection final : public WinregWaves {
   void Run(std::vector<WinregCall>& calls) override;
   std::size_t Width() override;
 
-  // Opens up to `count` more pipes of the session in the background, to the
-  // pipe named (null: the first one's), for the waves to come.
-  void StartExtraPipes(unsigned count, const char* pipeName);
+  void Widen(std::size_t width) override;
+
+  // The read-ahead's pipes: up to `maxPipes` with the first, the extra ones
+  // opening in the background to the pipe named (empty: the first one's);
+  // `first` of them start now, the rest as Widen asks.
+  void StartExtraPipes(std::size_t first, std::size_t maxPipes, std::string pipeName);
 
   const Deadline& deadline() const { return deadline_; }
   // Whether a call came to no answer; *code is the failure every call now gives.
@@ -49,8 +53,10 @@ class WinregConnection final : public WinregWaves {
   UniquePipe pipe_;
   const unsigned requestTimeoutS_;
   const Deadline deadline_;
-  std::mutex callMutex_;  // one call or wave at a time on the pipes' event context
-  bool closed_ = false;   // guarded by callMutex_
+  std::mutex callMutex_;       // one call or wave at a time on the pipes' event context
+  bool closed_ = false;        // guarded by callMutex_
+  std::size_t maxPipes_ = 1;   // guarded by callMutex_
+  std::string extraPipeName_;  // guarded by callMutex_
   // A call came to no answer (the server went away, the link broke, the
   // time-out passed): what fails now says nothing about the key asked for.
   std::atomic<bool> lost_{false};
