@@ -1,6 +1,7 @@
 #include "batch/batch_summary.h"
 
-#include <cstdio>
+#include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "batch/output_encoding.h"
 #include "inventory/ansi_conversion.h"
@@ -10,14 +11,6 @@ namespace glimmora {
 namespace {
 
 constexpr std::size_t kKeptNameBytes = 1024;
-
-double Seconds(std::chrono::steady_clock::duration duration) {
-  return std::chrono::duration<double>(duration).count();
-}
-
-std::string Number(std::uint64_t value) {
-  return std::to_string(value);
-}
 
 }  // namespace
 
@@ -80,55 +73,39 @@ void BatchSummary::Add(std::string_view workstation, WorkstationResult result, s
   }
 }
 
-std::string JsonString(std::string_view ansi) {
-  // JSON is UTF-8: what is none became U+FFFD, and the rest goes out as it is.
-  const std::string text = ValidUtf8(Utf8FromAnsi(ansi));
-  std::string json = "\"";
-  for (const char byte : text) {
-    const unsigned char c = static_cast<unsigned char>(byte);
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      json += escape;
-    } else {
-      json += byte;
-    }
-  }
-  return json + "\"";
-}
-
 std::string FormatSummaryJson(const BatchSummary& summary, std::string_view outcome) {
-  char seconds[64];
-  std::string json = "{\"outcome\":" + JsonString(outcome);
-  json += ",\"examined\":" + Number(summary.examined);
-  json += ",\"withMonitors\":" + Number(summary.withMonitors);
-  json += ",\"withoutMonitorInformation\":" + Number(summary.withoutMonitorInfo);
-  json += ",\"failed\":" + Number(summary.Failed());
-  json += ",\"failedBy\":{\"notFound\":" + Number(summary.notFound) +
-          ",\"noReply\":" + Number(summary.noReply) +
-          ",\"registryRefusedOrUnreachable\":" + Number(summary.registryUnreachable) +
-          ",\"accessDenied\":" + Number(summary.registryDenied) +
-          ",\"timedOut\":" + Number(summary.timedOut) + "}";
-  json += ",\"monitorsWritten\":" + Number(summary.monitorsWritten);
-  json += ",\"keptFromEarlierRun\":" + Number(summary.keptFromEarlierRun);
-  if (summary.servicesAsked)
-    json += ",\"services\":{\"running\":" + Number(summary.servicesRunning) +
-            ",\"startedRestored\":" + Number(summary.servicesStartedRestored) +
-            ",\"startFailed\":" + Number(summary.servicesStartFailed) +
-            ",\"restoreFailed\":" + Number(summary.servicesRestoreFailed) + "}";
-  if (summary.slowestWorkstation.empty()) {
-    json += ",\"slowest\":null";
-  } else {
-    std::snprintf(seconds, sizeof seconds, "%.3f", Seconds(summary.slowest));
-    json += ",\"slowest\":{\"workstation\":" + JsonString(summary.slowestWorkstation) +
-            ",\"seconds\":" + seconds + "}";
+  using Json = nlohmann::ordered_json;
+  // Seconds to the millisecond.
+  const auto seconds = [](std::chrono::steady_clock::duration duration) {
+    return std::round(std::chrono::duration<double>(duration).count() * 1000) / 1000;
+  };
+  Json json;
+  json["outcome"] = outcome;
+  json["examined"] = summary.examined;
+  json["withMonitors"] = summary.withMonitors;
+  json["withoutMonitorInformation"] = summary.withoutMonitorInfo;
+  json["failed"] = summary.Failed();
+  json["failedBy"] = {{"notFound", summary.notFound},
+                      {"noReply", summary.noReply},
+                      {"registryRefusedOrUnreachable", summary.registryUnreachable},
+                      {"accessDenied", summary.registryDenied},
+                      {"timedOut", summary.timedOut}};
+  json["monitorsWritten"] = summary.monitorsWritten;
+  json["keptFromEarlierRun"] = summary.keptFromEarlierRun;
+  if (summary.servicesAsked) {
+    json["services"] = {{"running", summary.servicesRunning},
+                        {"startedRestored", summary.servicesStartedRestored},
+                        {"startFailed", summary.servicesStartFailed},
+                        {"restoreFailed", summary.servicesRestoreFailed}};
   }
-  std::snprintf(seconds, sizeof seconds, "%.3f", Seconds(summary.elapsed));
-  json += ",\"elapsedSeconds\":" + std::string(seconds) + "}\n";
-  return json;
+  json["slowest"] = nullptr;
+  if (!summary.slowestWorkstation.empty()) {
+    // JSON is UTF-8: a name that is not comes out with U+FFFD where it breaks.
+    json["slowest"] = {{"workstation", Utf8FromAnsi(summary.slowestWorkstation)},
+                       {"seconds", seconds(summary.slowest)}};
+  }
+  json["elapsedSeconds"] = seconds(summary.elapsed);
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace glimmora

@@ -52,7 +52,4 @@ struct BatchSummary {
 // "finished", "stopped" or "failed".
 std::string FormatSummaryJson(const BatchSummary& summary, std::string_view outcome);
 
-// A text of the program's code page as a JSON string, quotes included.
-std::string JsonString(std::string_view text);
-
 }  // namespace glimmora
