@@ -1,6 +1,8 @@
 #include "inventory/rpc/registry_snapshot.h"
 
 #include <algorithm>
+#include <deque>
+#include <optional>
 
 #include "inventory/ansi_conversion.h"
 #include "inventory/registry/registry_access.h"
@@ -70,38 +72,24 @@ class ReadAhead {
     Enumerate(devices);
 
     // An instance, its Device Parameters and, when asked for, its Control key
-    // (whether the monitor is there now) are all opened from the root, so
-    // they go in one wave; the others are asked for only after the instance
-    // opened, and then their answers are here.
-    std::vector<std::string> instancePaths;
-    std::vector<std::string> parametersPaths;
+    // (whether the monitor is there now) are all opened from the root; an
+    // instance's values are read in one call once it opened, its EDID in
+    // another once its Device Parameters did.
+    std::vector<PendingOpen> instances, parameters, controls;
     for (std::size_t device : devices) {
       const std::string& devicePath = PathOf(device);
       for (const std::string& instance : Key(device).subkeys) {
         const std::string path = devicePath + "\\" + instance;
-        instancePaths.push_back(path);
-        parametersPaths.push_back(path + "\\" + kDeviceParametersKey);
+        instances.push_back({path, Query{0, {}, kFirstMultipleValuesBytes}});
+        parameters.push_back(
+            {path + "\\" + kDeviceParametersKey, Query{0, kEdidValueName, kFirstValueBufferBytes}});
+        if (withPresence_) controls.push_back({path + "\\" + kControlKey, std::nullopt});
       }
     }
-    std::vector<std::string> opens = instancePaths;
-    opens.insert(opens.end(), parametersPaths.begin(), parametersPaths.end());
-    if (withPresence_) {
-      for (const std::string& path : instancePaths) opens.push_back(path + "\\" + kControlKey);
-    }
-    Open(opens);
-    if (snapshot_.breakCode != 0) return std::move(snapshot_);
-
-    // An instance's values come in one call, its EDID in another (another key).
-    std::vector<Query> queries;
-    for (std::size_t i = 0; i < instancePaths.size(); ++i) {
-      const auto instance = snapshot_.opens.find(instancePaths[i]);
-      if (instance == snapshot_.opens.end() || instance->second.code != kErrorSuccess) continue;
-      queries.push_back({instance->second.key, {}, kFirstMultipleValuesBytes});
-      const auto parameters = snapshot_.opens.find(parametersPaths[i]);
-      if (parameters != snapshot_.opens.end() && parameters->second.code == kErrorSuccess)
-        queries.push_back({parameters->second.key, kEdidValueName, kFirstValueBufferBytes});
-    }
-    QueryValues(std::move(queries));
+    std::deque<PendingOpen> opens(instances.begin(), instances.end());
+    opens.insert(opens.end(), parameters.begin(), parameters.end());
+    opens.insert(opens.end(), controls.begin(), controls.end());
+    OpenAndRead(std::move(opens));
     return std::move(snapshot_);
   }
 
@@ -112,11 +100,16 @@ class ReadAhead {
     std::string name;
     std::uint32_t bufferBytes;
   };
+  // A key to open below the root, and the read it is opened for.
+  struct PendingOpen {
+    std::string path;
+    std::optional<Query> then;  // its key set once the open is answered
+  };
 
   // The instance values one at a time: after a server that does not take
   // them together, or a key where one of them is missing or refused, each
   // gets its own answer.
-  static void EachInstanceValue(std::size_t key, std::vector<Query>* queries) {
+  static void EachInstanceValue(std::size_t key, std::deque<Query>* queries) {
     for (const char* name : kInstanceValueNames)
       queries->push_back({key, name, kFirstValueBufferBytes});
   }
@@ -215,62 +208,111 @@ class ReadAhead {
     }
   }
 
-  void QueryValues(std::vector<Query> queries) {
-    static const std::vector<std::string_view> kNames(std::begin(kInstanceValueNames),
-                                                      std::end(kInstanceValueNames));
-    while (!queries.empty() && snapshot_.breakCode == 0) {
-      if (!multipleValues_) {
-        std::vector<Query> each;
-        for (Query& query : queries) {
-          if (query.name.empty()) {
-            EachInstanceValue(query.key, &each);
-          } else {
-            each.push_back(std::move(query));
-          }
-        }
-        queries = std::move(each);
-      }
+  // Opens and reads as one stream of waves, a read in the wave after its key
+  // opened. A wave is whole rounds of the pipes, opens first: calls that
+  // would make a part round wait for the reads the wave makes ready, and so
+  // share a round with them.
+  void OpenAndRead(std::deque<PendingOpen> opens) {
+    std::deque<Query> reads;
+    while ((!opens.empty() || !reads.empty()) && snapshot_.breakCode == 0) {
+      if (!multipleValues_) reads = OneByOne(std::move(reads));
+      const std::size_t ready = opens.size() + reads.size();
+      const std::size_t width = std::max<std::size_t>(1, waves_.Width());
+      const std::size_t take = ready <= width || opens.empty() ? ready : ready / width * width;
       std::vector<WinregCall> calls;
-      std::vector<Query> asked;
-      for (Query& query : queries) {
+      std::vector<PendingOpen> opening;
+      std::vector<Query> reading;
+      while (calls.size() < take && !opens.empty()) {
+        PendingOpen open = std::move(opens.front());
+        opens.pop_front();
         WinregCall call;
-        const winreg::KeyHandle& handle = Key(query.key).handle;
-        if (query.name.empty()) {
-          call.opnum = winreg::kOpQueryMultipleValues2;
-          winreg::EncodeQueryMultipleValues(handle, kNames, query.bufferBytes, &call.request);
-        } else {
-          call.opnum = winreg::kOpQueryValue;
-          if (!winreg::EncodeQueryValue(handle, query.name, query.bufferBytes, &call.request)) {
-            Key(query.key).values[query.name] = SnapshotValue{kErrorInvalidName, 0, {}};
-            continue;
-          }
+        call.opnum = winreg::kOpOpenKey;
+        if (!winreg::EncodeOpenKey(root_, open.path, 0, kKeyRead, &call.request)) {
+          snapshot_.opens[open.path] = SnapshotOpen{kErrorInvalidName, 0};
+          continue;
         }
         calls.push_back(std::move(call));
-        asked.push_back(std::move(query));
+        opening.push_back(std::move(open));
+      }
+      while (calls.size() < take && !reads.empty()) {
+        Query read = std::move(reads.front());
+        reads.pop_front();
+        WinregCall call;
+        if (!EncodeRead(read, &call)) continue;
+        calls.push_back(std::move(call));
+        reading.push_back(std::move(read));
       }
       waves_.Run(calls);
-      std::vector<Query> again;
-      for (std::size_t i = 0; i < calls.size(); ++i) {
-        if (asked[i].name.empty()) {
-          AnswerMultiple(calls[i], asked[i], &again);
-          continue;
+      for (std::size_t i = 0; i < opening.size(); ++i) {
+        const std::optional<std::size_t> key = AnswerOpen(calls[i], opening[i].path);
+        if (key && opening[i].then) {
+          opening[i].then->key = *key;
+          reads.push_back(std::move(*opening[i].then));
         }
-        if (Broken(calls[i])) continue;
-        SnapshotValue value;
-        std::uint32_t retryBytes = 0;
-        value.code =
-            QueryValueAnswer(calls[i], asked[i].bufferBytes, &retryBytes, &value.type, &value.data);
-        if (value.code == kQueryAgain) {
-          again.push_back({asked[i].key, asked[i].name, retryBytes});
-          continue;
-        }
-        Key(asked[i].key).values[asked[i].name] = std::move(value);
       }
-      queries = std::move(again);
+      for (std::size_t i = 0; i < reading.size(); ++i)
+        AnswerRead(calls[opening.size() + i], reading[i], &reads);
     }
   }
 
-  void AnswerMultiple(const WinregCall& call, const Query& asked, std::vector<Query>* again) {
+  // The instance values of each read of them together asked one by one.
+  static std::deque<Query> OneByOne(std::deque<Query> reads) {
+    std::deque<Query> each;
+    for (Query& read : reads) {
+      if (!read.name.empty()) {
+        each.push_back(std::move(read));
+        continue;
+      }
+      EachInstanceValue(read.key, &each);
+    }
+    return each;
+  }
+
+  bool EncodeRead(const Query& read, WinregCall* call) {
+    static const std::vector<std::string_view> kNames(std::begin(kInstanceValueNames),
+                                                      std::end(kInstanceValueNames));
+    const winreg::KeyHandle& handle = Key(read.key).handle;
+    if (read.name.empty()) {
+      call->opnum = winreg::kOpQueryMultipleValues2;
+      return winreg::EncodeQueryMultipleValues(handle, kNames, read.bufferBytes, &call->request);
+    }
+    call->opnum = winreg::kOpQueryValue;
+    if (winreg::EncodeQueryValue(handle, read.name, read.bufferBytes, &call->request)) return true;
+    Key(read.key).values[read.name] = SnapshotValue{kErrorInvalidName, 0, {}};
+    return false;
+  }
+
+  // The key an open gave, recorded under its path.
+  std::optional<std::size_t> AnswerOpen(const WinregCall& call, const std::string& path) {
+    if (Broken(call)) return std::nullopt;
+    winreg::KeyHandle handle;
+    SnapshotOpen open{OpenKeyAnswer(call, &handle), 0};
+    std::optional<std::size_t> key;
+    if (open.code == kErrorSuccess) {
+      open.key = snapshot_.keys.size();
+      snapshot_.keys.emplace_back().handle = handle;
+      paths_.push_back(path);
+      key = open.key;
+    }
+    snapshot_.opens[path] = open;
+    return key;
+  }
+
+  // A read's answer kept; a value longer than the buffer asked again.
+  void AnswerRead(const WinregCall& call, const Query& read, std::deque<Query>* again) {
+    if (read.name.empty()) return AnswerMultiple(call, read, again);
+    if (Broken(call)) return;
+    SnapshotValue value;
+    std::uint32_t retryBytes = 0;
+    value.code = QueryValueAnswer(call, read.bufferBytes, &retryBytes, &value.type, &value.data);
+    if (value.code == kQueryAgain) {
+      again->push_back({read.key, read.name, retryBytes});
+      return;
+    }
+    Key(read.key).values[read.name] = std::move(value);
+  }
+
+  void AnswerMultiple(const WinregCall& call, const Query& asked, std::deque<Query>* again) {
     if (call.refused) {
       multipleValues_ = false;  // not implemented here: not asked again
       return EachInstanceValue(asked.key, again);
