@@ -5,6 +5,14 @@ include(GoogleTest)
 # build (linux-tsan) builds, and nothing else.
 add_custom_target(glimmora_threads_tests)
 
+# Test code is built for the speed of building it: unoptimised, with line
+# tables for a debugger. The code under test keeps its build type's flags.
+function(glimmora_test_code_options target)
+  if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+    target_compile_options(${target} PRIVATE -O0 -g1)
+  endif()
+endfunction()
+
 function(glimmora_use_gtest)
   if(TARGET GTest::gtest_main)
     return()
@@ -21,6 +29,7 @@ function(glimmora_use_gtest)
     foreach(t gtest gtest_main gmock gmock_main)
       if(TARGET ${t} AND NOT TARGET GTest::${t})
         add_library(GTest::${t} ALIAS ${t})
+        glimmora_test_code_options(${t})
       endif()
     endforeach()
   endif()
@@ -34,6 +43,7 @@ function(glimmora_add_test name)
   cmake_parse_arguments(ARG "" "FILTER" "SOURCES;LIBS;LABELS;PROPERTIES" ${ARGN})
   glimmora_use_gtest()
   add_executable(${name} ${ARG_SOURCES} ${ARG_UNPARSED_ARGUMENTS})
+  glimmora_test_code_options(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   # Tests reach every layer.
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
