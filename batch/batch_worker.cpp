@@ -230,53 +230,12 @@ int WriteWorkstationLines(OutputStream& output, const std::vector<std::string>& 
   return WriteOutputLine(output, all);
 }
 
-void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
-              std::string outputPath) {
-  BatchFiles files;
-  if (!OpenBatchFiles(state, services, inputPath, outputPath, &files)) return;
-
-  const auto stopRequested = [&state] { return state.StopRequested(); };
-  WorkstationNames names(files.input.get(), services.workstationList.get());
-  std::vector<std::string> lines;
-  bool writeFailed = false;
-  std::uint64_t skipped = 0;
-  while (!writeFailed && !names.AtEnd()) {
-    if (state.StopRequested()) break;
-    const std::string name = names.Next(state);
-    if (name.empty()) continue;
-    if (skipped < services.workstationsDone) {
-      ++skipped;  // its lines are in the file already
-      continue;
-    }
-    // The name before the count: whoever reads the count finds the name.
-    state.SetCurrentWorkstation(name);
-    state.workstationsRead.fetch_add(1);
-    // Lines are written once the whole workstation has been examined, so a
-    // stop leaves none of it behind.
-    const auto began = std::chrono::steady_clock::now();
-    WorkstationResult result = WorkstationResult::kMonitors;
-    ServiceHandling service = ServiceHandling::kNotNeeded;
-    if (ExamineIntoLines(services, name, stopRequested, &lines, &result, &service) ==
-        WorkstationOutcome::kStopped)
-      break;
-    const auto took = std::chrono::steady_clock::now() - began;
-    state.workstationsFinished.fetch_add(1);
-    writeFailed = WriteWorkstationLines(*files.output, lines) != 0;
-    if (!writeFailed && services.workstationWritten)
-      services.workstationWritten(name, lines, result, service, took);
-  }
-  CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
-}
-
 void BatchThreadProc(BatchState& state, const BatchServices& services) {
   std::string startFailure;
   const int started = services.startThread ? services.startThread(&startFailure) : 0;
   if (started == 0) {
     try {
-      if (services.jobs > 1)
-        RunParallelBatch(state, services, state.inputPath, state.outputPath);
-      else
-        RunBatch(state, services, state.inputPath, state.outputPath);
+      RunBatch(state, services, state.inputPath, state.outputPath);
     } catch (const std::bad_alloc&) {
       // An input line without end can outgrow memory; the files are closed by now.
       state.SetCurrentWorkstation({});

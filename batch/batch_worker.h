@@ -113,7 +113,7 @@ struct BatchServices {
   std::function<void()> notifyFinished;
 
   // Workstations examined at once. 1 (the Batch page): one after the other.
-  // More: the same output file, written in input order (RunParallelBatch);
+  // More: the same output file, written in input order (RunBatch);
   // the probe and the registry are then called from several threads at once,
   // which PingHost and every back end here allow.
   int jobs = 1;
@@ -161,23 +161,18 @@ std::string FormatTimedOutNote(std::chrono::milliseconds timeout);
 // the probe, the registry and the notification.
 BatchServices PlatformBatchServices();
 
-// Runs one batch, one workstation after the other; everything it has to
-// report goes into the state's failure report and the output file.
+// Runs one batch with up to services.jobs workstations examined at once (one:
+// one after the other, on the calling thread); everything it has to report
+// goes into the state's failure report and the output file. The output file
+// is byte for byte the same whatever the number of jobs. A stop keeps the
+// lines of the finished workstations up to the first unfinished one in input
+// order, so that the file is always a beginning of the complete one. A write
+// failure ends the batch at once: nothing is written after it.
 void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
               std::string outputPath);
 
-// Runs one batch with up to services.jobs workstations examined at once, each
-// on a thread of its own. The output file is byte for byte the one RunBatch
-// writes. A stop keeps the lines of the finished workstations up to the first
-// unfinished one in input order, so that the file is always a beginning of
-// the complete one. A write failure ends the batch at once: nothing is
-// written after it.
-void RunParallelBatch(BatchState& state, const BatchServices& services, std::string inputPath,
-                      std::string outputPath);
-
 // The body of the worker thread: starts the thread's services, runs the batch
-// (RunParallelBatch when services.jobs is above 1) with the state's file
-// names, pauses, and notifies the end.
+// with the state's file names, pauses, and notifies the end.
 void BatchThreadProc(BatchState& state, const BatchServices& services);
 
 }  // namespace glimmora

@@ -221,10 +221,7 @@ class ParallelBatchTest : public ::testing::Test {
   std::string RunOnce(int jobs, const std::string& input, const std::string& output) {
     WriteBytes(inputPath_, input);
     services_.jobs = jobs;
-    if (jobs > 1)
-      RunParallelBatch(state_, services_, inputPath_, output);
-    else
-      RunBatch(state_, services_, inputPath_, output);
+    RunBatch(state_, services_, inputPath_, output);
     return ReadBytes(output);
   }
 

@@ -1,13 +1,15 @@
-// Several workstations examined at once, the output written as one after the
-// other would write it.
+// The batch runner: one workstation after the other, or several at once with
+// the output written as one after the other would write it.
 //
 // The thread that runs the batch reads the names and writes the results: it
 // hands each name, with its place in the input, to a queue that up to `jobs`
 // worker threads take from; each worker examines its workstation into lines
-// (ExamineIntoLines, as RunBatch does) and files them under that place; the
-// batch thread writes them strictly in input order. It reads ahead of what it
-// has written by a bounded window only, so what is held at any time grows with
-// the number of jobs, not with the input.
+// (ExamineIntoLines) and files them under that place; the batch thread writes
+// them strictly in input order. It reads ahead of what it has written by a
+// bounded window only, so what is held at any time grows with the number of
+// jobs, not with the input. With one job there are no workers: the batch
+// thread examines each workstation itself as it reads the name, and writes it
+// before it reads the next.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -32,9 +34,9 @@ namespace {
 // what they do while it is examined (a few dozen fast ones each).
 constexpr std::uint64_t kWindowPerJob = 64;
 
-class ParallelBatch {
+class BatchRunner {
  public:
-  ParallelBatch(BatchState& state, const BatchServices& services)
+  BatchRunner(BatchState& state, const BatchServices& services)
       : state_(state),
         services_(services),
         jobs_(static_cast<std::size_t>(services.jobs)),
@@ -42,10 +44,10 @@ class ParallelBatch {
     workers_.reserve(jobs_);
   }
 
-  ~ParallelBatch() { EndWorkers(); }
+  ~BatchRunner() { EndWorkers(); }
 
-  ParallelBatch(const ParallelBatch&) = delete;
-  ParallelBatch& operator=(const ParallelBatch&) = delete;
+  BatchRunner(const BatchRunner&) = delete;
+  BatchRunner& operator=(const BatchRunner&) = delete;
 
   // Runs the batch over the open files, header written. False when a write
   // failed (nothing is written after it).
@@ -70,6 +72,9 @@ class ParallelBatch {
 
   bool Dispatch(std::string name);
   void WorkerLoop();
+  // Examines one workstation into its result, unless the batch is stopping.
+  Result Examine(Job job);
+  bool Inline() const { return jobs_ <= 1; }
   // Tells the workers to drop what they do (a stop, a write failure) and
   // files every queued job as unfinished.
   void Abandon(bool dropInFlight);
@@ -95,7 +100,17 @@ class ParallelBatch {
   bool outOfMemory_ = false;      // batch thread only
 };
 
-bool ParallelBatch::Dispatch(std::string name) {
+bool BatchRunner::Dispatch(std::string name) {
+  if (Inline()) {
+    // The name before the count: whoever reads the count finds the name.
+    state_.SetCurrentWorkstation(name);
+    state_.workstationsRead.fetch_add(1);
+    const std::uint64_t sequence = dispatched_++;
+    Result result = Examine(Job{sequence, std::move(name)});
+    std::lock_guard<std::mutex> lock(mutex_);
+    results_.emplace(sequence, std::move(result));
+    return true;
+  }
   bool needWorker = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -107,7 +122,7 @@ bool ParallelBatch::Dispatch(std::string name) {
   workAvailable_.notify_one();
   if (!needWorker) return true;
   try {
-    workers_.emplace_back(&ParallelBatch::WorkerLoop, this);
+    workers_.emplace_back(&BatchRunner::WorkerLoop, this);
   } catch (const std::system_error&) {
     // The system has no thread to spare: the workers there are must do.
     return !workers_.empty();
@@ -115,10 +130,36 @@ bool ParallelBatch::Dispatch(std::string name) {
   return true;
 }
 
+// The name moves into the result: a name can be very long, and is held once.
+BatchRunner::Result BatchRunner::Examine(Job job) {
+  Result result;
+  if (ShouldStop()) {
+    result.name = std::move(job.name);
+    return result;
+  }
+  const auto stopRequested = [this] { return ShouldStop(); };
+  // Several at once are each named while they are examined; one alone is
+  // the current workstation until the next.
+  if (!Inline()) state_.BeginWorkstation(job.sequence, job.name);
+  const auto began = std::chrono::steady_clock::now();
+  try {
+    if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines, &result.result,
+                         &result.service) == WorkstationOutcome::kFinished)
+      result.outcome = Outcome::kFinished;
+  } catch (const std::bad_alloc&) {
+    result.lines.clear();
+    result.outcome = Outcome::kOutOfMemory;
+  }
+  result.took = std::chrono::steady_clock::now() - began;
+  if (!Inline()) state_.EndWorkstation(job.sequence);
+  if (result.outcome == Outcome::kFinished) state_.workstationsFinished.fetch_add(1);
+  result.name = std::move(job.name);
+  return result;
+}
+
 // Workers start nothing of their own: the socket library that the batch
 // thread started serves the whole process.
-void ParallelBatch::WorkerLoop() {
-  const auto stopRequested = [this] { return ShouldStop(); };
+void BatchRunner::WorkerLoop() {
   for (;;) {
     Job job;
     {
@@ -130,39 +171,24 @@ void ParallelBatch::WorkerLoop() {
       job = std::move(queue_.front());
       queue_.pop_front();
     }
-    Result result;
-    if (!ShouldStop()) {
-      state_.BeginWorkstation(job.sequence, job.name);
-      const auto began = std::chrono::steady_clock::now();
-      try {
-        if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines, &result.result,
-                             &result.service) == WorkstationOutcome::kFinished)
-          result.outcome = Outcome::kFinished;
-      } catch (const std::bad_alloc&) {
-        result.lines.clear();
-        result.outcome = Outcome::kOutOfMemory;
-      }
-      result.took = std::chrono::steady_clock::now() - began;
-      state_.EndWorkstation(job.sequence);
-      if (result.outcome == Outcome::kFinished) state_.workstationsFinished.fetch_add(1);
-    }
-    result.name = std::move(job.name);
+    const std::uint64_t sequence = job.sequence;
+    Result result = Examine(std::move(job));
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      results_.emplace(job.sequence, std::move(result));
+      results_.emplace(sequence, std::move(result));
     }
     resultFiled_.notify_one();
   }
 }
 
-void ParallelBatch::Abandon(bool dropInFlight) {
+void BatchRunner::Abandon(bool dropInFlight) {
   if (dropInFlight) abandoned_.store(true);
   std::lock_guard<std::mutex> lock(mutex_);
   for (Job& job : queue_) results_.emplace(job.sequence, Result{});
   queue_.clear();
 }
 
-void ParallelBatch::EndWorkers() {
+void BatchRunner::EndWorkers() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     noMoreJobs_ = true;
@@ -172,7 +198,7 @@ void ParallelBatch::EndWorkers() {
   workers_.clear();
 }
 
-bool ParallelBatch::Run(WorkstationNames& input, OutputStream& output) {
+bool BatchRunner::Run(WorkstationNames& input, OutputStream& output) {
   std::uint64_t written = 0;  // sequences below this are in the file
   bool reading = true;
   std::vector<Result> ready;
@@ -233,14 +259,14 @@ bool ParallelBatch::Run(WorkstationNames& input, OutputStream& output) {
 
 }  // namespace
 
-void RunParallelBatch(BatchState& state, const BatchServices& services, std::string inputPath,
-                      std::string outputPath) {
+void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
+              std::string outputPath) {
   BatchFiles files;
   if (!OpenBatchFiles(state, services, inputPath, outputPath, &files)) return;
   bool writeFailed = false;
   bool outOfMemory = false;
   {
-    ParallelBatch batch(state, services);
+    BatchRunner batch(state, services);
     WorkstationNames names(files.input.get(), services.workstationList.get());
     writeFailed = !batch.Run(names, *files.output);
     outOfMemory = batch.OutOfMemory();
