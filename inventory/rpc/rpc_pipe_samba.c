@@ -283,6 +283,20 @@ static uint32_t start_connect(const struct glimmora_rpc_params* params,
   return 0;
 }
 
+/* An open that ended: the pipe ready for calls and handed out, or dropped. */
+static void finish_open_locked(struct glimmora_rpc_pipe* result, NTSTATUS status,
+                               unsigned request_timeout_s, struct glimmora_rpc_pipe** pipe) {
+  if (!NT_STATUS_IS_OK(status)) {
+    close_locked(result);
+    return;
+  }
+  dcerpc_binding_handle_set_timeout(result->pipe->binding_handle, request_timeout_s);
+  result->request_timeout_s = request_timeout_s;
+  result->pipes[0] = result->pipe;
+  result->pipe_slots = 1;
+  *pipe = result;
+}
+
 static uint32_t open_unguarded(const struct glimmora_rpc_params* params,
                                struct glimmora_rpc_pipe** pipe) {
   *pipe = NULL;
@@ -308,15 +322,7 @@ static uint32_t open_unguarded(const struct glimmora_rpc_params* params,
     return NT_STATUS_V(NT_STATUS_IO_TIMEOUT);
   }
   NTSTATUS connected = dcerpc_pipe_connect_recv(connect, result->mem, &result->pipe);
-  if (NT_STATUS_IS_OK(connected)) {
-    dcerpc_binding_handle_set_timeout(result->pipe->binding_handle, params->request_timeout_s);
-    result->request_timeout_s = params->request_timeout_s;
-    result->pipes[0] = result->pipe;
-    result->pipe_slots = 1;
-    *pipe = result;
-  } else {
-    close_locked(result);
-  }
+  finish_open_locked(result, connected, params->request_timeout_s, pipe);
   pthread_mutex_unlock(&library_lock);
   return NT_STATUS_V(connected);
 }
@@ -380,15 +386,7 @@ static uint32_t open_beside_unguarded(struct glimmora_rpc_pipe* base, const char
   } else {
     talloc_free(opening);
   }
-  if (NT_STATUS_IS_OK(opened)) {
-    dcerpc_binding_handle_set_timeout(result->pipe->binding_handle, request_timeout_s);
-    result->request_timeout_s = request_timeout_s;
-    result->pipes[0] = result->pipe;
-    result->pipe_slots = 1;
-    *pipe = result;
-  } else {
-    close_locked(result);
-  }
+  finish_open_locked(result, opened, request_timeout_s, pipe);
   pthread_mutex_unlock(&library_lock);
   return NT_STATUS_V(opened);
 }
