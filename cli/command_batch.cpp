@@ -94,6 +94,78 @@ class SummaryJson {
   std::string path_;
 };
 
+// Runs the batch on a thread of its own, showing its progress on standard
+// error and turning the first Ctrl-C into a stop request; the time it took.
+std::chrono::steady_clock::duration RunShowingProgress(BatchState& state, BatchServices& services,
+                                                       std::chrono::milliseconds timeout) {
+  // The page pauses so its timer shows the emptied name; here the last
+  // progress line is drawn right after the end.
+  services.finishPause = std::chrono::milliseconds(0);
+  std::mutex finishLock;
+  std::condition_variable finishSignal;
+  bool finished = false;
+  services.notifyFinished = [&] {
+    std::lock_guard<std::mutex> guard(finishLock);
+    finished = true;
+    finishSignal.notify_all();
+  };
+
+  InstallStopRequests(&state.stopRequested);
+  ProgressDisplay progress(state, services.jobs > 1);
+  const auto started = std::chrono::steady_clock::now();
+  std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
+  {
+    // Woken often enough to answer a Ctrl-C at once; progress once a second.
+    std::unique_lock<std::mutex> guard(finishLock);
+    auto nextProgress = std::chrono::steady_clock::now() + kProgressPeriod;
+    bool stopNoticed = false;
+    while (!finishSignal.wait_for(guard, kStopNoticePeriod, [&] { return finished; })) {
+      guard.unlock();
+      if (!stopNoticed && state.StopRequested()) {
+        stopNoticed = true;
+        progress.Stopping(timeout);
+      }
+      if (std::chrono::steady_clock::now() >= nextProgress) {
+        progress.Show();
+        nextProgress += kProgressPeriod;
+      }
+      guard.lock();
+    }
+  }
+  worker.join();
+  RestoreStopRequests();
+  progress.Finish();
+  return std::chrono::steady_clock::now() - started;
+}
+
+// How the batch itself ended, as the page reports it in its order of
+// precedence: a stop, then a file that failed (said on standard error).
+struct BatchEnd {
+  int status = 0;
+  const char* outcome = "finished";
+};
+BatchEnd ReportBatchEnd(const BatchState& state) {
+  BatchEnd end;
+  // Standard output that cannot be written ends every command alike.
+  const bool toStandardOutput = state.outputPath == kStandardStream;
+  if (state.StopRequested()) {
+    std::fprintf(stderr, "%s\n", LoadText(kTextBatchAborted).c_str());
+    end = {kExitStopped, "stopped"};
+  } else if (state.failed != 0) {
+    // The program's own text, then the file and the system's reason.
+    const bool outputFailed = !state.failurePath.empty() && state.failurePath == state.outputPath;
+    const std::string path =
+        outputFailed && toStandardOutput ? std::string("standard output") : state.failurePath;
+    if (!path.empty())
+      std::fprintf(stderr, "glimmora batch: %s %s%s%s\n", state.failureText.c_str(), path.c_str(),
+                   state.failureReason.empty() ? "" : ": ", state.failureReason.c_str());
+    else
+      std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
+    end = {outputFailed && toStandardOutput ? kExitOutputError : kExitFileFailure, "failed"};
+  }
+  return end;
+}
+
 }  // namespace
 
 int RunBatchCommand(const Arguments& arguments) {
@@ -247,68 +319,12 @@ int RunBatchCommand(const Arguments& arguments) {
   UseBatchStreams(&services, encoding);
   if (options.merge) retry.CollectInstead(&services);
 
-  // The page pauses so its timer shows the emptied name; here the last
-  // progress line is drawn right after the end.
-  services.finishPause = std::chrono::milliseconds(0);
-  std::mutex finishLock;
-  std::condition_variable finishSignal;
-  bool finished = false;
-  services.notifyFinished = [&] {
-    std::lock_guard<std::mutex> guard(finishLock);
-    finished = true;
-    finishSignal.notify_all();
-  };
+  summary.elapsed = RunShowingProgress(state, services, options.timeout);
 
-  InstallStopRequests(&state.stopRequested);
-  ProgressDisplay progress(state, jobs > 1);
-  const auto started = std::chrono::steady_clock::now();
-  std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
-  {
-    // Woken often enough to answer a Ctrl-C at once; progress once a second.
-    std::unique_lock<std::mutex> guard(finishLock);
-    auto nextProgress = std::chrono::steady_clock::now() + kProgressPeriod;
-    bool stopNoticed = false;
-    while (!finishSignal.wait_for(guard, kStopNoticePeriod, [&] { return finished; })) {
-      guard.unlock();
-      if (!stopNoticed && state.StopRequested()) {
-        stopNoticed = true;
-        progress.Stopping(options.timeout);
-      }
-      if (std::chrono::steady_clock::now() >= nextProgress) {
-        progress.Show();
-        nextProgress += kProgressPeriod;
-      }
-      guard.lock();
-    }
-  }
-  worker.join();
-  RestoreStopRequests();
-  progress.Finish();
-
-  summary.elapsed = std::chrono::steady_clock::now() - started;
-
-  // The report the page shows, in its order of precedence.
-  int status = 0;
-  const char* outcome = "finished";
-  // Standard output that cannot be written ends every command alike.
+  BatchEnd end = ReportBatchEnd(state);
+  int status = end.status;
+  const char* outcome = end.outcome;
   const bool toStandardOutput = state.outputPath == kStandardStream;
-  if (state.StopRequested()) {
-    std::fprintf(stderr, "%s\n", LoadText(kTextBatchAborted).c_str());
-    status = kExitStopped;
-    outcome = "stopped";
-  } else if (state.failed != 0) {
-    // The program's own text, then the file and the system's reason.
-    const bool outputFailed = !state.failurePath.empty() && state.failurePath == state.outputPath;
-    const std::string path =
-        outputFailed && toStandardOutput ? std::string("standard output") : state.failurePath;
-    if (!path.empty())
-      std::fprintf(stderr, "glimmora batch: %s %s%s%s\n", state.failureText.c_str(), path.c_str(),
-                   state.failureReason.empty() ? "" : ": ", state.failureReason.c_str());
-    else
-      std::fprintf(stderr, "glimmora batch: %s\n", state.failureText.c_str());
-    status = outputFailed && toStandardOutput ? kExitOutputError : kExitFileFailure;
-    outcome = "failed";
-  }
   // What a stopped retry brought back is merged too: OLD's lines stay for the rest.
   if (options.merge && state.failed == 0 &&
       !retry.WriteMerged(state.outputPath, encoding, &problem)) {
