@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/ansi_text.h"
+#include "common/utf8.h"
 
 namespace glimmora::cli {
 
@@ -55,33 +56,6 @@ bool IsWide(std::uint32_t codePoint) {
   return false;
 }
 
-// The code point of a well-formed UTF-8 sequence of exactly `length` bytes, or
-// false when the bytes are not one (then they are a code page's double-byte
-// character).
-bool DecodeUtf8(std::string_view bytes, std::uint32_t* codePoint) {
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  std::size_t expected = 0;
-  std::uint32_t value = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    expected = 2;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    expected = 3;
-    value = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    expected = 4;
-    value = lead & 0x07;
-  }
-  if (expected == 0 || expected != bytes.size()) return false;
-  for (std::size_t i = 1; i < bytes.size(); ++i) {
-    const auto trail = static_cast<unsigned char>(bytes[i]);
-    if ((trail & 0xC0) != 0x80) return false;
-    value = (value << 6) | (trail & 0x3F);
-  }
-  *codePoint = value;
-  return true;
-}
-
 }  // namespace
 
 std::size_t DisplayWidth(std::string_view text) {
@@ -89,11 +63,11 @@ std::size_t DisplayWidth(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     const std::size_t length = CharacterLength(text.substr(pos));
-    std::uint32_t codePoint = 0;
+    const Utf8Sequence sequence = DecodeUtf8(text.substr(pos, length));
     if (length == 1)
       width += 1;
-    else if (DecodeUtf8(text.substr(pos, length), &codePoint))
-      width += IsWide(codePoint) ? 2 : 1;
+    else if (sequence.valid && sequence.length == length)
+      width += IsWide(sequence.codePoint) ? 2 : 1;
     else
       width += 2;  // a double-byte character of the code page
     pos += length;
@@ -107,11 +81,12 @@ std::string PrintableText(std::string_view text) {
   std::size_t pos = 0;
   while (pos < text.size()) {
     const std::size_t length = CharacterLength(text.substr(pos));
-    std::uint32_t codePoint = 0;
     const auto byte = static_cast<unsigned char>(text[pos]);
+    // The C1 controls, U+0080 to U+009F, are two bytes in UTF-8.
+    const Utf8Sequence sequence = DecodeUtf8(text.substr(pos, length));
     if (length == 1 && (byte < 0x20 || byte == 0x7F))
       out.push_back('?');
-    else if (length == 2 && DecodeUtf8(text.substr(pos, 2), &codePoint) && codePoint < 0xA0)
+    else if (length == 2 && sequence.valid && sequence.length == 2 && sequence.codePoint < 0xA0)
       out.push_back('?');
     else
       out.append(text.substr(pos, length));

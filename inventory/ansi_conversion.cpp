@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/utf8.h"
+
 namespace glimmora {
 
 namespace {
@@ -29,44 +31,15 @@ void AppendUtf8(std::uint32_t codePoint, std::string& out) {
 }  // namespace
 
 std::string ValidUtf8(std::string_view text) {
-  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   std::string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-      out.push_back(static_cast<char>(lead));
-      ++i;
-      continue;
-    }
-    // The length a lead byte announces and the range its second byte must be
-    // in: overlong forms, surrogates and code points beyond U+10FFFF fall outside.
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    }
-    std::size_t fitting = 1;
-    while (length != 0 && fitting < length && i + fitting < text.size()) {
-      const unsigned char next = byte(i + fitting);
-      if (next < (fitting == 1 ? low : 0x80) || next > (fitting == 1 ? high : 0xBF)) break;
-      ++fitting;
-    }
-    if (fitting == length)
-      out.append(text.substr(i, length));
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Sequence sequence = DecodeUtf8(text.substr(i));
+    if (sequence.valid)
+      out.append(text.substr(i, sequence.length));
     else
       out.append(kReplacementUtf8);
-    i += fitting;
+    i += sequence.length;
   }
   return out;
 }

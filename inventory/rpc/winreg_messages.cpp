@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "common/utf8.h"
 #include "inventory/ansi_conversion.h"
 #include "inventory/registry/registry_access.h"
 #include "inventory/rpc/ndr_stream.h"
@@ -317,28 +318,9 @@ bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16) {
   utf16->clear();
   utf16->reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    std::size_t extra;
-    char32_t c;
-    char32_t minimum;
-    if (lead < 0x80) {
-      extra = 0, c = lead, minimum = 0;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1, c = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2, c = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3, c = lead & 0x07, minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (extra > utf8.size() - i - 1) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    const Utf8Sequence sequence = DecodeUtf8(utf8.substr(i));
+    if (!sequence.valid) return false;
+    char32_t c = sequence.codePoint;
     if (c >= 0x10000) {
       c -= 0x10000;
       utf16->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
@@ -346,7 +328,7 @@ bool Utf8ToUtf16(std::string_view utf8, std::u16string* utf16) {
     } else {
       utf16->push_back(static_cast<char16_t>(c));
     }
-    i += extra + 1;
+    i += sequence.length;
   }
   return true;
 }

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/utf8.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -87,6 +89,39 @@ TEST(TrimWhiteSpace, RemovesTheSixBlanksAtBothEnds) {
 TEST(ToUpperAnsi, UpperCasesAsciiAndKeepsTheRest) {
   EXPECT_EQ(ToUpperAnsi("pc-01;desk4"), "PC-01;DESK4");
   EXPECT_EQ(ToUpperAnsi("ws\xC3\xA9"), "WS\xC3\xA9");
+}
+
+// Every converter steps through this one reader: the edges of well-formed
+// UTF-8, and how many bytes one replacement stands for where it is not.
+TEST(DecodeUtf8, WellFormedSequencesAndTheBytesOfIllFormedOnes) {
+  struct Case {
+    std::string_view bytes;
+    char32_t codePoint;
+    std::size_t length;
+    bool valid;
+  } cases[] = {
+      {"A", U'A', 1, true},
+      {"\xC2\x80", 0x80, 2, true},
+      {"\xE6\x97\xA5x", 0x65E5, 3, true},
+      {"\xEF\xBF\xBF", 0xFFFF, 3, true},
+      {"\xF0\x90\x80\x80", 0x10000, 4, true},
+      {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4, true},
+      {"\xC0\x80", 0, 1, false},          // overlong
+      {"\xE0\x80\x80", 0, 1, false},      // overlong
+      {"\xF0\x8F\xBF\xBF", 0, 1, false},  // overlong
+      {"\xED\xA0\x80", 0, 1, false},      // a surrogate
+      {"\xF4\x90\x80\x80", 0, 1, false},  // past U+10FFFF
+      {"\xF5\x80", 0, 1, false},          // no lead byte
+      {"\x80", 0, 1, false},              // a stray continuation
+      {"\xE6\x97", 0, 2, false},          // cut short: one replacement for both
+      {"\xF0\x9F\x96x", 0, 3, false},     // broken after three
+  };
+  for (const Case& c : cases) {
+    const Utf8Sequence sequence = DecodeUtf8(c.bytes);
+    EXPECT_EQ(sequence.valid, c.valid) << testing::PrintToString(std::string(c.bytes));
+    EXPECT_EQ(sequence.length, c.length) << testing::PrintToString(std::string(c.bytes));
+    EXPECT_EQ(sequence.codePoint, c.codePoint) << testing::PrintToString(std::string(c.bytes));
+  }
 }
 
 }  // namespace
