@@ -14,6 +14,7 @@
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/fake_probe.h"
 #include "tests/support/forwarding_registry.h"
 #include "tests/support/registry_memory.h"
 
@@ -49,32 +50,6 @@ void AddMonitor(MemoryWorkstation& ws, const std::string& deviceId, const std::s
   ws.AddMonitor(deviceId, instance, kGenericMfg, description, "Monitor", "MONITOR\\" + deviceId,
                 MakeEdid(model, serial));
 }
-
-// The probe's answers by workstation; every other name replies.
-class FakeProbe {
- public:
-  void Answer(const std::string& name, int result, const std::string& text) {
-    answers_[name] = {result, text};
-  }
-  ProbeFunction Function() {
-    return [this](const std::string& name, std::string& text, const Deadline&) {
-      calls.push_back(name);
-      if (onProbe) onProbe(name);
-      const auto it = answers_.find(name);
-      if (it == answers_.end()) {
-        text = "Reply from 127.0.0.1";
-        return 0;
-      }
-      text = it->second.second;
-      return it->second.first;
-    };
-  }
-  std::vector<std::string> calls;
-  std::function<void(const std::string&)> onProbe;
-
- private:
-  std::map<std::string, std::pair<int, std::string>> answers_;
-};
 
 // Passes everything to the memory registry and calls a hook when a key is
 // opened, so a test can ask for a stop in the middle of a scan.
@@ -133,7 +108,7 @@ class BatchWorkerTest : public ::testing::Test {
   std::string inputPath_ = dir_.File("workstations.txt");
   std::string outputPath_ = dir_.File("inventory.csv");
   MemoryRegistry registry_;
-  FakeProbe probe_;
+  testing::FakeProbe probe_;
   BatchState state_;
   BatchServices services_;
 };
@@ -326,7 +301,7 @@ TEST_F(BatchWorkerTest, InputLinesFollowTheFileRules) {
   std::vector<std::string> names;
   for (const std::string& line : ResultLines()) names.push_back(ParseCsvLine(line)[0]);
   EXPECT_EQ(names, (std::vector<std::string>{"PC01", "PC03", "PC04"}));
-  EXPECT_EQ(probe_.calls, (std::vector<std::string>{"PC01", "PC03", "PC04"}));
+  EXPECT_EQ(probe_.Calls(), (std::vector<std::string>{"PC01", "PC03", "PC04"}));
   EXPECT_EQ(state_.linesRead.load(), 9u);
 }
 
@@ -344,7 +319,7 @@ TEST_F(BatchWorkerTest, AStopBeforeTheFirstLineLeavesTheHeaderAlone) {
   Run("pc01\n");
   ExpectFinished();
   EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
-  EXPECT_TRUE(probe_.calls.empty());
+  EXPECT_TRUE(probe_.Calls().empty());
 }
 
 TEST_F(BatchWorkerTest, AStopDuringAScanKeepsTheFinishedWorkstationsOnly) {
@@ -372,7 +347,7 @@ TEST_F(BatchWorkerTest, AStopDuringAScanKeepsTheFinishedWorkstationsOnly) {
   const std::vector<std::string> lines = ResultLines();
   ASSERT_EQ(lines.size(), 3u);
   for (const std::string& line : lines) EXPECT_EQ(line.substr(0, 5), "PC01,");
-  EXPECT_EQ(probe_.calls, (std::vector<std::string>{"PC01", "PC02"}));
+  EXPECT_EQ(probe_.Calls(), (std::vector<std::string>{"PC01", "PC02"}));
 }
 
 TEST_F(BatchWorkerTest, AStopBetweenIdentifiersClosesTheRemoteKey) {
@@ -418,7 +393,7 @@ TEST_F(BatchWorkerTest, AMissingOutputDirectoryIsAnOpenError) {
   WriteBytes(inputPath_, "pc01\n");
   RunBatch(state_, services_, inputPath_, dir_.File("no-such-directory/inventory.csv"));
   ExpectFailure(kTextOutputOpenError);
-  EXPECT_TRUE(probe_.calls.empty());
+  EXPECT_TRUE(probe_.Calls().empty());
 }
 
 TEST_F(BatchWorkerTest, AShortHeaderWriteEndsTheBatch) {
@@ -430,7 +405,7 @@ TEST_F(BatchWorkerTest, AShortHeaderWriteEndsTheBatch) {
   Run("pc01\n");
   ExpectFailure(kTextOutputWriteError);
   EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine().substr(0, 7));
-  EXPECT_TRUE(probe_.calls.empty());
+  EXPECT_TRUE(probe_.Calls().empty());
 }
 
 TEST_F(BatchWorkerTest, AShortWriteInTheMiddleEndsTheBatchAndKeepsEarlierLines) {
@@ -464,7 +439,7 @@ TEST_F(BatchWorkerTest, AShortWriteInTheMiddleEndsTheBatchAndKeepsEarlierLines) 
   EXPECT_NE(bytes.find("PC01,DELD11D"), std::string::npos);
   EXPECT_NE(bytes.find("PC01,GSM5A49"), std::string::npos);
   EXPECT_EQ(bytes.find("PC02,GSM5A49"), std::string::npos);
-  EXPECT_EQ(probe_.calls, (std::vector<std::string>{"PC01", "PC02"}));
+  EXPECT_EQ(probe_.Calls(), (std::vector<std::string>{"PC01", "PC02"}));
 }
 
 #ifdef __linux__
@@ -561,7 +536,7 @@ TEST_F(BatchThreadTest, AThreadThatCannotStartReportsAFailure) {
   EXPECT_EQ(ends, 1);
   EXPECT_EQ(notifications_, 1);
   EXPECT_FALSE(std::filesystem::exists(outputPath_));
-  EXPECT_TRUE(probe_.calls.empty());
+  EXPECT_TRUE(probe_.Calls().empty());
 }
 
 TEST(PlatformBatchServices, StartsAndEndsTheWorkerThread) {

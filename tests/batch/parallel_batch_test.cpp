@@ -20,6 +20,7 @@
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/fake_probe.h"
 #include "tests/support/forwarding_registry.h"
 #include "tests/support/registry_memory.h"
 
@@ -42,33 +43,6 @@ std::string Name(int index) {
 std::chrono::milliseconds DelayFor(const std::string& name) {
   return std::chrono::milliseconds(std::hash<std::string>{}(name) % 16);
 }
-
-// The probe: answers by name after a delay; thread-safe.
-class Probe {
- public:
-  void Answer(const std::string& name, int result, const std::string& text) {
-    answers_[name] = {result, text};
-  }
-  ProbeFunction Function() {
-    return [this](const std::string& name, std::string& text, const Deadline&) {
-      calls.fetch_add(1);
-      if (onProbe) onProbe(name);
-      std::this_thread::sleep_for(DelayFor(name));
-      const auto it = answers_.find(name);  // not written once the batch runs
-      if (it == answers_.end()) {
-        text = "Reply from 127.0.0.1: bytes=32 time<1 TTL=128";
-        return 0;
-      }
-      text = it->second.second;
-      return it->second.first;
-    };
-  }
-  std::atomic<int> calls{0};
-  std::function<void(const std::string&)> onProbe;
-
- private:
-  std::map<std::string, std::pair<int, std::string>> answers_;
-};
 
 // The memory registry behind a connect that takes a while, as a network one
 // does: the wait ends early at the thread's deadline, as the network back
@@ -173,6 +147,7 @@ void AddMonitor(MemoryWorkstation& ws, const std::string& deviceId, const std::s
 class ParallelBatchTest : public ::testing::Test {
  protected:
   ParallelBatchTest() : slow_(registry_) {
+    probe_.delay = DelayFor;
     services_.probe = probe_.Function();
     services_.registry = &slow_;
     services_.finishPause = 0ms;
@@ -236,7 +211,7 @@ class ParallelBatchTest : public ::testing::Test {
   std::string outputPath_ = dir_.File("inventory.csv");
   MemoryRegistry registry_;
   SlowRegistry slow_;
-  Probe probe_;
+  testing::FakeProbe probe_;
   BatchState state_;
   BatchServices services_;
 };
@@ -292,7 +267,7 @@ TEST_F(ParallelBatchTest, AStopKeepsTheFinishedWorkstationsUpToTheFirstUnfinishe
 TEST_F(ParallelBatchTest, AStopBeforeTheFirstLineLeavesTheHeaderAlone) {
   state_.RequestStop();
   EXPECT_EQ(RunOnce(8, MakeFleet(20), outputPath_), FormatHeaderLine());
-  EXPECT_EQ(probe_.calls.load(), 0);
+  EXPECT_EQ(probe_.CallCount(), 0u);
 }
 
 TEST_F(ParallelBatchTest, AWorkstationBeyondItsDeadlineGetsATimedOutLine) {
@@ -332,7 +307,8 @@ TEST_F(ParallelBatchTest, AWorkstationBeyondItsDeadlineGetsATimedOutLine) {
 TEST_F(ParallelBatchTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfterIt) {
   const std::string input = MakeFleet(300);
   const std::string complete = RunOnce(1, input, dir_.File("complete.csv"));
-  const int probesOfACompleteRun = probe_.calls.exchange(0);
+  const std::size_t probesOfACompleteRun = probe_.CallCount();
+  probe_.ForgetCalls();
   // The disk fills in the middle of WS0020's lines.
   const std::size_t limit = complete.find("\nWS0020,") + 10;
   OutputWatch watched;
@@ -350,7 +326,7 @@ TEST_F(ParallelBatchTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfter
   EXPECT_EQ(watched.WritesAfterFailure(), 0);
   ExpectCleanEnd();
   // The workers stopped: far from every workstation was probed.
-  EXPECT_LT(probe_.calls.load(), probesOfACompleteRun / 2);
+  EXPECT_LT(probe_.CallCount(), probesOfACompleteRun / 2);
 }
 
 TEST_F(ParallelBatchTest, TheThreadBodyRunsTheParallelBatchForMoreThanOneJob) {
