@@ -62,6 +62,10 @@ struct glimmora_composite_head {
 static pthread_mutex_t library_lock = PTHREAD_MUTEX_INITIALIZER;
 enum { kSliceMs = 250 };
 
+/* How long closing a pipe on a shared session waits for its extra pipes'
+ * opens to end. */
+enum { kMaxOpeningsWaitS = 5 };
+
 /* Pipes of one session beside the first. The client keeps a window of 31
  * SMB2 credits, each call in flight holds one, and a burst beyond what it
  * holds fails the whole connection. */
@@ -700,8 +704,11 @@ void glimmora_rpc_close(struct glimmora_rpc_pipe* pipe) {
    * it opens leaves an answer the connection cannot place, and the library
    * then drops the whole connection: those opens are let finish first. */
   if (pipe->session_owner != NULL && !pipe->broken) {
-    run_until(pipe->ev, openings_done, pipe,
-              now_ms() + (int64_t)(pipe->request_timeout_s ? pipe->request_timeout_s : 1) * 1000);
+    /* They take milliseconds on a live link; on a dead one the session is
+     * lost anyway, and the service's restore must not wait for it. */
+    unsigned wait_s = pipe->request_timeout_s ? pipe->request_timeout_s : 1;
+    if (wait_s > kMaxOpeningsWaitS) wait_s = kMaxOpeningsWaitS;
+    run_until(pipe->ev, openings_done, pipe, now_ms() + (int64_t)wait_s * 1000);
   }
   pthread_mutex_lock(&library_lock);
   close_locked(pipe);
