@@ -23,6 +23,8 @@ inline constexpr std::uint32_t kStatusPipeNotAvailable = 0xC00000AC;
 inline constexpr std::uint32_t kStatusPipeBusy = 0xC00000AE;
 inline constexpr std::uint32_t kStatusIoTimeout = 0xC00000B5;
 inline constexpr std::uint32_t kStatusConnectionDisconnected = 0xC000020C;
+// The facility of the faults a server answers (RPC_NT_ statuses).
+inline constexpr std::uint32_t kRpcFacilityError = 0xC0020000;
 inline constexpr std::uint32_t kStatusConnectionReset = 0xC000020D;
 inline constexpr std::uint32_t kStatusNtlmBlocked = 0xC0000418;
 

@@ -25,7 +25,6 @@ constexpr long kErrorInvalidParameter = 87;
 // gives as the RPC_S_ error of the same number; Samba's own mapping keeps
 // only the low bits of those.
 long TransportCode(std::uint32_t status) {
-  constexpr std::uint32_t kRpcFacilityError = 0xC0020000;
   constexpr long kFirstRpcError = 1699;  // RPC_S_ errors begin at 1700 for status ...0001
   if (status == kStatusIoTimeout) return kErrorTimeout;
   if ((status & 0xFFFF0000u) == kRpcFacilityError && (status & 0xFFFFu) != 0)

@@ -19,9 +19,6 @@ void KeepResponse(void* context, const std::uint8_t* data, std::size_t length) {
   static_cast<winreg::Bytes*>(context)->assign(data, data + length);
 }
 
-// Statuses of faults the server answers.
-constexpr std::uint32_t kRpcFacilityError = 0xC0020000;
-
 // The Windows code of a call the transport failed.
 long TransportCode(std::uint32_t status) {
   if (status == kStatusIoTimeout) return kErrorTimeout;
