@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/batch_files.h"
 #include "batch/batch_worker.h"
+#include "batch/input_list.h"
+#include "batch/output_file.h"
 
 namespace glimmora {
 
@@ -43,8 +44,8 @@ void ReportBatchFailure(BatchState& state, std::string text, std::string path = 
 // and writes the header line. False when the batch cannot go on: the report
 // says why and the files are closed again (the output stays untouched unless
 // the header failed).
-bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std::string& inputPath,
-                    const std::string& outputPath, BatchFiles* files);
+bool OpenBatchFiles(BatchState& state, const BatchServices& services, const ResultFormat& format,
+                    const std::string& inputPath, const std::string& outputPath, BatchFiles* files);
 
 // Closes both files. A result file that could not be written in full, or an
 // input that broke off part-way, must not pass for a finished batch: either

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -36,9 +37,10 @@ constexpr std::uint64_t kWindowPerJob = 64;
 
 class BatchRunner {
  public:
-  BatchRunner(BatchState& state, const BatchServices& services)
+  BatchRunner(BatchState& state, const BatchServices& services, const ResultFormat& format)
       : state_(state),
         services_(services),
+        format_(format),
         jobs_(static_cast<std::size_t>(services.jobs)),
         window_(kWindowPerJob * static_cast<std::uint64_t>(services.jobs)) {
     workers_.reserve(jobs_);
@@ -83,6 +85,7 @@ class BatchRunner {
 
   BatchState& state_;
   const BatchServices& services_;
+  const ResultFormat& format_;
   const std::size_t jobs_;
   const std::uint64_t window_;
 
@@ -143,7 +146,7 @@ BatchRunner::Result BatchRunner::Examine(Job job) {
   if (!Inline()) state_.BeginWorkstation(job.sequence, job.name);
   const auto began = std::chrono::steady_clock::now();
   try {
-    if (ExamineIntoLines(services_, job.name, stopRequested, &result.lines, &result.result,
+    if (ExamineIntoLines(services_, format_, job.name, stopRequested, &result.lines, &result.result,
                          &result.service) == WorkstationOutcome::kFinished)
       result.outcome = Outcome::kFinished;
   } catch (const std::bad_alloc&) {
@@ -261,12 +264,13 @@ bool BatchRunner::Run(WorkstationNames& input, OutputStream& output) {
 
 void RunBatch(BatchState& state, const BatchServices& services, std::string inputPath,
               std::string outputPath) {
+  const std::unique_ptr<ResultFormat> format = ResultFormatFor(services.layout);
   BatchFiles files;
-  if (!OpenBatchFiles(state, services, inputPath, outputPath, &files)) return;
+  if (!OpenBatchFiles(state, services, *format, inputPath, outputPath, &files)) return;
   bool writeFailed = false;
   bool outOfMemory = false;
   {
-    BatchRunner batch(state, services);
+    BatchRunner batch(state, services, *format);
     WorkstationNames names(files.input.get(), services.workstationList.get());
     writeFailed = !batch.Run(names, *files.output);
     outOfMemory = batch.OutOfMemory();

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/result_layout.h"
+#include "batch/result_format.h"
 #include "inventory/registry/service_start.h"
 
 namespace glimmora {

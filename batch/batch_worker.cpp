@@ -15,32 +15,6 @@
 
 namespace glimmora {
 
-namespace {
-
-// The line of a workstation without monitors in the layout asked for.
-std::string FormatReasonLine(const ReportLayout& layout, const std::string& name,
-                             WorkstationResult reason, const std::string& note,
-                             ServiceHandling service) {
-  if (layout.format == ResultFormat::kJson)
-    return FormatJsonReasonLine(name, reason, note, service);
-  if (layout.extendedColumns) return FormatExtendedNoteLine(name, note);
-  return reason == WorkstationResult::kNoMonitorInfo ? FormatNoMonitorLine(name)
-                                                     : FormatFailureLine(name, note);
-}
-
-std::string FormatLayoutMonitorLine(const ReportLayout& layout, const std::string& name,
-                                    const ReportedMonitor& monitor, ServiceHandling service) {
-  if (layout.IsSpecified()) return FormatMonitorLine(name, monitor.monitorId, monitor.row);
-  static const MakerNames kNoMakerList;
-  const MakerNames& makers = layout.makers != nullptr ? *layout.makers : kNoMakerList;
-  if (layout.format == ResultFormat::kJson)
-    return FormatJsonMonitorLine(name, monitor, makers, service);
-  if (layout.extendedColumns) return FormatExtendedMonitorLine(name, monitor, makers);
-  return FormatMonitorLine(name, monitor.monitorId, monitor.row);
-}
-
-}  // namespace
-
 void BatchState::SetCurrentWorkstation(std::string name) {
   std::lock_guard<std::mutex> guard(workstationLock_);
   currentWorkstation_ = std::move(name);
@@ -87,7 +61,8 @@ std::string FormatTimedOutNote(std::chrono::milliseconds timeout) {
   return LoadText(kTextRequestTimedOut) + "(" + limit + "))";
 }
 
-WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
+WorkstationOutcome ExamineIntoLines(const BatchServices& services, const ResultFormat& format,
+                                    const std::string& name,
                                     const std::function<bool()>& stopRequested,
                                     std::vector<std::string>* lines, WorkstationResult* result,
                                     ServiceHandling* service) {
@@ -112,25 +87,27 @@ WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::st
   if (stopRequested()) return WorkstationOutcome::kStopped;
   // Whatever a step cut short by the deadline gave (a lookup given up on, a
   // call that timed out) is not what the workstation holds.
-  const ReportLayout& layout = services.layout;
   if (deadline.Passed() || examination.outcome == ExaminationOutcome::kCutShort) {
     *result = WorkstationResult::kTimedOut;
-    lines->assign(1, FormatReasonLine(layout, name, WorkstationResult::kTimedOut,
-                                      FormatTimedOutNote(services.workstationTimeout), *service));
+    lines->assign(1, format.ReasonLine(name, WorkstationResult::kTimedOut,
+                                       FormatTimedOutNote(services.workstationTimeout), *service));
     return WorkstationOutcome::kFinished;
   }
   *result = ReasonOf(examination).value_or(WorkstationResult::kMonitors);
   if (examination.outcome == ExaminationOutcome::kMonitorsFound) {
+    static const MakerNames kNoMakerList;
+    const MakerNames& makers =
+        services.layout.makers != nullptr ? *services.layout.makers : kNoMakerList;
     lines->reserve(examination.monitors.size());
     for (const ReportedMonitor& monitor : examination.monitors)
-      lines->push_back(FormatLayoutMonitorLine(layout, name, monitor, *service));
+      lines->push_back(format.MonitorLine(DescribeMonitor(name, monitor, makers), *service));
   } else {
     // The error text is passed on, not copied: it may hold a name as long as a line of the input.
     if (examination.outcome == ExaminationOutcome::kNoMonitors)
-      lines->push_back(FormatReasonLine(layout, name, *result,
-                                        name + LoadText(kTextNoMonitorInformation), *service));
+      lines->push_back(
+          format.ReasonLine(name, *result, name + LoadText(kTextNoMonitorInformation), *service));
     else
-      lines->push_back(FormatReasonLine(layout, name, *result, examination.errorText, *service));
+      lines->push_back(format.ReasonLine(name, *result, examination.errorText, *service));
   }
   return WorkstationOutcome::kFinished;
 }
@@ -143,8 +120,9 @@ void ReportBatchFailure(BatchState& state, std::string text, std::string path, s
   state.failed = -1;
 }
 
-bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std::string& inputPath,
-                    const std::string& outputPath, BatchFiles* files) {
+bool OpenBatchFiles(BatchState& state, const BatchServices& services, const ResultFormat& format,
+                    const std::string& inputPath, const std::string& outputPath,
+                    BatchFiles* files) {
   state.failed = 0;
   state.failureText.clear();
   state.failureStyle = 0;
@@ -179,12 +157,8 @@ bool OpenBatchFiles(BatchState& state, const BatchServices& services, const std:
     return false;
   }
   // JSON lines have no header; a resumed run keeps the one the file has.
-  const bool headerFailed = !services.writeHeader || services.layout.format == ResultFormat::kJson
-                                ? false
-                            : services.layout.extendedColumns
-                                ? WriteOutputLine(*files->output, FormatExtendedHeaderLine()) != 0
-                                : WriteHeaderLine(*files->output) != 0;
-  if (headerFailed) {
+  const std::string header = services.writeHeader ? format.Header() : std::string();
+  if (!header.empty() && WriteOutputLine(*files->output, header) != 0) {
     CloseBatchFiles(state, files, true, inputPath, outputPath);
     return false;
   }

@@ -16,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "batch/batch_files.h"
-#include "batch/monitor_report.h"
+#include "batch/input_list.h"
+#include "batch/output_file.h"
+#include "batch/result_format.h"
 #include "inventory/registry/examination.h"
 
 namespace glimmora {
@@ -142,12 +143,13 @@ enum class WorkstationOutcome {
   kStopped,   // a stop came first; it has no lines
 };
 
-// Examines one workstation (ExamineWorkstation) into its formatted result
-// lines: monitor lines, or its one failure or no-monitor line. A stop ends
+// Examines one workstation (ExamineWorkstation) into its result lines in
+// `format`: monitor lines, or its one failure or no-monitor line. A stop ends
 // it between steps and device identifiers with no lines; under a
 // workstation time-out, a workstation not finished by then gets the
 // timed-out failure line. Every key it opened is closed again.
-WorkstationOutcome ExamineIntoLines(const BatchServices& services, const std::string& name,
+WorkstationOutcome ExamineIntoLines(const BatchServices& services, const ResultFormat& format,
+                                    const std::string& name,
                                     const std::function<bool()>& stopRequested,
                                     std::vector<std::string>* lines,
                                     WorkstationResult* result = nullptr,

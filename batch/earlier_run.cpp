@@ -55,7 +55,7 @@ bool OnlyLineEnds(std::string_view rest) {
 
 // Why lines appended to a record of that form would not match it, and how
 // to give the file this batch's form again.
-std::string FormProblem(const ResultLayout& layout, const RecordForm& form) {
+std::string FormProblem(const ResultFormat& layout, const RecordForm& form) {
   std::string what;
   std::string mend;
   if (form.otherLineEnd) {
@@ -75,7 +75,7 @@ std::string FormProblem(const ResultLayout& layout, const RecordForm& form) {
 
 // Why a file does not begin with `header`, the layout's header as this run
 // writes it after `start`.
-std::string HeaderRefusal(const ResultLayout& layout, std::string_view start,
+std::string HeaderRefusal(const ResultFormat& layout, std::string_view start,
                           std::string_view header, std::string_view existing) {
   const bool marked = existing.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark;
   const std::string_view rest = existing.substr(marked ? kUtf8ByteOrderMark.size() : 0);
@@ -88,12 +88,12 @@ std::string HeaderRefusal(const ResultLayout& layout, std::string_view start,
   if (!start.empty() && !marked) return refusal + " (it has no byte-order mark)";
   if (start.empty() && marked && !header.empty())
     return refusal + " (it begins with a byte-order mark: --encoding utf-8-bom)";
-  return refusal + OtherLayoutHint(layout, first);
+  return refusal + OtherFormatHint(layout, first);
 }
 
 // The text with each record in the form this batch writes; nothing when
 // every record is in that form already.
-std::optional<std::string> InFormWritten(const ResultLayout& layout, std::string_view text) {
+std::optional<std::string> InFormWritten(const ResultFormat& layout, std::string_view text) {
   std::optional<std::string> asWritten;
   std::size_t pos = 0;
   for (;;) {
@@ -111,7 +111,7 @@ std::optional<std::string> InFormWritten(const ResultLayout& layout, std::string
 
 }  // namespace
 
-ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const TextEncoder& encode,
+ResumePlan PlanResume(const ResultFormat& layout, std::string_view start, const TextEncoder& encode,
                       std::string_view existing, const NameSource& nextName) {
   ResumePlan plan;
   const std::string header = std::string(start) + encode(layout.Header());
@@ -185,7 +185,7 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
     if (!line) {
       plan.refusal = LineRefusal(existing, pos, "is not a line this batch writes");
       if (LineAt(existing, pos) == 1)
-        plan.refusal += OtherLayoutHint(layout, existing.substr(pos, length));
+        plan.refusal += OtherFormatHint(layout, existing.substr(pos, length));
       return plan;
     }
     if (form.Changed()) {
@@ -221,7 +221,7 @@ ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const 
   return plan;
 }
 
-EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view text) {
+EarlierOutput ReadEarlierOutput(const ResultFormat& layout, std::string_view text) {
   EarlierOutput earlier;
   // A file a tool saved in another form is read in the form this batch
   // writes, so that a merge writes one form throughout.
@@ -233,7 +233,7 @@ EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view tex
   const std::size_t headerLength = layout.Header().empty() ? 0 : layout.RecordLength(text);
   if (!layout.IsAnyHeader(text.substr(0, headerLength))) {
     earlier.refusal = LineRefusal(text, 0, "is not the header of a Glimmora result file") +
-                      OtherLayoutHint(layout, text.substr(0, layout.RecordLength(text)));
+                      OtherFormatHint(layout, text.substr(0, layout.RecordLength(text)));
     return earlier;
   }
   earlier.header = text.substr(0, headerLength);
@@ -249,7 +249,7 @@ EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view tex
     const std::optional<ResultLine> line = layout.Read(text.substr(pos, length));
     if (!line) {
       earlier.refusal = LineRefusal(text, pos, "is not a line of a Glimmora result file");
-      if (pos == 0) earlier.refusal += OtherLayoutHint(layout, text.substr(pos, length));
+      if (pos == 0) earlier.refusal += OtherFormatHint(layout, text.substr(pos, length));
       return earlier;
     }
     const std::string_view bytes = text.substr(pos, length);

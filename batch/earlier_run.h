@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/result_layout.h"
+#include "batch/result_format.h"
 
 namespace glimmora {
 
@@ -46,7 +46,7 @@ struct ResumePlan {
 // is a last record without its line end, and so are blank lines at the end.
 // A file whose form a tool changed (see RecordForm) is refused: the lines
 // appended would not match it.
-ResumePlan PlanResume(const ResultLayout& layout, std::string_view start, const TextEncoder& encode,
+ResumePlan PlanResume(const ResultFormat& layout, std::string_view start, const TextEncoder& encode,
                       std::string_view existing, const NameSource& nextName);
 
 // One workstation of an earlier run: its lines and what they say.
@@ -69,7 +69,7 @@ struct EarlierOutput {
 // line whole. Consecutive monitor lines of one name count as one workstation.
 // A file whose form a tool changed (see RecordForm), or that ends in blank
 // lines, is read in the form this batch writes.
-EarlierOutput ReadEarlierOutput(const ResultLayout& layout, std::string_view text);
+EarlierOutput ReadEarlierOutput(const ResultFormat& layout, std::string_view text);
 
 // The workstations worth examining again: those that failed, by their place.
 std::vector<std::size_t> FailedWorkstations(const EarlierOutput& earlier);

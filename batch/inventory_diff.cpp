@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "batch/monitor_report.h"
+#include "batch/result_format.h"
 
 namespace glimmora {
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "batch/result_layout.h"
+#include "batch/result_format.h"
 #include "inventory/monitor_table.h"
 
 namespace glimmora {

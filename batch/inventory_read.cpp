@@ -9,7 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "batch/monitor_report.h"
+#include "batch/csv_format.h"
+#include "batch/json_format.h"
 #include "inventory/ansi_conversion.h"
 #include "inventory/edid/inventory_identity.h"
 #include "inventory/edid/monitor_key.h"
@@ -131,7 +132,7 @@ class CsvReader : public RecordReader {
   }
 
   std::size_t fields_;
-  CsvResultLayout layout_;
+  CsvResultFormat layout_;
 };
 
 std::string TextField(const Json& object, const char* name) {
@@ -176,7 +177,7 @@ class JsonLinesReader : public RecordReader {
   }
 
  private:
-  JsonLinesResultLayout layout_;
+  JsonLinesResultFormat layout_;
 };
 
 // The reader for a file that begins with `first` (its first record).

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "batch/batch_files.h"
+#include "batch/output_file.h"
 
 namespace glimmora {
 

@@ -11,9 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "batch/batch_files.h"
 #include "batch/held_file.h"
+#include "batch/output_file.h"
 #include "batch/service_journal.h"
+#include "batch/stdio_file.h"
 
 namespace glimmora {
 

@@ -7,9 +7,10 @@
 
 #include <cerrno>
 
-#include "batch/batch_files.h"
 #include "batch/held_file.h"
+#include "batch/output_file.h"
 #include "batch/service_journal.h"
+#include "batch/stdio_file.h"
 
 namespace glimmora {
 

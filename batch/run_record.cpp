@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "batch/batch_files.h"
+#include "batch/stdio_file.h"
 
 namespace glimmora {
 

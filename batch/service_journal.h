@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/batch_files.h"
+#include "batch/stdio_file.h"
 #include "inventory/registry/service_start.h"
 
 namespace glimmora {

@@ -93,7 +93,7 @@ namespace {
 // Counts the workstations whose lines a resume keeps (the first `done` of
 // INPUT) into *summary. A failure or no-monitor line is one workstation each;
 // the rest have monitor lines (consecutive ones of one name read back as one).
-void CountKept(const ResultLayout& layout, std::string_view kept, std::uint64_t done,
+void CountKept(const ResultFormat& layout, std::string_view kept, std::uint64_t done,
                BatchSummary* summary) {
   const EarlierOutput earlier = ReadEarlierOutput(layout, kept);
   std::uint64_t withLines = 0;
@@ -133,7 +133,7 @@ bool MakeRunRecord(const ReportLayout& layout, const std::string& pnpIdsPath,
                    OutputEncoding encoding, const std::string& inputPath, RunRecord* record,
                    std::string* problem) {
   record->columns = layout.extendedColumns ? "extended" : "specified";
-  record->format = layout.format == ResultFormat::kJson ? "jsonl" : "csv";
+  record->format = layout.format == ReportFormat::kJson ? "jsonl" : "csv";
   record->presentOnly = layout.presentOnly;
   // The maker list shapes only the outputs that name makers.
   record->pnpIds.clear();
@@ -159,7 +159,7 @@ bool MakeRunRecord(const ReportLayout& layout, const std::string& pnpIdsPath,
 }
 
 bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
-                   OutputEncoding encoding, const ResultLayout& layout, const RunRecord& record,
+                   OutputEncoding encoding, const ResultFormat& layout, const RunRecord& record,
                    BatchServices* services, std::uint64_t* keptBytes, BatchSummary* summary,
                    std::string* problem) {
   std::error_code error;
@@ -225,7 +225,7 @@ bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
 }
 
 bool RetryRun::Read(const std::string& oldPath, const std::string& outputPath, bool merge,
-                    const ResultLayout& layout, bool jsonLines, bool encodingGiven,
+                    const ResultFormat& layout, bool jsonLines, bool encodingGiven,
                     OutputEncoding* encoding, std::string* problem) {
   std::string reason;
   std::error_code error;

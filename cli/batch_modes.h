@@ -13,7 +13,7 @@
 #include "batch/earlier_run.h"
 #include "batch/held_file.h"
 #include "batch/output_encoding.h"
-#include "batch/result_layout.h"
+#include "batch/result_format.h"
 #include "batch/run_record.h"
 
 namespace glimmora::cli {
@@ -35,7 +35,7 @@ void CountWorkstations(BatchServices* services, BatchSummary* summary);
 // line or the option that does not fit; OUTPUT is then not touched. An OUTPUT
 // that does not exist is begun afresh.
 bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
-                   OutputEncoding encoding, const ResultLayout& layout, const RunRecord& record,
+                   OutputEncoding encoding, const ResultFormat& layout, const RunRecord& record,
                    BatchServices* services, std::uint64_t* keptBytes, BatchSummary* summary,
                    std::string* problem);
 
@@ -53,7 +53,7 @@ class RetryRun {
   // batch that writes either refuses this one, and this one refuses it.
   // False with *problem saying why.
   bool Read(const std::string& oldPath, const std::string& outputPath, bool merge,
-            const ResultLayout& layout, bool jsonLines, bool encodingGiven,
+            const ResultFormat& layout, bool jsonLines, bool encodingGiven,
             OutputEncoding* encoding, std::string* problem);
   std::size_t Count() const { return retried_.size(); }
   // The workstations to examine again, as OLD names them, for the worker.

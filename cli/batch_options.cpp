@@ -170,7 +170,7 @@ bool ReadBatchOptions(const ParsedArguments& parsed, NetworkRegistryOptions* net
 
 std::string OperandProblem(const BatchOptions& options, const ReportOptions& report) {
   const bool retrying = !options.retryFrom.empty();
-  if (options.encodingGiven && report.layout.format == ResultFormat::kJson)
+  if (options.encodingGiven && report.layout.format == ReportFormat::kJson)
     return "--encoding is for the CSV file; JSON lines are UTF-8";
   if (options.resume && retrying)
     return "--resume goes on with a run of INPUT, --retry-from examines OLD's failures again: "

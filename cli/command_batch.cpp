@@ -280,8 +280,8 @@ int RunBatchCommand(const Arguments& arguments) {
                                    encoding, state.inputPath, &record, &problem))
     return refuse(problem, kExitFileFailure);
   // How this run's lines read back, for --resume and --retry-from.
-  const std::unique_ptr<ResultLayout> readBack = ResultLayoutFor(report.layout);
-  const ResultLayout& layout = *readBack;
+  const std::unique_ptr<ResultFormat> readBack = ResultFormatFor(report.layout);
+  const ResultFormat& layout = *readBack;
   CountWorkstations(&services, &summary);
   // With --resume, what stays of the earlier run's output.
   std::uint64_t keptBytes = 0;
@@ -296,7 +296,7 @@ int RunBatchCommand(const Arguments& arguments) {
   RetryRun retry;
   if (retrying) {
     if (!retry.Read(state.inputPath, state.outputPath, options.merge, layout,
-                    report.layout.format == ResultFormat::kJson, options.encodingGiven, &encoding,
+                    report.layout.format == ReportFormat::kJson, options.encodingGiven, &encoding,
                     &problem))
       return refuse(problem, kExitFileFailure);
     services.workstationList = retry.Names();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "batch/csv_line.h"
+#include "batch/json_format.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/display_width.h"
@@ -261,7 +262,7 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
   if (reason) std::fprintf(stderr, "%s\n", PrintableText(message).c_str());
 
   std::string text;
-  const bool json = report.layout.format == ResultFormat::kJson;
+  const bool json = report.layout.format == ReportFormat::kJson;
   if (json) {
     text = FormatJsonCheck(workstation, examination, message, makers);
   } else if (!reason) {
@@ -274,7 +275,7 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
       std::vector<std::string> row = {monitor.monitorId};
       row.insert(row.end(), monitor.row.begin(), monitor.row.end());
       if (report.layout.extendedColumns) {
-        for (std::string& cell : ExtendedCells(workstation, monitor, makers))
+        for (std::string& cell : ExtendedCells(DescribeMonitor(workstation, monitor, makers)))
           row.push_back(std::move(cell));
       }
       rows.push_back(std::move(row));

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "batch/batch_files.h"
+#include "batch/output_file.h"
 
 namespace glimmora::cli {
 

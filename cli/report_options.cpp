@@ -65,7 +65,7 @@ bool TakeReportOptions(Arguments* args, const char* jsonName, ReportOptions* opt
     } else if (arg == "--present-only") {
       options->layout.presentOnly = true;
     } else if (std::size_t at = i; TakeValue(*args, &i, "--format", &value) && value == jsonName) {
-      options->layout.format = ResultFormat::kJson;
+      options->layout.format = ReportFormat::kJson;
       options->formatTaken = true;
     } else {
       // Any other --format is the command's own; put it back as it was.

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "batch/monitor_report.h"
+#include "batch/result_format.h"
 #include "cli/commands.h"
 #include "inventory/makers/maker_names.h"
 

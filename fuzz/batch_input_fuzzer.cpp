@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "batch/batch_files.h"
+#include "batch/input_list.h"
 #include "common/ansi_text.h"
 #include "fuzz/fuzz_check.h"
 #include "inventory/ansi_conversion.h"

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,8 @@
 #include <vector>
 
 namespace glimmora {
+
+struct EdidFacts;
 
 // Fills every cell whose source cannot be read.
 inline constexpr std::string_view kUnknown = "<UNKNOWN>";
@@ -24,9 +27,12 @@ enum class Presence { kPresent, kGhost, kUnknown };
 struct MonitorDetails {
   // kUnknown also when the scan was not asked to look.
   Presence presence = Presence::kUnknown;
-  // The EDID value as read, for the outputs that decode more of it than the
-  // row's texts; none when it could not be read.
+  // The EDID value as read (a monitor key hashes it); none when it could not
+  // be read.
   std::optional<std::vector<std::uint8_t>> edid;
+  // What the scan read from that value, once, for every output; null
+  // without one.
+  std::shared_ptr<const EdidFacts> facts;
 };
 
 // Nine parallel columns, one row per instance key of one device identifier,

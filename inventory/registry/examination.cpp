@@ -18,10 +18,8 @@ Examination Ended(ExaminationOutcome outcome, std::string errorText = {}) {
 // Whether the EDID gives the inventory model or serial the extended outputs
 // show; nothing of a value shorter than the base block is shown.
 bool HasInventoryIdentity(const MonitorDetails& details) {
-  if (!details.edid) return false;
-  const EdidFacts facts = ReadEdidFacts(*details.edid);
-  if (!facts.baseComplete) return false;
-  const InventoryIdentity identity = ChooseInventoryIdentity(facts);
+  if (!details.facts || !details.facts->baseComplete) return false;
+  const InventoryIdentity identity = ChooseInventoryIdentity(*details.facts);
   auto known = [](const std::string& text) { return !text.empty() && !IsUnknown(text); };
   return known(identity.model) || known(identity.serial);
 }

@@ -1,8 +1,10 @@
 #include "inventory/registry/registry_scan.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "inventory/edid/edid.h"
+#include "inventory/edid/edid_facts.h"
 #include "resources/texts.h"
 
 namespace glimmora {
@@ -190,6 +192,7 @@ int ScanDisplayMonitors(RegistryAccess& registry, RegKey remoteRoot, const std::
       continue;
     }
     EdidFields fields = DecodeEdid(edid);
+    details.facts = std::make_shared<const EdidFacts>(ReadEdidFacts(edid));
     details.edid = std::move(edid);
     table.model.push_back(OrUnknown(std::move(fields.model)));
     table.serialNumber.push_back(OrUnknown(std::move(fields.serialNumber)));

@@ -1,4 +1,5 @@
 #include "batch/batch_worker.h"
+#include "batch/csv_format.h"
 
 #include <gtest/gtest.h>
 
@@ -205,9 +206,10 @@ TEST_F(BatchWorkerTest, AMonitorKnownOnlyByItsInventoryIdentityIsReportedWhereTh
   auto examine = [&](const ReportLayout& layout, WorkstationResult* result) {
     services_.layout = layout;
     std::vector<std::string> lines;
-    EXPECT_EQ(ExamineIntoLines(
-                  services_, "PC01", [] { return false; }, &lines, result),
-              WorkstationOutcome::kFinished);
+    EXPECT_EQ(
+        ExamineIntoLines(
+            services_, *ResultFormatFor(layout), "PC01", [] { return false; }, &lines, result),
+        WorkstationOutcome::kFinished);
     EXPECT_EQ(registry_.OpenKeyCount(), 0u);
     return lines;
   };
@@ -236,7 +238,7 @@ TEST_F(BatchWorkerTest, AMonitorKnownOnlyByItsInventoryIdentityIsReportedWhereTh
   EXPECT_EQ(fields.back(), "GSM-4383-S:272143");
 
   ReportLayout json;
-  json.format = ResultFormat::kJson;
+  json.format = ReportFormat::kJson;
   lines = examine(json, &result);
   EXPECT_EQ(result, WorkstationResult::kMonitors);
   ASSERT_EQ(lines.size(), 1u);

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "batch/batch_files.h"
 #include "batch/batch_worker.h"
+#include "batch/csv_format.h"
 #include "batch/earlier_run.h"
-#include "batch/monitor_report.h"
-#include "batch/result_layout.h"
+#include "batch/json_format.h"
+
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"
@@ -51,7 +51,7 @@ std::string AsIs(std::string_view text) {
 class EarlierRunTest : public ::testing::Test {
  protected:
   testing::ScopedEnv english_{"LC_ALL", "C"};
-  const CsvResultLayout layout_;
+  const CsvResultFormat layout_;
 };
 
 TEST_F(EarlierRunTest, ResumeGoesOnAfterTheLastWholeWorkstationWhereverTheRunWasCut) {
@@ -155,15 +155,16 @@ TEST_F(EarlierRunTest, FilesSavedAgainInAnotherFormOrLayoutReadBackOrAreRefusedS
     spreadsheet += line + (ParseCsvLine(line).size() == 11 ? ",\r\n" : "\r\n");
   std::string json;
   for (std::size_t i = 0; i < 3; ++i)
-    json += FormatJsonReasonLine(names[i], WorkstationResult::kNotFound, "x");
+    json += JsonLinesResultFormat().ReasonLine(names[i], WorkstationResult::kNotFound, "x",
+                                               ServiceHandling::kNotNeeded);
   std::string blankInTheMiddle = complete;
   blankInTheMiddle.insert(complete.find("\r\n"), "\r\n");
-  const CsvResultLayout extended(true);
-  const JsonLinesResultLayout jsonLines;
+  const CsvResultFormat extended(true);
+  const JsonLinesResultFormat jsonLines;
 
   const struct {
     const char* what;
-    const ResultLayout& layout;
+    const ResultFormat& layout;
     std::string file;
     std::string asWritten;   // what the file reads as; empty: refused
     std::string refusal;     // why a retry refuses it

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "batch/batch_files.h"
+#include "batch/output_file.h"
 
 namespace glimmora::testing {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "batch/monitor_report.h"
-#include "batch/result_layout.h"
+#include "batch/json_format.h"
+
 #include "inventory/ansi_conversion.h"
 #include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
@@ -65,10 +65,10 @@ TEST(OutputEncoding, UnicodeFilesHoldValidUtf8AndTheAnsiFileKeepsTheBytes) {
 
 // PlanResume matches INPUT's names to a JSON file by the name the writer wrote.
 TEST(OutputEncoding, AJsonLinesNameReadsBackAsTheWriterReplacedIt) {
-  const JsonLinesResultLayout layout;
+  const JsonLinesResultFormat layout;
   for (const auto& t : kTexts) {
-    const std::optional<ResultLine> line =
-        layout.Read(FormatJsonReasonLine(t.text, WorkstationResult::kNotFound, "x"));
+    const std::optional<ResultLine> line = layout.Read(
+        layout.ReasonLine(t.text, WorkstationResult::kNotFound, "x", ServiceHandling::kNotNeeded));
     ASSERT_TRUE(line) << t.what;
     EXPECT_EQ(line->workstation, layout.WrittenName(t.text)) << t.what;
 #ifndef _WIN32

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "batch/batch_worker.h"
+#include "batch/csv_format.h"
 #include "common/deadline.h"
 #include "resources/texts.h"
 #include "tests/batch/batch_test_support.h"

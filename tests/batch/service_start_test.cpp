@@ -157,7 +157,7 @@ class ServiceStartTest : public ::testing::Test {
  protected:
   ServiceStartTest() {
     services_.registry = &registry_;
-    services_.layout.format = ResultFormat::kJson;
+    services_.layout.format = ReportFormat::kJson;
     for (const char* name : {"PC-DISABLED", "PC-STOPPED", "PC-RUNNING", "PC-DENIED", "PC-DROPS"}) {
       registry_.AddWorkstation(name).AddMonitor("DELD11D", "5&1&0&UID4352",
                                                 "(Standard monitor types)", "Generic PnP Monitor",
@@ -177,7 +177,7 @@ class ServiceStartTest : public ::testing::Test {
   std::string Examine(
       const std::string& name, const std::function<bool()>& stop = [] { return false; }) {
     std::vector<std::string> lines;
-    ExamineIntoLines(services_, name, stop, &lines);
+    ExamineIntoLines(services_, *ResultFormatFor(services_.layout), name, stop, &lines);
     return lines.empty() ? std::string() : lines.front();
   }
 

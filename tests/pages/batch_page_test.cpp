@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/batch_files.h"
+#include "batch/csv_format.h"
 #include "common/deadline.h"
 #include "reachability/probe.h"
 #include "resources/resource.h"

@@ -1,10 +1,11 @@
-#include "batch/result_layout.h"
+#include "batch/csv_format.h"
 
 #include <cstdlib>
+#include <initializer_list>
+#include <iterator>
+#include <span>
 
-#include "batch/batch_files.h"
-#include "batch/monitor_report.h"
-#include "batch/output_encoding.h"
+#include "batch/csv_line.h"
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
 
@@ -12,9 +13,17 @@ namespace glimmora {
 
 namespace {
 
+// The header's texts in column order; "Monitor Size" (1033) sits between
+// "Serial Number" and "MFG Date".
+constexpr TextId kHeaderTexts[] = {
+    kTextColumnWorkstationName, kTextColumnMonitorId,    kTextColumnClass,
+    kTextColumnDescription,     kTextColumnMfg,          kTextColumnHardwareId,
+    kTextColumnModel,           kTextColumnSerialNumber, kTextColumnMonitorSize,
+    kTextColumnMfgDate,         kTextColumnEdidVersion,  kTextColumnNote,
+};
+
 constexpr std::size_t kMonitorFields = 11;
 constexpr std::size_t kExtendedFields = 12;
-constexpr long kAccessDenied = 5;
 
 // A text of the table in the program's code page, in one language.
 std::string TextIn(int id, Language language) {
@@ -51,20 +60,36 @@ bool EndsWith(std::string_view text, std::string_view end) {
   return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
-}  // namespace
-
-bool IsFailure(WorkstationResult result) {
-  return result != WorkstationResult::kMonitors && result != WorkstationResult::kNoMonitorInfo;
+// The fields, quoted where they would be misread, joined by commas, with CR LF.
+std::string CsvRecord(std::initializer_list<std::string_view> fields) {
+  return CsvLineFromViews(std::span<const std::string_view>(fields.begin(), fields.size()));
 }
 
-WorkstationResult RegistryFailureResult(long code) {
-  // The logon failures: bad name or password, account restrictions, logon
-  // hours, workstation, expired password, disabled account.
-  constexpr long kLogonFailure = 1326;
-  constexpr long kAccountDisabled = 1331;
-  return code == kAccessDenied || (code >= kLogonFailure && code <= kAccountDisabled)
-             ? WorkstationResult::kRegistryDenied
-             : WorkstationResult::kRegistryUnreachable;
+}  // namespace
+
+std::string FormatHeaderLine() {
+  std::string texts[std::size(kHeaderTexts)];
+  for (std::size_t i = 0; i < std::size(kHeaderTexts); ++i) texts[i] = LoadText(kHeaderTexts[i]);
+  return CsvRecord({texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7],
+                    texts[8], texts[9], texts[10], texts[11]});
+}
+
+std::string FormatMonitorLine(std::string_view workstation, std::string_view monitorId,
+                              const MonitorRow& row) {
+  return CsvRecord({workstation, monitorId, row[kColumnClass], row[kColumnDescription],
+                    row[kColumnMfg], row[kColumnHardwareId], row[kColumnModel],
+                    row[kColumnSerialNumber], row[kColumnMonitorSize], row[kColumnMfgDate],
+                    row[kColumnEdidVersion]});
+}
+
+std::string FormatFailureLine(std::string_view workstation, std::string_view note) {
+  return CsvRecord({workstation, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, note});
+}
+
+std::string FormatNoMonitorLine(std::string_view workstation) {
+  std::string note(workstation);
+  note += LoadText(kTextNoMonitorInformation);
+  return FormatFailureLine(workstation, note);
 }
 
 WorkstationResult ClassifyNote(std::string_view workstation, std::string_view note) {
@@ -117,15 +142,39 @@ std::optional<std::vector<std::string>> SplitCsvRecord(std::string_view record, 
   return fields;
 }
 
-std::size_t CsvResultLayout::MonitorFields() const {
+std::size_t CsvResultFormat::MonitorFields() const {
   return kMonitorFields + (extended_ ? kExtendedFields : 0);
 }
 
-std::string CsvResultLayout::Header() const {
-  return extended_ ? FormatExtendedHeaderLine() : FormatHeaderLine();
+std::string CsvResultFormat::Header() const {
+  if (!extended_) return FormatHeaderLine();
+  std::vector<std::string> fields;
+  for (std::size_t i = 0; i + 1 < std::size(kHeaderTexts); ++i)
+    fields.push_back(LoadText(kHeaderTexts[i]));
+  for (std::string& text : ExtendedHeaderTexts()) fields.push_back(std::move(text));
+  fields.push_back(LoadText(kTextColumnNote));
+  return CsvLine(fields);
 }
 
-bool CsvResultLayout::IsAnyHeader(std::string_view header) const {
+std::string CsvResultFormat::MonitorLine(const MonitorRecord& record, ServiceHandling) const {
+  const ReportedMonitor& monitor = record.monitor;
+  if (!extended_) return FormatMonitorLine(record.workstation, monitor.monitorId, monitor.row);
+  std::vector<std::string> fields = {std::string(record.workstation), monitor.monitorId};
+  fields.insert(fields.end(), monitor.row.begin(), monitor.row.end());
+  for (std::string& cell : ExtendedCells(record)) fields.push_back(std::move(cell));
+  return CsvLine(fields);
+}
+
+std::string CsvResultFormat::ReasonLine(std::string_view workstation, WorkstationResult,
+                                        std::string_view note, ServiceHandling) const {
+  if (!extended_) return FormatFailureLine(workstation, note);
+  std::vector<std::string> fields(MonitorFields() + 1);
+  fields.front() = workstation;
+  fields.back() = note;
+  return CsvLine(fields);
+}
+
+bool CsvResultFormat::IsAnyHeader(std::string_view header) const {
   const auto fields = SplitCsvRecord(header);
   if (!fields || fields->size() != MonitorFields() + 1) return false;
   for (Language language : {Language::kEnglish, Language::kJapanese}) {
@@ -136,7 +185,7 @@ bool CsvResultLayout::IsAnyHeader(std::string_view header) const {
   return false;
 }
 
-std::size_t CsvResultLayout::RecordLength(std::string_view rest) const {
+std::size_t CsvResultFormat::RecordLength(std::string_view rest) const {
   // A quote opens a quoted field only at the start of a field ("31.5"" in a
   // size is data); line ends inside a quoted field belong to the field.
   bool fieldStart = true;
@@ -158,7 +207,7 @@ std::size_t CsvResultLayout::RecordLength(std::string_view rest) const {
   return 0;
 }
 
-std::string CsvResultLayout::AsWritten(std::string_view record, RecordForm* form) const {
+std::string CsvResultFormat::AsWritten(std::string_view record, RecordForm* form) const {
   *form = {};
   std::string_view body = record;
   if (EndsWith(body, "\r\n")) {
@@ -184,7 +233,7 @@ std::string CsvResultLayout::AsWritten(std::string_view record, RecordForm* form
   return asWritten;
 }
 
-std::optional<ResultLine> CsvResultLayout::Read(std::string_view record) const {
+std::optional<ResultLine> CsvResultFormat::Read(std::string_view record) const {
   const auto fields = SplitCsvRecord(record);
   if (!fields) return std::nullopt;
   const std::optional<WorkstationResult> result = ResultOf(record, (*fields)[0]);
@@ -192,7 +241,7 @@ std::optional<ResultLine> CsvResultLayout::Read(std::string_view record) const {
   return ResultLine{(*fields)[0], *result};
 }
 
-std::optional<WorkstationResult> CsvResultLayout::ResultOf(std::string_view record,
+std::optional<WorkstationResult> CsvResultFormat::ResultOf(std::string_view record,
                                                            std::string_view workstation) const {
   if (record.size() < 2 || record.substr(record.size() - 2) != "\r\n" || workstation.empty())
     return std::nullopt;
@@ -205,43 +254,6 @@ std::optional<WorkstationResult> CsvResultLayout::ResultOf(std::string_view reco
     if (!(*fields)[i].empty()) return std::nullopt;
   }
   return ClassifyNote(workstation, fields->back());
-}
-
-std::string JsonLinesResultLayout::AsWritten(std::string_view record, RecordForm* form) const {
-  *form = {};
-  if (!EndsWith(record, "\r\n")) return std::string(record);
-  form->otherLineEnd = true;
-  std::string asWritten(record.substr(0, record.size() - 2));
-  asWritten += LineEnd();
-  return asWritten;
-}
-
-std::string OtherLayoutHint(const ResultLayout& layout, std::string_view first) {
-  if (first.substr(0, kUtf8ByteOrderMark.size()) == kUtf8ByteOrderMark)
-    first.remove_prefix(kUtf8ByteOrderMark.size());
-  const CsvResultLayout specified(false);
-  const CsvResultLayout extended(true);
-  const JsonLinesResultLayout json;
-  const struct {
-    const ResultLayout& other;
-    const char* what;
-  } others[] = {{specified, "a CSV result file of the specified columns"},
-                {extended, "a CSV result file of the extended columns"},
-                {json, "JSON lines"}};
-  for (const auto& [other, what] : others) {
-    if (other.Options() == layout.Options()) continue;
-    RecordForm form;
-    const std::string record = other.AsWritten(first, &form);
-    const bool begins =
-        other.Header().empty() ? other.Read(record).has_value() : other.IsAnyHeader(record);
-    if (!begins) continue;
-    std::string hint = "; it is " + std::string(what) + ": ";
-    if (other.Options().empty()) return hint + "leave out " + std::string(layout.Options());
-    hint += "give " + std::string(other.Options());
-    if (!layout.Options().empty()) hint += " instead of " + std::string(layout.Options());
-    return hint;
-  }
-  return {};
 }
 
 }  // namespace glimmora

@@ -1,4 +1,6 @@
-#include "batch/batch_files.h"
+#include "batch/csv_format.h"
+#include "batch/input_list.h"
+#include "batch/output_file.h"
 
 #include <gtest/gtest.h>
 
@@ -366,7 +368,7 @@ TEST(OutputFile, AShortWriteFailsTheLineAndKeepsWhatWasAccepted) {
 TEST(OutputFile, AShortHeaderWriteFails) {
   TempDir dir;
   LimitedOutput output(OpenOutputFile(dir.File("out.csv")), FormatHeaderLine().size() - 1);
-  EXPECT_EQ(WriteHeaderLine(output), -1);
+  EXPECT_EQ(WriteOutputLine(output, FormatHeaderLine()), -1);
 }
 
 #ifdef __linux__
@@ -374,7 +376,7 @@ TEST(OutputFile, AFullDiskIsAFailure) {
   std::unique_ptr<OutputStream> output = OpenOutputFile("/dev/full");
   ASSERT_NE(output, nullptr);
   // Unbuffered: the write itself fails.
-  EXPECT_EQ(WriteHeaderLine(*output), -1);
+  EXPECT_EQ(WriteOutputLine(*output, FormatHeaderLine()), -1);
 
   std::unique_ptr<OutputStream> large = OpenOutputFile("/dev/full");
   ASSERT_NE(large, nullptr);

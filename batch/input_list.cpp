@@ -1,15 +1,9 @@
-#include "batch/batch_files.h"
+#include "batch/input_list.h"
 
 #include <cerrno>
-#include <filesystem>
-#include <initializer_list>
-#include <system_error>
-#include <vector>
 
-#include "batch/csv_line.h"
 #include "common/ansi_text.h"
 #include "inventory/ansi_conversion.h"
-#include "resources/texts.h"
 
 namespace glimmora {
 
@@ -25,26 +19,8 @@ constexpr std::string_view kNulReason =
     "the list holds NUL bytes: it is not text, or UTF-16 without its byte-order mark";
 constexpr std::string_view kNameDelimiters = " ,\t";
 
-// The header's texts in column order; "Monitor Size" (1033) sits between
-// "Serial Number" and "MFG Date".
-constexpr TextId kHeaderTexts[] = {
-    kTextColumnWorkstationName, kTextColumnMonitorId,    kTextColumnClass,
-    kTextColumnDescription,     kTextColumnMfg,          kTextColumnHardwareId,
-    kTextColumnModel,           kTextColumnSerialNumber, kTextColumnMonitorSize,
-    kTextColumnMfgDate,         kTextColumnEdidVersion,  kTextColumnNote,
-};
-
 bool IsAsciiLetterOrDigit(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-std::string SystemErrorText(int error) {
-  return std::generic_category().message(error);
-}
-
-// The fields, quoted where they would be misread, joined by commas, with CR LF.
-std::string ResultLine(std::initializer_list<std::string_view> fields) {
-  return CsvLineFromViews(std::span<const std::string_view>(fields.begin(), fields.size()));
 }
 
 }  // namespace
@@ -97,7 +73,7 @@ int InputFile::NextFileByte() {
   const int c = std::getc(file_.get());
   if (c != EOF) return c;
   fileEnded_ = true;
-  if (std::ferror(file_.get()) != 0) fileError_ = SystemErrorText(errno != 0 ? errno : EIO);
+  if (std::ferror(file_.get()) != 0) fileError_ = FileErrorReason({}, errno != 0 ? errno : EIO);
   return EOF;
 }
 
@@ -202,12 +178,6 @@ bool InputFile::ReadByte(char* byte) {
   return true;
 }
 
-std::string FileErrorReason(const std::string& path, int error) {
-  std::error_code ignored;
-  if (error != EISDIR && std::filesystem::is_directory(path, ignored)) error = EISDIR;
-  return SystemErrorText(error);
-}
-
 std::unique_ptr<InputFile> OpenInputFile(const std::string& path, std::string* reason) {
   // Binary: the text rules are applied by InputFile itself, the same everywhere.
   errno = 0;
@@ -252,39 +222,6 @@ std::string ExtractWorkstationName(std::string_view line) {
     pos += length;
   }
   return ToUpperAnsi(name);
-}
-
-std::string FormatHeaderLine() {
-  std::string texts[std::size(kHeaderTexts)];
-  for (std::size_t i = 0; i < std::size(kHeaderTexts); ++i) texts[i] = LoadText(kHeaderTexts[i]);
-  return ResultLine({texts[0], texts[1], texts[2], texts[3], texts[4], texts[5], texts[6], texts[7],
-                     texts[8], texts[9], texts[10], texts[11]});
-}
-
-std::string FormatMonitorLine(std::string_view workstation, std::string_view monitorId,
-                              const MonitorRow& row) {
-  return ResultLine({workstation, monitorId, row[kColumnClass], row[kColumnDescription],
-                     row[kColumnMfg], row[kColumnHardwareId], row[kColumnModel],
-                     row[kColumnSerialNumber], row[kColumnMonitorSize], row[kColumnMfgDate],
-                     row[kColumnEdidVersion]});
-}
-
-std::string FormatFailureLine(std::string_view workstation, std::string_view note) {
-  return ResultLine({workstation, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, note});
-}
-
-std::string FormatNoMonitorLine(std::string_view workstation) {
-  std::string note(workstation);
-  note += LoadText(kTextNoMonitorInformation);
-  return FormatFailureLine(workstation, note);
-}
-
-int WriteOutputLine(OutputStream& output, std::string_view line) {
-  return output.Write(line) == line.size() ? 0 : -1;
-}
-
-int WriteHeaderLine(OutputStream& output) {
-  return WriteOutputLine(output, FormatHeaderLine());
 }
 
 }  // namespace glimmora
