@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,13 +23,122 @@
 #include <thread>
 #include <vector>
 
-#include "batch/batch_run.h"
 #include "batch/batch_worker.h"
+#include "batch/input_list.h"
+#include "batch/output_file.h"
 #include "resources/texts.h"
 
 namespace glimmora {
 
 namespace {
+
+struct BatchFiles {
+  std::unique_ptr<InputFile> input;  // none when the services give the names
+  std::unique_ptr<OutputStream> output;
+};
+
+// The names a batch examines, in order: the input's lines, or the list the
+// services give instead (a retry's workstations, as an earlier output names
+// them, each examined as it stands).
+class WorkstationNames {
+ public:
+  WorkstationNames(InputFile* input, const std::vector<std::string>* list)
+      : input_(input), list_(list) {}
+  bool AtEnd() const { return list_ != nullptr ? next_ >= list_->size() : input_->AtEnd(); }
+  // The next line's name, counted in the state's lines read; empty for a line
+  // that names none (and at the end).
+  std::string Next(BatchState& state);
+
+ private:
+  InputFile* input_;
+  const std::vector<std::string>* list_;
+  std::size_t next_ = 0;
+};
+
+// Closes both files. A result file that could not be written in full, or an
+// input that broke off part-way, must not pass for a finished batch: either
+// goes into the report.
+void CloseBatchFiles(BatchState& state, BatchFiles* files, bool writeFailed,
+                     const std::string& inputPath, const std::string& outputPath) {
+  state.SetCurrentWorkstation({});
+  const bool inputFailed = files->input && files->input->ReadFailed();
+  const std::string inputReason = files->input ? files->input->FailureReason() : std::string();
+  files->input.reset();
+  // Bytes still buffered can fail to reach the disk only now (a full disk).
+  const bool closed = files->output->Close();
+  const std::string outputReason = files->output->FailureReason();
+  files->output.reset();
+  if (writeFailed || !closed)
+    state.ReportFailure(LoadText(kTextOutputWriteError), outputPath, outputReason);
+  else if (inputFailed)
+    state.ReportFailure(LoadText(kTextInputOpenError), inputPath, inputReason);
+}
+
+// Resets the report and progress counts, opens the input and then the output
+// and writes the header line. False when the batch cannot go on: the report
+// says why and the files are closed again (the output stays untouched unless
+// the header failed).
+bool OpenBatchFiles(BatchState& state, const BatchServices& services, const ResultFormat& format,
+                    const std::string& inputPath, const std::string& outputPath,
+                    BatchFiles* files) {
+  state.ResetReport();
+
+  // The input is opened first, so a missing input leaves an existing output untouched.
+  std::string reason;
+  if (!services.workstationList) {
+    files->input = services.openInputFile(inputPath, &reason);
+    if (!files->input) {
+      state.ReportFailure(LoadText(kTextInputOpenError), inputPath, std::move(reason));
+      return false;
+    }
+    // Creating the output would empty the very list being read.
+    std::error_code ignored;
+    if (std::filesystem::equivalent(inputPath, outputPath, ignored)) {
+      files->input.reset();
+      state.ReportFailure(LoadText(kTextOutputOpenError), outputPath,
+                          "it is the input file itself");
+      return false;
+    }
+  }
+  reason.clear();
+  files->output = services.openOutputFile(outputPath, &reason);
+  if (!files->output) {
+    files->input.reset();
+    state.ReportFailure(LoadText(kTextOutputOpenError), outputPath, std::move(reason));
+    return false;
+  }
+  // JSON lines have no header; a resumed run keeps the one the file has.
+  const std::string header = services.writeHeader ? format.Header() : std::string();
+  if (!header.empty() && WriteOutputLine(*files->output, header) != 0) {
+    CloseBatchFiles(state, files, true, inputPath, outputPath);
+    return false;
+  }
+  return true;
+}
+
+std::string WorkstationNames::Next(BatchState& state) {
+  if (list_ != nullptr) {
+    if (next_ >= list_->size()) return {};
+    state.linesRead.fetch_add(1);
+    return (*list_)[next_++];
+  }
+  const std::string line = ReadInputLine(*input_);
+  if (!IsEndOfInput(line, *input_)) state.linesRead.fetch_add(1);
+  return ExtractWorkstationName(line);
+}
+
+// 0 when every line was written whole; -1 at the first that was not.
+int WriteWorkstationLines(OutputStream& output, const std::vector<std::string>& lines) {
+  // One write for the whole workstation: whatever ends the program, the file
+  // never holds part of one.
+  if (lines.size() == 1) return WriteOutputLine(output, lines.front());
+  std::size_t size = 0;
+  for (const std::string& line : lines) size += line.size();
+  std::string all;
+  all.reserve(size);
+  for (const std::string& line : lines) all += line;
+  return WriteOutputLine(output, all);
+}
 
 // How far reading may run ahead of writing, per job. One slow workstation
 // holds up the output; the others go on meanwhile, so the window must cover
@@ -277,7 +387,7 @@ void RunBatch(BatchState& state, const BatchServices& services, std::string inpu
     // The workers are joined here, before the files are closed.
   }
   CloseBatchFiles(state, &files, writeFailed, inputPath, outputPath);
-  if (outOfMemory && state.failed == 0) ReportBatchFailure(state, LoadText(kTextOutOfMemory));
+  if (outOfMemory && state.failed == 0) state.ReportFailure(LoadText(kTextOutOfMemory));
 }
 
 }  // namespace glimmora

@@ -1,14 +1,10 @@
 #include "batch/batch_worker.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 #include <vector>
 
-#include "batch/batch_run.h"
 #include "batch/batch_thread.h"
-#include "common/ansi_text.h"
 #include "common/deadline.h"
 #include "inventory/registry/examination.h"
 #include "resources/texts.h"
@@ -112,96 +108,23 @@ WorkstationOutcome ExamineIntoLines(const BatchServices& services, const ResultF
   return WorkstationOutcome::kFinished;
 }
 
-void ReportBatchFailure(BatchState& state, std::string text, std::string path, std::string reason) {
-  state.failureText = std::move(text);
-  state.failurePath = std::move(path);
-  state.failureReason = std::move(reason);
-  state.failureStyle = kFailureStyleError;
-  state.failed = -1;
+void BatchState::ResetReport() {
+  failed = 0;
+  failureText.clear();
+  failureStyle = 0;
+  failurePath.clear();
+  failureReason.clear();
+  linesRead.store(0);
+  workstationsRead.store(0);
+  workstationsFinished.store(0);
 }
 
-bool OpenBatchFiles(BatchState& state, const BatchServices& services, const ResultFormat& format,
-                    const std::string& inputPath, const std::string& outputPath,
-                    BatchFiles* files) {
-  state.failed = 0;
-  state.failureText.clear();
-  state.failureStyle = 0;
-  state.failurePath.clear();
-  state.failureReason.clear();
-  state.linesRead.store(0);
-  state.workstationsRead.store(0);
-  state.workstationsFinished.store(0);
-
-  // The input is opened first, so a missing input leaves an existing output untouched.
-  std::string reason;
-  if (!services.workstationList) {
-    files->input = services.openInputFile(inputPath, &reason);
-    if (!files->input) {
-      ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, std::move(reason));
-      return false;
-    }
-    // Creating the output would empty the very list being read.
-    std::error_code ignored;
-    if (std::filesystem::equivalent(inputPath, outputPath, ignored)) {
-      files->input.reset();
-      ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath,
-                         "it is the input file itself");
-      return false;
-    }
-  }
-  reason.clear();
-  files->output = services.openOutputFile(outputPath, &reason);
-  if (!files->output) {
-    files->input.reset();
-    ReportBatchFailure(state, LoadText(kTextOutputOpenError), outputPath, std::move(reason));
-    return false;
-  }
-  // JSON lines have no header; a resumed run keeps the one the file has.
-  const std::string header = services.writeHeader ? format.Header() : std::string();
-  if (!header.empty() && WriteOutputLine(*files->output, header) != 0) {
-    CloseBatchFiles(state, files, true, inputPath, outputPath);
-    return false;
-  }
-  return true;
-}
-
-void CloseBatchFiles(BatchState& state, BatchFiles* files, bool writeFailed,
-                     const std::string& inputPath, const std::string& outputPath) {
-  state.SetCurrentWorkstation({});
-  const bool inputFailed = files->input && files->input->ReadFailed();
-  const std::string inputReason = files->input ? files->input->FailureReason() : std::string();
-  files->input.reset();
-  // Bytes still buffered can fail to reach the disk only now (a full disk).
-  const bool closed = files->output->Close();
-  const std::string outputReason = files->output->FailureReason();
-  files->output.reset();
-  if (writeFailed || !closed)
-    ReportBatchFailure(state, LoadText(kTextOutputWriteError), outputPath, outputReason);
-  else if (inputFailed)
-    ReportBatchFailure(state, LoadText(kTextInputOpenError), inputPath, inputReason);
-}
-
-std::string WorkstationNames::Next(BatchState& state) {
-  if (list_ != nullptr) {
-    if (next_ >= list_->size()) return {};
-    state.linesRead.fetch_add(1);
-    return (*list_)[next_++];
-  }
-  const std::string line = ReadInputLine(*input_);
-  if (!IsEndOfInput(line, *input_)) state.linesRead.fetch_add(1);
-  return ExtractWorkstationName(line);
-}
-
-int WriteWorkstationLines(OutputStream& output, const std::vector<std::string>& lines) {
-  // One write for the whole workstation: whatever ends the program, the file
-  // never holds part of one.
-  if (lines.size() == 1) return WriteOutputLine(output, lines.front());
-  std::size_t size = 0;
-  for (const std::string& line : lines) size += line.size();
-  std::string all;
-  all.reserve(size);
-  for (const std::string& line : lines) all += line;
-  return WriteOutputLine(output, all);
+void BatchState::ReportFailure(std::string text, std::string path, std::string reason) {
+  failureText = std::move(text);
+  failurePath = std::move(path);
+  failureReason = std::move(reason);
+  failureStyle = kFailureStyleError;
+  failed = -1;
 }
 
 void BatchThreadProc(BatchState& state, const BatchServices& services) {
@@ -213,12 +136,12 @@ void BatchThreadProc(BatchState& state, const BatchServices& services) {
     } catch (const std::bad_alloc&) {
       // An input line without end can outgrow memory; the files are closed by now.
       state.SetCurrentWorkstation({});
-      ReportBatchFailure(state, LoadText(kTextOutOfMemory));
+      state.ReportFailure(LoadText(kTextOutOfMemory));
     }
   } else {
     // Without the socket library no workstation can be examined; an earlier
     // batch's outcome must not be shown in place of this one.
-    ReportBatchFailure(state, std::move(startFailure));
+    state.ReportFailure(std::move(startFailure));
   }
   if (services.endThread) services.endThread();
   if (services.finishPause.count() > 0) std::this_thread::sleep_for(services.finishPause);

@@ -41,6 +41,10 @@ class BatchState {
   // that names them (the command line; the page shows the text alone).
   std::string failurePath;
   std::string failureReason;
+  // Empties the failure report and the progress counts, for a batch to begin.
+  void ResetReport();
+  // Fills the failure report; the style and flag say it is an error.
+  void ReportFailure(std::string text, std::string path = {}, std::string reason = {});
 
   // Set by the page before the worker starts; the worker takes copies.
   std::string inputPath;
