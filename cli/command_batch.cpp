@@ -24,9 +24,9 @@
 #include "cli/console.h"
 #include "cli/display_width.h"
 #include "cli/network_options.h"
-#include "cli/option_parser.h"
 #include "cli/report_options.h"
 #include "cli/service_options.h"
+#include "cli/workstation_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
 #include "inventory/registry/registry_network.h"
@@ -169,21 +169,19 @@ BatchEnd ReportBatchEnd(const BatchState& state) {
 }  // namespace
 
 int RunBatchCommand(const Arguments& arguments) {
-  Arguments args = arguments;
-  CredentialOptions credentials;
+  WorkstationCommandLine line;
   std::string problem;
-  if (!TakeNetworkOptions(&args, &credentials, &problem)) return UsageError(problem);
-  ReportOptions report;
-  if (!TakeReportOptions(&args, "jsonl", &report, &problem)) return UsageError(problem);
-  NetworkRegistryOptions networkOptions;
-  ParsedArguments parsed;
-  if (!ParseArguments(args, BatchOptionTable(), &parsed, &problem)) return UsageError(problem);
-  if (parsed.help) {
+  if (!ReadWorkstationCommandLine(arguments, BatchOptionTable(), "jsonl", &line, &problem))
+    return UsageError(problem);
+  if (line.parsed.help) {
     PrintUsage(stdout);
     return 0;
   }
+  const CredentialOptions& credentials = line.credentials;
+  const ReportOptions& report = line.report;
+  NetworkRegistryOptions networkOptions;
   BatchOptions options;
-  if (!ReadBatchOptions(parsed, &networkOptions, &options, &problem)) return UsageError(problem);
+  if (!ReadBatchOptions(line, &networkOptions, &options, &problem)) return UsageError(problem);
   if (problem = OperandProblem(options, report); !problem.empty()) return UsageError(problem);
   const bool retrying = !options.retryFrom.empty();
   OutputEncoding encoding = options.encoding;
