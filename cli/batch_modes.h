@@ -1,14 +1,13 @@
 #pragma once
-// What `glimmora batch` does around the worker: standard input and output
-// for "-", the result file's encoding, going on with an interrupted run
-// (--resume), examining an earlier run's failures again (--retry-from, with
-// --merge), and the counts at the end.
+// The files of `glimmora batch` around the worker: the record of a run that
+// a resume checks, and an earlier run's output read for --retry-from and
+// merged with what the retry brings (--merge). The plans (batch_plans.h) put
+// them to use.
 
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "batch/batch_summary.h"
 #include "batch/batch_worker.h"
 #include "batch/earlier_run.h"
 #include "batch/held_file.h"
@@ -21,23 +20,8 @@ namespace glimmora::cli {
 // "-" names standard input as INPUT and standard output as OUTPUT.
 inline constexpr const char* kStandardStream = "-";
 
-// Opens INPUT and OUTPUT as the batch's services do, with "-" for the
-// standard streams and the output in the encoding.
-void UseBatchStreams(BatchServices* services, OutputEncoding encoding);
-
-// Counts every workstation written into *summary (which outlives the batch).
-void CountWorkstations(BatchServices* services, BatchSummary* summary);
-
-// Sets the services up to go on with OUTPUT, the output of an earlier run of
-// INPUT, and *keptBytes to the bytes of it that stay (the output is to be
-// opened with OpenOutputFileKeeping); the kept workstations are counted into
-// *summary as if this run had written them. False with *problem naming the
-// line or the option that does not fit; OUTPUT is then not touched. An OUTPUT
-// that does not exist is begun afresh.
-bool PrepareResume(const std::string& inputPath, const std::string& outputPath,
-                   OutputEncoding encoding, const ResultFormat& layout, const RunRecord& record,
-                   BatchServices* services, std::uint64_t* keptBytes, BatchSummary* summary,
-                   std::string* problem);
+// As the batch's own messages read: the program's text, the file, the reason.
+std::string BatchFileProblem(int textId, const std::string& path, const std::string& reason);
 
 // The record of a run that writes OUTPUT, for a resume to check; false with
 // *problem when INPUT cannot be read.
@@ -58,8 +42,9 @@ class RetryRun {
   std::size_t Count() const { return retried_.size(); }
   // The workstations to examine again, as OLD names them, for the worker.
   std::shared_ptr<const std::vector<std::string>> Names() const;
-  // With --merge: the worker's lines are kept here instead of in OUTPUT.
-  void CollectInstead(BatchServices* services);
+  // With --merge: a workstation's lines, kept here instead of in OUTPUT.
+  void Collect(const std::string& workstation, WorkstationResult result,
+               const std::vector<std::string>& lines);
   // Writes OUTPUT: OLD with the lines replaced where the retry succeeded,
   // through a new file that takes OUTPUT's place only when whole, with the
   // mode, owner and group OUTPUT had.

@@ -16,12 +16,11 @@ constexpr int kMaxLogonFailuresLimit = 1000000;
 constexpr int kMaxJobs = 1024;
 constexpr double kMaxTimeoutSeconds = 86400;
 
+// The options that are batch's own; the rest are shared with check.
 constexpr OptionSpec kBatchOptions[] = {
     {"--offline", true},
     {"--jobs", true},
     {"--timeout", true},
-    {"--connect-timeout", true},
-    {"--format", true},
     {"--resume", false},
     {"--merge", false},
     {"--strict-exit", false},
@@ -30,8 +29,6 @@ constexpr OptionSpec kBatchOptions[] = {
     {"--summary-json", true},
     {"--encoding", true},
     {"--max-logon-failures", true},
-    {"--start-service", false},
-    {"--service-journal", true},
 };
 
 bool ParseJobs(const std::string& text, int* jobs) {
@@ -104,39 +101,41 @@ int UsageError(const std::string& reason) {
   return kExitUsage;
 }
 
-bool ReadBatchOptions(const ParsedArguments& parsed, NetworkRegistryOptions* network,
+bool ReadBatchOptions(const WorkstationCommandLine& line, NetworkRegistryOptions* network,
                       BatchOptions* options, std::string* problem) {
-  for (const ParsedOption& option : parsed.options) {
-    const std::string& value = option.value;
+  for (const ParsedOption& option : line.parsed.options) {
+    // A view: the options of the table include -U, whose value is a password.
+    const std::string_view value = option.value;
     if (option.name == "--offline") {
       options->offlineDir = value;
     } else if (option.name == "--jobs") {
-      if (!ParseJobs(value, &options->jobs)) {
+      if (!ParseJobs(std::string(value), &options->jobs)) {
         *problem = "--jobs needs a number from 1 to " + std::to_string(kMaxJobs);
         return false;
       }
     } else if (option.name == "--timeout") {
-      if (!ParseTimeout(value, &options->timeout)) {
+      if (!ParseTimeout(std::string(value), &options->timeout)) {
         *problem = "--timeout needs a number of seconds (0 to " +
                    std::to_string(static_cast<int>(kMaxTimeoutSeconds)) + ")";
         return false;
       }
     } else if (option.name == "--max-logon-failures") {
+      const std::string text(value);
       char* end = nullptr;
-      const long number = std::strtol(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || number < 0 || number > kMaxLogonFailuresLimit) {
+      const long number = std::strtol(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0' || number < 0 || number > kMaxLogonFailuresLimit) {
         *problem = "--max-logon-failures needs a number (0: never stop)";
         return false;
       }
       network->maxLogonFailures = static_cast<int>(number);
     } else if (option.name == "--connect-timeout") {
-      if (!ParseConnectTimeout(value, &network->connectTimeout)) {
+      if (!ParseConnectTimeout(std::string(value), &network->connectTimeout)) {
         *problem = "--connect-timeout needs a number of seconds";
         return false;
       }
     } else if (option.name == "--format") {
-      // jsonl was taken with the report options; csv is the default.
-      if (value != "csv") {
+      // jsonl is the report options' own; csv is the default.
+      if (value != "csv" && value != "jsonl") {
         *problem = "--format needs csv or jsonl";
         return false;
       }
@@ -152,10 +151,6 @@ bool ReadBatchOptions(const ParsedArguments& parsed, NetworkRegistryOptions* net
       options->retryFrom = value;
     } else if (option.name == "--summary-json") {
       options->summaryJsonPath = value;
-    } else if (option.name == "--start-service") {
-      options->service.startService = true;
-    } else if (option.name == "--service-journal") {
-      options->service.journalPath = value;
     } else if (option.name == "--encoding") {
       if (!ParseOutputEncoding(value, &options->encoding)) {
         *problem = "--encoding is ansi, utf-8 or utf-8-bom";
@@ -164,7 +159,8 @@ bool ReadBatchOptions(const ParsedArguments& parsed, NetworkRegistryOptions* net
       options->encodingGiven = true;
     }
   }
-  options->files = parsed.operands;
+  options->service = line.service;
+  options->files = line.parsed.operands;
   return true;
 }
 
@@ -180,10 +176,9 @@ std::string OperandProblem(const BatchOptions& options, const ReportOptions& rep
     return options.files.size() == 2 ? "with --retry-from OLD, give OUTPUT only (OLD is the input)"
                                      : "with --retry-from OLD, give OUTPUT";
   if (!retrying && options.files.size() != 2) return "give INPUT and OUTPUT";
-  if (!options.service.journalPath.empty() && !options.service.startService)
-    return "--service-journal goes with --start-service";
-  if (options.service.startService && !options.offlineDir.empty())
-    return "--start-service reaches workstations over the network; --offline reads exports";
+  if (std::string problem = ServiceOptionsProblem(options.service, !options.offlineDir.empty());
+      !problem.empty())
+    return problem;
   if (retrying && TrimWhiteSpace(options.retryFrom) == kStandardStream)
     return "--retry-from needs OLD to be a file (standard input is read only once)";
   if (options.resume && (TrimWhiteSpace(options.files[0]) == kStandardStream ||

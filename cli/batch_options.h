@@ -14,6 +14,7 @@
 #include "cli/option_parser.h"
 #include "cli/report_options.h"
 #include "cli/service_options.h"
+#include "cli/workstation_options.h"
 #include "inventory/registry/registry_network.h"
 
 namespace glimmora::cli {
@@ -34,8 +35,8 @@ struct BatchOptions {
   std::vector<std::string> files;
 };
 
-// The options that are the command's own (the network and report options
-// are taken before these).
+// The options that are the command's own (its table adds the network,
+// report and service options to them).
 std::span<const OptionSpec> BatchOptionTable();
 
 void PrintUsage(std::FILE* out);
@@ -46,7 +47,7 @@ int UsageError(const std::string& reason);
 
 // Reads the options that are the command's own; false with *problem (a
 // usage error) naming the one that is wrong.
-bool ReadBatchOptions(const ParsedArguments& parsed, NetworkRegistryOptions* network,
+bool ReadBatchOptions(const WorkstationCommandLine& line, NetworkRegistryOptions* network,
                       BatchOptions* options, std::string* problem);
 
 // The operands and options that do not go together; empty when they do.

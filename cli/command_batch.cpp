@@ -1,6 +1,6 @@
 // glimmora batch [--offline DIR] [--jobs N] [--timeout S] INPUT OUTPUT: the
 // Batch Process page without the window, with what a fleet's administrator
-// needs around it (batch_modes.h). The worker runs on its own thread
+// needs around it (batch_plans.h). The worker runs on its own thread
 // (with --jobs, on several); this one shows the progress once a second and
 // turns the first Ctrl-C into a stop request.
 #include <cerrno>
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -19,14 +20,15 @@
 #include "batch/run_record.h"
 #include "cli/batch_modes.h"
 #include "cli/batch_options.h"
+#include "cli/batch_plans.h"
 #include "cli/batch_progress.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/display_width.h"
 #include "cli/network_options.h"
-#include "cli/option_parser.h"
 #include "cli/report_options.h"
 #include "cli/service_options.h"
+#include "cli/workstation_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
 #include "inventory/registry/registry_network.h"
@@ -50,22 +52,6 @@ constexpr auto kStopNoticePeriod = std::chrono::milliseconds(50);
 // lookup's files, then the registry connection with its event loop, or an
 // export file; twice what a stalled connection was measured to hold.
 constexpr int kFilesPerJob = 4;
-
-// The result file, each write of which a second Ctrl-C lets finish: a
-// workstation's lines, written at once, reach the file whole or not at all.
-class UninterruptedOutput : public OutputStream {
- public:
-  explicit UninterruptedOutput(std::unique_ptr<OutputStream> file) : file_(std::move(file)) {}
-  std::size_t Write(std::string_view bytes) override {
-    UninterruptedWrite whole;
-    return file_->Write(bytes);
-  }
-  bool Close() override { return file_->Close(); }
-  std::string FailureReason() const override { return file_->FailureReason(); }
-
- private:
-  std::unique_ptr<OutputStream> file_;
-};
 
 // --summary-json FILE: the counts of this run or of none. FILE is removed as
 // the run begins, so that a run ended before its counts (a second Ctrl-C, a
@@ -166,104 +152,108 @@ BatchEnd ReportBatchEnd(const BatchState& state) {
   return end;
 }
 
-}  // namespace
+// The command line, read and checked before anything is read or written.
+struct BatchCommandLine {
+  WorkstationCommandLine line;
+  BatchOptions options;
+  NetworkRegistryOptions network;
+  // As the page takes them from its edits: blanks at either end removed.
+  std::string inputPath;  // INPUT, or OLD for a retry
+  std::string outputPath;
+};
 
-int RunBatchCommand(const Arguments& arguments) {
-  Arguments args = arguments;
-  CredentialOptions credentials;
+// The exit status when the command ends with its command line (a usage
+// error, or the help asked for); none when it is to run.
+std::optional<int> ReadCommandLine(const Arguments& arguments, BatchCommandLine* command) {
   std::string problem;
-  if (!TakeNetworkOptions(&args, &credentials, &problem)) return UsageError(problem);
-  ReportOptions report;
-  if (!TakeReportOptions(&args, "jsonl", &report, &problem)) return UsageError(problem);
-  NetworkRegistryOptions networkOptions;
-  ParsedArguments parsed;
-  if (!ParseArguments(args, BatchOptionTable(), &parsed, &problem)) return UsageError(problem);
-  if (parsed.help) {
+  if (!ReadWorkstationCommandLine(arguments, BatchOptionTable(), "jsonl", &command->line, &problem))
+    return UsageError(problem);
+  if (command->line.parsed.help) {
     PrintUsage(stdout);
     return 0;
   }
-  BatchOptions options;
-  if (!ReadBatchOptions(parsed, &networkOptions, &options, &problem)) return UsageError(problem);
+  BatchOptions& options = command->options;
+  const ReportOptions& report = command->line.report;
+  if (!ReadBatchOptions(command->line, &command->network, &options, &problem))
+    return UsageError(problem);
   if (problem = OperandProblem(options, report); !problem.empty()) return UsageError(problem);
   const bool retrying = !options.retryFrom.empty();
-  OutputEncoding encoding = options.encoding;
-
-  BatchState state;
-  // As the page takes them from its edits: blanks at either end removed.
-  state.inputPath = retrying ? TrimWhiteSpace(options.retryFrom) : TrimWhiteSpace(options.files[0]);
-  state.outputPath = TrimWhiteSpace(options.files.back());
-  if (state.inputPath.empty()) {
+  command->inputPath = TrimWhiteSpace(retrying ? options.retryFrom : options.files[0]);
+  command->outputPath = TrimWhiteSpace(options.files.back());
+  if (command->inputPath.empty()) {
     std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextInputNameNotSpecified).c_str());
     return kExitUsage;
   }
-  if (state.outputPath.empty()) {
+  if (command->outputPath.empty()) {
     std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextOutputNameNotSpecified).c_str());
     return kExitUsage;
   }
-  // Checked before anything is read or written.
-  if (problem = SummaryProblem(options, report, state.inputPath, state.outputPath);
+  if (problem = SummaryProblem(options, report, command->inputPath, command->outputPath);
       !problem.empty())
     return UsageError(problem);
-  const SummaryJson summaryJson(options.summaryJsonPath);
-  summaryJson.Begin();
-  BatchSummary summary;
-  // A run refused before its batch: the counts of nothing, and why.
-  const auto refuse = [&](const std::string& why, int status) {
-    std::fprintf(stderr, "glimmora batch: %s\n", why.c_str());
-    std::string reason;
-    if (summaryJson.Given() && status != kExitUsage) summaryJson.Write(summary, "failed", &reason);
-    return status;
-  };
+  return std::nullopt;
+}
 
-  std::unique_ptr<RegistryAccess> registry;
-  if (options.offlineDir.empty()) {
-    if (!ResolveNetworkCredentials(credentials, &networkOptions, &problem))
-      return refuse(problem, kExitUsage);
-    networkOptions.readsPresence = report.layout.NeedsPresence();
-    registry = CreateNetworkRegistry(networkOptions);
-  } else {
-    // Otherwise every workstation would get a line saying its export is missing.
-    std::error_code error;
-    if (!std::filesystem::is_directory(options.offlineDir, error))
-      return refuse(options.offlineDir + ": not a directory", kExitUsage);
-    registry = std::make_unique<OfflineRegistry>(options.offlineDir);
+// A run refused before its batch: why, and the counts of nothing (a usage
+// error leaves --summary-json FILE as the run's start left it).
+int Refuse(const SummaryJson& summaryJson, const BatchSummary& summary, const std::string& why,
+           int status) {
+  std::fprintf(stderr, "glimmora batch: %s\n", why.c_str());
+  std::string reason;
+  if (summaryJson.Given() && status != kExitUsage) summaryJson.Write(summary, "failed", &reason);
+  return status;
+}
+
+// The workstations' registries: over the network with the credentials, or
+// the exports of --offline DIR. Null with *problem, a usage error.
+std::unique_ptr<RegistryAccess> OpenRegistry(BatchCommandLine& command, std::string* problem) {
+  const std::string& offlineDir = command.options.offlineDir;
+  if (offlineDir.empty()) {
+    if (!ResolveNetworkCredentials(command.line.credentials, &command.network, problem))
+      return nullptr;
+    command.network.readsPresence = command.line.report.layout.NeedsPresence();
+    return CreateNetworkRegistry(command.network);
   }
+  // Otherwise every workstation would get a line saying its export is missing.
+  std::error_code error;
+  if (!std::filesystem::is_directory(offlineDir, error)) {
+    *problem = offlineDir + ": not a directory";
+    return nullptr;
+  }
+  return std::make_unique<OfflineRegistry>(offlineDir);
+}
 
-  // Every examination under way holds files open; beyond what the process may
-  // open, they would fail for want of them, which is no workstation's fault.
-  int jobs = options.jobs;
+// Every examination under way holds files open; beyond what the process may
+// open, they would fail for want of them, which is no workstation's fault.
+// The jobs that fit, said when fewer than asked; 0 with *problem when none.
+int JobsWithinLimit(int jobs, std::string* problem) {
   unsigned long long fileLimit = 0;
   const int jobsAllowed = JobsWithinFileLimit(jobs, kFilesPerJob, &fileLimit);
-  if (jobsAllowed < 1)
-    return refuse("the process may have only " + std::to_string(fileLimit) +
-                      " files open at once (ulimit -n): too few to examine a workstation",
-                  kExitFileFailure);
-  if (jobsAllowed < jobs) {
+  if (jobsAllowed < 1) {
+    *problem = "the process may have only " + std::to_string(fileLimit) +
+               " files open at once (ulimit -n): too few to examine a workstation";
+    return 0;
+  }
+  if (jobsAllowed < jobs)
     std::fprintf(stderr,
                  "glimmora batch: --jobs %d lowered to %d: the process may have only %llu files "
                  "open at once (ulimit -n)\n",
                  jobs, jobsAllowed, fileLimit);
-    jobs = jobsAllowed;
-  }
+  return jobsAllowed;
+}
 
-  ServiceStartSession serviceSession;
-  const std::string defaultJournal = state.outputPath == kStandardStream
-                                         ? DefaultServiceJournal()
-                                         : state.outputPath + ".glimmora-services";
-  if (!serviceSession.Begin(options.service, *registry, defaultJournal, "batch", &problem))
-    return refuse(problem, registry->ServiceManager() == nullptr ? kExitUsage : kExitFileFailure);
-  summary.servicesAsked = options.service.startService;
-
-  MakerNames makers;
-  LoadMakerNames(report, &makers, "batch");
+// What every plan's run examines with: the registry, the probe, the layout,
+// the jobs and the limit on one workstation.
+BatchServices ExaminationServices(const BatchCommandLine& command, RegistryAccess& registry,
+                                  int jobs, ServiceStarter* starter, const MakerNames& makers) {
   BatchServices services = PlatformBatchServices();
-  services.layout = report.layout;
+  services.layout = command.line.report.layout;
   services.layout.makers = &makers;
-  services.registry = registry.get();
+  services.registry = &registry;
   services.jobs = jobs;
-  services.workstationTimeout = options.timeout;
-  services.serviceStarter = serviceSession.Starter();
-  if (options.offlineDir.empty()) {
+  services.workstationTimeout = command.options.timeout;
+  services.serviceStarter = starter;
+  if (command.options.offlineDir.empty()) {
     // Without the echo service every workstation is still tried through its registry.
     if (LoadIcmpLibrary() != 0)
       std::fprintf(stderr, "glimmora batch: %s\n", LoadText(kTextIcmpLoadError).c_str());
@@ -271,87 +261,66 @@ int RunBatchCommand(const Arguments& arguments) {
       return PingHost(name, text, deadline);
     };
   }
+  return services;
+}
 
-  // A run that writes OUTPUT records beside it what shapes its lines, for a
-  // resume to check, until the run is finished.
-  const bool recordsRun = !retrying && state.outputPath != kStandardStream;
-  RunRecord record;
-  if (recordsRun && !MakeRunRecord(report.layout, report.pnpIdsPath.value_or(DefaultPnpIdsPath()),
-                                   encoding, state.inputPath, &record, &problem))
-    return refuse(problem, kExitFileFailure);
-  // How this run's lines read back, for --resume and --retry-from.
-  const std::unique_ptr<ResultFormat> readBack = ResultFormatFor(report.layout);
-  const ResultFormat& layout = *readBack;
-  CountWorkstations(&services, &summary);
-  // With --resume, what stays of the earlier run's output.
-  std::uint64_t keptBytes = 0;
-  if (options.resume && !PrepareResume(state.inputPath, state.outputPath, encoding, layout, record,
-                                       &services, &keptBytes, &summary, &problem))
-    return refuse(problem, kExitFileFailure);
-  std::error_code sameFile;
-  if (retrying && !options.merge &&
-      std::filesystem::equivalent(state.inputPath, state.outputPath, sameFile))
-    // The retried lines alone would take the place of all of OLD.
-    return refuse("OUTPUT is OLD; --merge updates it in place", kExitUsage);
-  RetryRun retry;
-  if (retrying) {
-    if (!retry.Read(state.inputPath, state.outputPath, options.merge, layout,
-                    report.layout.format == ReportFormat::kJson, options.encodingGiven, &encoding,
-                    &problem))
-      return refuse(problem, kExitFileFailure);
-    services.workstationList = retry.Names();
-  }
-  services.openOutputFile = [&keptBytes, recordsRun, &record](
-                                const std::string& path,
-                                std::string* reason) -> std::unique_ptr<OutputStream> {
-    std::unique_ptr<OutputStream> file = OpenOutputFileKeeping(path, keptBytes, reason);
-    if (!file) return nullptr;
-    std::error_code error;
-    std::string why;
-    if (recordsRun && std::filesystem::is_regular_file(path, error) &&
-        !ReplaceWholeFile(RunRecordPath(path), FormatRunRecord(record), &why))
-      std::fprintf(stderr,
-                   "glimmora batch: warning: %s not written (%s); a --resume of %s cannot "
-                   "check its options and list\n",
-                   RunRecordPath(path).c_str(), why.c_str(), path.c_str());
-    return std::make_unique<UninterruptedOutput>(std::move(file));
-  };
-  UseBatchStreams(&services, encoding);
-  if (options.merge) retry.CollectInstead(&services);
+std::optional<BatchPlan> ChoosePlan(const BatchCommandLine& command, const ResultFormat& readBack,
+                                    PlanRefusal* refusal) {
+  const BatchOptions& options = command.options;
+  const ReportOptions& report = command.line.report;
+  const PlanRequest request{command.inputPath,
+                            command.outputPath,
+                            report.layout,
+                            report.pnpIdsPath.value_or(DefaultPnpIdsPath()),
+                            &readBack,
+                            options.encoding,
+                            options.encodingGiven,
+                            options.merge};
+  if (!options.retryFrom.empty()) return PlanRetriedRun(request, refusal);
+  if (options.resume) return PlanResumedRun(request, refusal);
+  return PlanFreshRun(request, refusal);
+}
 
-  summary.elapsed = RunShowingProgress(state, services, options.timeout);
-
+// The batch's end with what the plan leaves to do after it: the merged
+// OUTPUT written, the record of a whole run removed.
+BatchEnd EndBatch(const BatchCommandLine& command, const BatchState& state, BatchPlan& plan,
+                  const BatchSummary& summary) {
   BatchEnd end = ReportBatchEnd(state);
-  int status = end.status;
-  const char* outcome = end.outcome;
-  const bool toStandardOutput = state.outputPath == kStandardStream;
+  std::string problem;
   // What a stopped retry brought back is merged too: OLD's lines stay for the rest.
-  if (options.merge && state.failed == 0 &&
-      !retry.WriteMerged(state.outputPath, encoding, &problem)) {
+  if (plan.merge && state.failed == 0 &&
+      !plan.retry->WriteMerged(state.outputPath, plan.encoding, &problem)) {
     std::fprintf(stderr, "glimmora batch: %s\n", problem.c_str());
-    status = toStandardOutput ? kExitOutputError : kExitFileFailure;
-    outcome = "failed";
+    end = {state.outputPath == kStandardStream ? kExitOutputError : kExitFileFailure, "failed"};
   }
-  if (status == 0) {
+  if (end.status == 0) {
     std::fprintf(stderr, "%s\n", LoadText(kTextBatchFinished).c_str());
-    if (options.strictExit && summary.Failed() > 0) status = kExitFinishedWithFailures;
+    if (command.options.strictExit && summary.Failed() > 0) end.status = kExitFinishedWithFailures;
     // The run is whole: nothing is left to resume.
-    if (recordsRun) std::remove(RunRecordPath(state.outputPath).c_str());
+    if (plan.record) std::remove(RunRecordPath(state.outputPath).c_str());
   }
+  return end;
+}
+
+// What is said after the batch's end: logons given up, the counts; the exit status.
+int ReportAfterBatch(const BatchCommandLine& command, const BatchState& state, BatchEnd end,
+                     RegistryAccess& registry, const BatchSummary& summary,
+                     const SummaryJson& summaryJson) {
+  int status = end.status;
   std::string account;
-  if (registry != nullptr && registry->LogonsStopped(&account)) {
+  if (registry.LogonsStopped(&account)) {
     std::fprintf(stderr,
                  "glimmora batch: stopped logging on as %s after %d logon failures in a row, so "
                  "that the account is not locked out; the workstations after them were not "
                  "tried. Check the credentials and run again.\n",
-                 account.c_str(), networkOptions.maxLogonFailures);
+                 account.c_str(), command.network.maxLogonFailures);
     if (status == 0 || status == kExitFinishedWithFailures) status = kExitLogonsStopped;
   }
   // Opt-in: scripts may read what a batch has always said at its end.
-  if (options.summaryShown && (state.failed == 0 || summary.examined > 0))
+  if (command.options.summaryShown && (state.failed == 0 || summary.examined > 0))
     std::fputs(SummaryText(summary).c_str(), stderr);
   std::string reason;
-  if (summaryJson.Given() && !summaryJson.Write(summary, outcome, &reason)) {
+  if (summaryJson.Given() && !summaryJson.Write(summary, end.outcome, &reason)) {
     const bool toStdout = summaryJson.Path() == kStandardStream;
     std::fprintf(stderr, "glimmora batch: %s %s: %s\n", LoadText(kTextOutputWriteError).c_str(),
                  toStdout ? "standard output" : summaryJson.Path().c_str(), reason.c_str());
@@ -359,6 +328,54 @@ int RunBatchCommand(const Arguments& arguments) {
       status = toStdout ? kExitOutputError : kExitFileFailure;
   }
   return status;
+}
+
+}  // namespace
+
+int RunBatchCommand(const Arguments& arguments) {
+  BatchCommandLine command;
+  if (const std::optional<int> status = ReadCommandLine(arguments, &command)) return *status;
+  const BatchOptions& options = command.options;
+  const SummaryJson summaryJson(options.summaryJsonPath);
+  summaryJson.Begin();
+  BatchSummary summary;
+  std::string problem;
+
+  const std::unique_ptr<RegistryAccess> registry = OpenRegistry(command, &problem);
+  if (!registry) return Refuse(summaryJson, summary, problem, kExitUsage);
+  const int jobs = JobsWithinLimit(options.jobs, &problem);
+  if (jobs < 1) return Refuse(summaryJson, summary, problem, kExitFileFailure);
+  ServiceStartSession serviceSession;
+  const std::string defaultJournal = command.outputPath == kStandardStream
+                                         ? DefaultServiceJournal()
+                                         : command.outputPath + ".glimmora-services";
+  if (!serviceSession.Begin(options.service, *registry, defaultJournal, "batch", &problem))
+    return Refuse(summaryJson, summary, problem,
+                  registry->ServiceManager() == nullptr ? kExitUsage : kExitFileFailure);
+  summary.servicesAsked = options.service.startService;
+  MakerNames makers;
+  LoadMakerNames(command.line.report, &makers, "batch");
+  BatchServices services =
+      ExaminationServices(command, *registry, jobs, serviceSession.Starter(), makers);
+
+  // How this run's lines read back, for --resume and --retry-from.
+  const std::unique_ptr<ResultFormat> readBack = ResultFormatFor(command.line.report.layout);
+  PlanRefusal refusal;
+  std::optional<BatchPlan> plan = ChoosePlan(command, *readBack, &refusal);
+  if (!plan)
+    return Refuse(summaryJson, summary, refusal.why,
+                  refusal.commandLine ? kExitUsage : kExitFileFailure);
+  // The counts start from what a resumed OUTPUT already holds.
+  summary = plan->startCounts;
+  summary.servicesAsked = options.service.startService;
+  ApplyBatchPlan(*plan, &services, &summary);
+
+  BatchState state;
+  state.inputPath = command.inputPath;
+  state.outputPath = command.outputPath;
+  summary.elapsed = RunShowingProgress(state, services, options.timeout);
+  const BatchEnd end = EndBatch(command, state, *plan, summary);
+  return ReportAfterBatch(command, state, end, *registry, summary, summaryJson);
 }
 
 }  // namespace glimmora::cli

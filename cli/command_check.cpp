@@ -16,6 +16,7 @@
 #include "cli/option_parser.h"
 #include "cli/report_options.h"
 #include "cli/service_options.h"
+#include "cli/workstation_options.h"
 #include "common/ansi_text.h"
 #include "inventory/offline/registry_offline.h"
 #include "inventory/registry/examination.h"
@@ -76,28 +77,23 @@ int UsageError(const std::string& problem) {
   return kExitUsage;
 }
 
+// The options that are check's own; the rest are shared with batch.
 constexpr OptionSpec kCheckOptions[] = {
-    {"--offline", true},         {"--connect-timeout", true}, {"--sort", true},
-    {"--descending", false},     {"--format", true},          {"--start-service", false},
-    {"--service-journal", true},
+    {"--offline", true},
+    {"--sort", true},
+    {"--descending", false},
 };
 
 // 0 when the options were understood, else the exit status to end with.
-int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
-  ParsedArguments parsed;
-  std::string problem;
-  if (!ParseArguments(args, kCheckOptions, &parsed, &problem)) return UsageError(problem);
-  if (parsed.help) {
-    *helpOnly = true;
-    return 0;
-  }
-  for (const ParsedOption& option : parsed.options) {
-    const std::string& value = option.value;
+int ReadCheckOptions(const WorkstationCommandLine& line, CheckOptions* options) {
+  for (const ParsedOption& option : line.parsed.options) {
+    // A view: the options of the table include -U, whose value is a password.
+    const std::string_view value = option.value;
     if (option.name == "--offline") {
       if (value.empty()) return UsageError("--offline needs a directory");
       options->offlineDirectory = value;
     } else if (option.name == "--connect-timeout") {
-      if (!ParseConnectTimeout(value, &options->connectTimeout))
+      if (!ParseConnectTimeout(std::string(value), &options->connectTimeout))
         return UsageError("--connect-timeout needs a number of seconds (up to 3600)");
     } else if (option.name == "--sort") {
       if (value.size() != 1 || value[0] < '0' || value[0] > '9')
@@ -105,27 +101,23 @@ int ParseOptions(const Arguments& args, CheckOptions* options, bool* helpOnly) {
       options->sortColumn = static_cast<std::size_t>(value[0] - '0');
     } else if (option.name == "--descending") {
       options->descending = true;
-    } else if (option.name == "--start-service") {
-      options->service.startService = true;
-    } else if (option.name == "--service-journal") {
-      options->service.journalPath = value;
     } else if (option.name == "--format") {
       if (value == "table")
         options->format = OutputFormat::kTable;
       else if (value == "csv")
         options->format = OutputFormat::kCsv;
-      else
-        return UsageError("unknown format '" + value + "' (table, csv or json)");
+      else if (value != "json")  // the report options' own
+        return UsageError("unknown format '" + std::string(value) + "' (table, csv or json)");
     }
   }
-  if (!options->service.journalPath.empty() && !options->service.startService)
-    return UsageError("--service-journal goes with --start-service");
-  if (options->service.startService && options->offlineDirectory)
-    return UsageError(
-        "--start-service reaches workstations over the network; --offline reads exports");
-  if (parsed.operands.size() > 1) return UsageError("more than one workstation name");
-  if (parsed.operands.empty()) return UsageError("no workstation name");
-  options->workstation = parsed.operands.front();
+  options->service = line.service;
+  if (const std::string problem =
+          ServiceOptionsProblem(options->service, options->offlineDirectory.has_value());
+      !problem.empty())
+    return UsageError(problem);
+  if (line.parsed.operands.size() > 1) return UsageError("more than one workstation name");
+  if (line.parsed.operands.empty()) return UsageError("no workstation name");
+  options->workstation = line.parsed.operands.front();
   return 0;
 }
 
@@ -294,19 +286,18 @@ int RunReportCheck(const CheckOptions& options, const ReportOptions& report,
 }  // namespace
 
 int RunCheckCommand(const Arguments& arguments) {
-  Arguments args = arguments;
-  CredentialOptions credentials;
+  WorkstationCommandLine line;
   std::string problem;
-  if (!TakeNetworkOptions(&args, &credentials, &problem)) return UsageError(problem);
-  ReportOptions report;
-  if (!TakeReportOptions(&args, "json", &report, &problem)) return UsageError(problem);
-  CheckOptions options;
-  bool helpOnly = false;
-  if (const int status = ParseOptions(args, &options, &helpOnly); status != 0) return status;
-  if (helpOnly) {
+  if (!ReadWorkstationCommandLine(arguments, kCheckOptions, "json", &line, &problem))
+    return UsageError(problem);
+  if (line.parsed.help) {
     PrintUsage(stdout);
     return 0;
   }
+  CheckOptions options;
+  if (const int status = ReadCheckOptions(line, &options); status != 0) return status;
+  const CredentialOptions& credentials = line.credentials;
+  const ReportOptions& report = line.report;
 
   std::unique_ptr<RegistryAccess> registry;
   std::optional<IcmpProbe> probe;

@@ -57,7 +57,7 @@ std::string ParseOptions(const ParsedArguments& parsed, DiffOptions* options) {
   for (const ParsedOption& option : parsed.options) {
     if (option.name == "--format") {
       if (option.value != "csv" && option.value != "jsonl")
-        return "--format takes csv or jsonl, not '" + option.value + "'";
+        return "--format takes csv or jsonl, not '" + std::string(option.value) + "'";
       options->json = option.value == "jsonl";
     } else if (option.name == "-o" || option.name == "--output") {
       options->outputPath = option.value;

@@ -117,61 +117,92 @@ const char* const kCredentialOptionsHelp =
     "  -k, --kerberos                      use the Kerberos tickets of KRB5CCNAME's cache\n"
     "  (none of them: the current user's Kerberos ticket, if there is one)\n";
 
+namespace {
+
+const OptionName* CredentialOptionNamed(std::string_view spelled) {
+  for (const OptionName* option : {&kUserOption, &kFileOption, &kKerberosOption}) {
+    if (IsOption(spelled, *option)) return option;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+bool CredentialOptionReader::Names(std::string_view spelled) {
+  return CredentialOptionNamed(spelled) != nullptr;
+}
+
+bool CredentialOptionReader::Take(std::string_view spelled, const std::string_view* value,
+                                  std::string* error) {
+  const OptionName* option = CredentialOptionNamed(spelled);
+  if (option == nullptr) return true;
+  // Each of them names who to log on as: two of them (or one twice) would
+  // leave it to the program which one counts.
+  if (!given_.empty()) {
+    *error = given_ == option->shortName
+                 ? std::string(given_) + " is given twice"
+                 : std::string(given_) + " and " + std::string(option->shortName) +
+                       " are given together";
+    *error += ": give one of -U, -A and -k, once";
+    return false;
+  }
+  given_ = option->shortName;
+  if (option == &kKerberosOption) {
+    options_->kerberos = true;
+    return true;
+  }
+  if (value == nullptr) {
+    *error = "option " + std::string(spelled) + " needs a value";
+    return false;
+  }
+  if (option == &kUserOption) {
+    options_->user.emplace();
+    options_->user->assign(value->data(), value->size());
+  } else {
+    options_->authenticationFile.assign(value->data(), value->size());
+  }
+  return true;
+}
+
 bool TakeCredentialOptions(std::vector<std::string>* args, CredentialOptions* options,
                            std::string* error) {
   std::vector<std::string> rest;
-  // Each of them names who to log on as: two of them (or one twice) would
-  // leave it to the program which one counts.
-  const OptionName* given = nullptr;
-  const auto conflicts = [&](const OptionName& option) {
-    if (given == nullptr) {
-      given = &option;
-      return false;
-    }
-    *error = given == &option ? std::string(option.shortName) + " is given twice"
-                              : std::string(given->shortName) + " and " +
-                                    std::string(option.shortName) + " are given together";
-    *error += ": give one of -U, -A and -k, once";
-    return true;
-  };
+  CredentialOptionReader reader(options);
   for (std::size_t i = 0; i < args->size(); ++i) {
     const std::string& arg = (*args)[i];
     if (arg == "--") {
       rest.insert(rest.end(), args->begin() + static_cast<std::ptrdiff_t>(i), args->end());
       break;
     }
-    std::string* target = nullptr;
-    const OptionName* option = nullptr;
     if (IsOption(arg, kKerberosOption)) {
-      if (conflicts(kKerberosOption)) return false;
-      options->kerberos = true;
+      if (!reader.Take(arg, nullptr, error)) return false;
       continue;
     }
-    if (IsOption(arg, kUserOption) || AttachedValue(arg, kUserOption)) {
-      if (conflicts(kUserOption)) return false;
-      options->user.emplace();
-      target = &*options->user;
-      option = &kUserOption;
-    } else if (IsOption(arg, kFileOption) || AttachedValue(arg, kFileOption)) {
-      if (conflicts(kFileOption)) return false;
-      target = &options->authenticationFile;
-      option = &kFileOption;
+    const OptionName* option = nullptr;
+    for (const OptionName* candidate : {&kUserOption, &kFileOption}) {
+      if (option == nullptr && (IsOption(arg, *candidate) || AttachedValue(arg, *candidate)))
+        option = candidate;
     }
-    if (target == nullptr) {
+    if (option == nullptr) {
       rest.push_back(arg);
       continue;
     }
-    // The taken -U value is wiped where it was: the old arguments are freed.
-    if (std::optional<std::string_view> value = AttachedValue(arg, *option)) {
-      target->assign(value->data(), value->size());
-      if (option == &kUserOption) WipeString(&(*args)[i]);
+    const std::optional<std::string_view> attached = AttachedValue(arg, *option);
+    // The spelling as given names the option in a message; "-Uvalue" has its value.
+    const std::string_view spelled = attached ? option->shortName : std::string_view(arg);
+    std::string_view value;
+    bool valueGiven = attached.has_value();
+    std::size_t valueAt = i;
+    if (attached) {
+      value = *attached;
     } else if (i + 1 < args->size()) {
-      *target = (*args)[++i];
-      if (option == &kUserOption) WipeString(&(*args)[i]);
-    } else {
-      *error = "option " + arg + " needs a value";
-      return false;
+      valueAt = ++i;
+      value = (*args)[valueAt];
+      valueGiven = true;
     }
+    if (!reader.Take(spelled, valueGiven ? &value : nullptr, error)) return false;
+    // The taken -U value is wiped where it was: the old arguments are freed.
+    if (option == &kUserOption) WipeString(&(*args)[valueAt]);
   }
   *args = std::move(rest);
   return true;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/secret_memory.h"
@@ -20,6 +21,22 @@ struct CredentialOptions {
   std::optional<SecretString> user;  // -U as given, password and all
   std::string authenticationFile;    // -A
   bool kerberos = false;             // -k
+};
+
+// The credential options of a command line, one at a time in the order
+// given: one way of naming the account, given once.
+class CredentialOptionReader {
+ public:
+  explicit CredentialOptionReader(CredentialOptions* options) : options_(options) {}
+  // Whether `spelled` ("-U", "--user", "-A", ...) is one of them.
+  static bool Names(std::string_view spelled);
+  // Takes the option as spelled with its value (null: the command line ended
+  // without it; -k takes none). False with *error saying what is wrong.
+  bool Take(std::string_view spelled, const std::string_view* value, std::string* error);
+
+ private:
+  CredentialOptions* options_;
+  std::string_view given_;  // the short name of the option taken first
 };
 
 // Takes the credential options and their values out of `args`, leaving the

@@ -20,6 +20,32 @@ const char* const kNetworkOptionsHelp =
     "                       (none of these: your Kerberos ticket, if you have one)\n";
 #endif
 
+namespace {
+
+constexpr OptionSpec kNetworkOptions[] = {
+    {"--user", true, "-U"},
+    {"--authentication-file", true, "-A"},
+    {"--kerberos", false, "-k"},
+    {"--connect-timeout", true},
+};
+
+}  // namespace
+
+std::span<const OptionSpec> NetworkOptionTable() {
+  return kNetworkOptions;
+}
+
+bool ReadCredentialOptions(const ParsedArguments& parsed, CredentialOptions* credentials,
+                           std::string* error) {
+  CredentialOptionReader reader(credentials);
+  for (const ParsedOption& option : parsed.options) {
+    if (!CredentialOptionReader::Names(option.spelled)) continue;
+    if (!reader.Take(option.spelled, option.valueMissing ? nullptr : &option.value, error))
+      return false;
+  }
+  return true;
+}
+
 bool TakeNetworkOptions(Arguments* args, CredentialOptions* credentials, std::string* error) {
   return TakeCredentialOptions(args, credentials, error);
 }

@@ -16,63 +16,43 @@ const char* const kReportOptionsHelp =
 
 namespace {
 
-// "--name value" or "--name=value" at args[*i]; advances past the value.
-bool TakeValue(const Arguments& args, std::size_t* i, const std::string& name,
-               std::optional<std::string>* value) {
-  const std::string& arg = args[*i];
-  if (arg == name) {
-    if (*i + 1 >= args.size()) {
-      *value = std::nullopt;
-      return true;
-    }
-    *value = args[++*i];
-    return true;
-  }
-  if (arg.rfind(name + "=", 0) == 0) {
-    *value = arg.substr(name.size() + 1);
-    return true;
-  }
-  return false;
-}
+constexpr OptionSpec kReportOptions[] = {
+    {"--columns", true},
+    {"--format", true},
+    {"--present-only", false},
+    {"--pnp-ids", true},
+};
 
 }  // namespace
 
-bool TakeReportOptions(Arguments* args, const char* jsonName, ReportOptions* options,
-                       std::string* error) {
-  Arguments rest;
-  for (std::size_t i = 0; i < args->size(); ++i) {
-    const std::string& arg = (*args)[i];
-    if (arg == "--") {
-      rest.insert(rest.end(), args->begin() + static_cast<std::ptrdiff_t>(i), args->end());
-      break;
-    }
-    std::optional<std::string> value;
-    if (TakeValue(*args, &i, "--columns", &value)) {
-      if (value == "extended")
-        options->layout.extendedColumns = true;
-      else if (value == "specified")
-        options->layout.extendedColumns = false;
-      else {
+std::span<const OptionSpec> ReportOptionTable() {
+  return kReportOptions;
+}
+
+bool ReadReportOptions(const ParsedArguments& parsed, std::string_view jsonName,
+                       ReportOptions* options, std::string* error) {
+  for (const ParsedOption& option : parsed.options) {
+    const std::string_view value = option.value;
+    if (option.name == "--columns") {
+      if (option.valueMissing || (value != "extended" && value != "specified")) {
         *error = "--columns needs specified or extended";
         return false;
       }
-    } else if (TakeValue(*args, &i, "--pnp-ids", &value)) {
-      if (!value || value->empty()) {
+      options->layout.extendedColumns = value == "extended";
+    } else if (option.name == "--pnp-ids") {
+      if (value.empty()) {
         *error = "--pnp-ids needs a file";
         return false;
       }
-      options->pnpIdsPath = *value;
-    } else if (arg == "--present-only") {
+      options->pnpIdsPath = std::string(value);
+    } else if (option.name == "--present-only") {
       options->layout.presentOnly = true;
-    } else if (std::size_t at = i; TakeValue(*args, &i, "--format", &value) && value == jsonName) {
+    } else if (option.name == "--format" && !option.valueMissing && value == jsonName) {
+      // Any other --format is the command's own.
       options->layout.format = ReportFormat::kJson;
       options->formatTaken = true;
-    } else {
-      // Any other --format is the command's own; put it back as it was.
-      for (std::size_t j = at; j <= i; ++j) rest.push_back((*args)[j]);
     }
   }
-  *args = std::move(rest);
   return true;
 }
 

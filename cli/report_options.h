@@ -4,10 +4,13 @@
 // jsonl for batch), --present-only and --pnp-ids FILE.
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "batch/result_format.h"
 #include "cli/commands.h"
+#include "cli/option_parser.h"
 #include "inventory/makers/maker_names.h"
 
 namespace glimmora::cli {
@@ -22,12 +25,15 @@ struct ReportOptions {
   bool formatTaken = false;
 };
 
-// Takes these options out of *args (the command parses the rest). `jsonName`
-// is the --format value that asks for JSON ("json" for check, "jsonl" for
-// batch); other --format values are left for the command. False with *error
-// when a value is missing or wrong.
-bool TakeReportOptions(Arguments* args, const char* jsonName, ReportOptions* options,
-                       std::string* error);
+// These options, for a command's table: --columns, --format, --present-only
+// and --pnp-ids.
+std::span<const OptionSpec> ReportOptionTable();
+
+// Reads these options. `jsonName` is the --format value that asks for JSON
+// ("json" for check, "jsonl" for batch); other --format values are the
+// command's own. False with *error when a value is missing or wrong.
+bool ReadReportOptions(const ParsedArguments& parsed, std::string_view jsonName,
+                       ReportOptions* options, std::string* error);
 
 // Loads the maker names the layout needs into *makers: one warning on
 // standard error when the pnp.ids cannot be used; the names of our own list

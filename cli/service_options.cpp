@@ -5,7 +5,6 @@
 #include <filesystem>
 
 #include "cli/network_options.h"
-#include "cli/option_parser.h"
 #include "inventory/registry/registry_network.h"
 
 namespace glimmora::cli {
@@ -22,6 +21,11 @@ namespace {
 
 constexpr std::size_t kNamesShown = 5;
 
+constexpr OptionSpec kServiceOptions[] = {
+    {"--start-service", false},
+    {"--service-journal", true},
+};
+
 std::string PendingNames(const std::vector<PendingRestore>& pending) {
   std::string names;
   for (std::size_t i = 0; i < pending.size() && i < kNamesShown; ++i)
@@ -31,6 +35,29 @@ std::string PendingNames(const std::vector<PendingRestore>& pending) {
 }
 
 }  // namespace
+
+std::span<const OptionSpec> ServiceOptionTable() {
+  return kServiceOptions;
+}
+
+ServiceOptions ReadServiceOptions(const ParsedArguments& parsed) {
+  ServiceOptions options;
+  for (const ParsedOption& option : parsed.options) {
+    if (option.name == "--start-service")
+      options.startService = true;
+    else if (option.name == "--service-journal")
+      options.journalPath = option.value;
+  }
+  return options;
+}
+
+std::string ServiceOptionsProblem(const ServiceOptions& options, bool offline) {
+  if (!options.journalPath.empty() && !options.startService)
+    return "--service-journal goes with --start-service";
+  if (options.startService && offline)
+    return "--start-service reaches workstations over the network; --offline reads exports";
+  return {};
+}
 
 std::string DefaultServiceJournal() {
   std::filesystem::path directory;
@@ -104,7 +131,7 @@ int RunRestoreServicesCommand(const Arguments& arguments) {
   NetworkRegistryOptions networkOptions;
   for (const ParsedOption& option : parsed.options) {
     if (option.name == "--connect-timeout" &&
-        !ParseConnectTimeout(option.value, &networkOptions.connectTimeout))
+        !ParseConnectTimeout(std::string(option.value), &networkOptions.connectTimeout))
       return usage("--connect-timeout needs a number of seconds");
   }
   if (parsed.operands.size() != 1) return usage("give the JOURNAL");

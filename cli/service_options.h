@@ -5,10 +5,12 @@
 // change until it is put back.
 
 #include <memory>
+#include <span>
 #include <string>
 
 #include "batch/service_journal.h"
 #include "cli/commands.h"
+#include "cli/option_parser.h"
 #include "inventory/registry/registry_access.h"
 
 namespace glimmora::cli {
@@ -19,6 +21,15 @@ struct ServiceOptions {
   bool startService = false;
   std::string journalPath;  // empty: the default
 };
+
+// These options, for a command's table: --start-service, --service-journal.
+std::span<const OptionSpec> ServiceOptionTable();
+
+ServiceOptions ReadServiceOptions(const ParsedArguments& parsed);
+
+// The service options that do not go together, or not with --offline; empty
+// when they do.
+std::string ServiceOptionsProblem(const ServiceOptions& options, bool offline);
 
 // The journal of a command that writes no file: under the user's state
 // directory ($XDG_STATE_HOME or ~/.local/state, %LOCALAPPDATA% on Windows).
