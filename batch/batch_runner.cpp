@@ -350,9 +350,9 @@ bool BatchRunner::Run(WorkstationNames& input, OutputStream& output) {
         Abandon(true);
         return false;
       }
-      if (services_.workstationWritten)
-        services_.workstationWritten(result.name, result.lines, result.result, result.service,
-                                     result.took);
+      if (services_.observer != nullptr)
+        services_.observer->WorkstationWritten(
+            {result.name, result.lines, result.result, result.service, result.took});
     }
     ready.clear();
 

@@ -145,7 +145,7 @@ void BatchThreadProc(BatchState& state, const BatchServices& services) {
   }
   if (services.endThread) services.endThread();
   if (services.finishPause.count() > 0) std::this_thread::sleep_for(services.finishPause);
-  if (services.notifyFinished) services.notifyFinished();
+  if (services.observer != nullptr) services.observer->BatchFinished();
 }
 
 }  // namespace glimmora

@@ -3,7 +3,7 @@
 // other on a thread of its own (or, from the command line, several at once),
 // and writes the result file. It shares one record, BatchState, with whoever
 // started it (the Batch page, the command line) and reaches them only through
-// the completion notification it is given.
+// the observer it is given (BatchObserver).
 
 #include <atomic>
 #include <chrono>
@@ -81,6 +81,30 @@ class BatchState {
   std::map<std::uint64_t, std::string> inFlight_;
 };
 
+// One workstation's lines as the batch wrote them, in input order.
+struct WrittenWorkstation {
+  const std::string& name;
+  const std::vector<std::string>& lines;
+  WorkstationResult result;
+  ServiceHandling service;
+  std::chrono::steady_clock::duration took;  // its examination
+};
+
+// What a running batch tells whoever started it: the command line and the
+// Batch page each implement it. The calls come from the batch's threads,
+// never from the caller's.
+class BatchObserver {
+ public:
+  // On the thread that writes, once a workstation's lines are written.
+  virtual void WorkstationWritten(const WrittenWorkstation&) {}
+  // Once, when the worker thread has ended its batch and paused
+  // (BatchThreadProc): the state's report is complete.
+  virtual void BatchFinished() = 0;
+
+ protected:
+  ~BatchObserver() = default;
+};
+
 // What the worker works with. Production: PingHost, the platform's registry,
 // the real files and the platform's thread start; tests put fakes in.
 struct BatchServices {
@@ -101,12 +125,6 @@ struct BatchServices {
   // When set, the workstations examined instead of the input's names: the
   // input file is not opened.
   std::shared_ptr<const std::vector<std::string>> workstationList;
-  // Called on the thread that writes, in input order, once a workstation's
-  // lines are written, with how long its examination took.
-  std::function<void(const std::string& workstation, const std::vector<std::string>& lines,
-                     WorkstationResult result, ServiceHandling service,
-                     std::chrono::steady_clock::duration took)>
-      workstationWritten;
   // The worker thread's own start of what the probe needs (COM and the socket
   // library on Windows): 0, or non-zero with the text to report. The end is
   // called whatever the start gave.
@@ -114,8 +132,8 @@ struct BatchServices {
   std::function<void()> endThread;
   // Lets a progress display show the emptied workstation before the end is announced.
   std::chrono::milliseconds finishPause{1000};
-  // The completion notification: the Batch page posts its private message.
-  std::function<void()> notifyFinished;
+  // Told of each workstation written and of the end; none: nobody listens.
+  BatchObserver* observer = nullptr;
 
   // Workstations examined at once. 1 (the Batch page): one after the other.
   // More: the same output file, written in input order (RunBatch);

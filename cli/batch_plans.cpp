@@ -225,23 +225,12 @@ std::optional<BatchPlan> PlanRetriedRun(const PlanRequest& request, PlanRefusal*
   return plan;
 }
 
-void ApplyBatchPlan(BatchPlan& plan, BatchServices* services, BatchSummary* summary) {
+void ApplyBatchPlan(BatchPlan& plan, BatchServices* services) {
   services->writeHeader = plan.writeHeader;
   services->workstationsDone = plan.workstationsDone;
   if (plan.retry) services->workstationList = plan.retry->Names();
   services->openInputFile = OpenListFile;
-  RetryRun* merged = plan.merge ? plan.retry.get() : nullptr;
-  services->workstationWritten =
-      [summary, merged](const std::string& workstation, const std::vector<std::string>& lines,
-                        WorkstationResult result, ServiceHandling service,
-                        std::chrono::steady_clock::duration took) {
-        if (!lines.empty()) {
-          summary->Add(workstation, result, lines.size(), took);
-          summary->AddService(service);
-        }
-        if (merged != nullptr) merged->Collect(workstation, result, lines);
-      };
-  if (merged != nullptr) {
+  if (plan.merge) {
     // OUTPUT is written whole once the retry is done.
     services->openOutputFile = [](const std::string&,
                                   std::string*) -> std::unique_ptr<OutputStream> {

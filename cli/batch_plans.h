@@ -69,8 +69,8 @@ std::optional<BatchPlan> PlanResumedRun(const PlanRequest& request, PlanRefusal*
 std::optional<BatchPlan> PlanRetriedRun(const PlanRequest& request, PlanRefusal* refusal);
 
 // Sets the services up for the plan: the lists and results for "-", the
-// output kept, encoded and recorded as the plan says, every workstation
-// written counted into *summary (which, like the plan, outlives the batch).
-void ApplyBatchPlan(BatchPlan& plan, BatchServices* services, BatchSummary* summary);
+// output kept, encoded and recorded as the plan says. The plan outlives the
+// batch.
+void ApplyBatchPlan(BatchPlan& plan, BatchServices* services);
 
 }  // namespace glimmora::cli

@@ -169,4 +169,23 @@ void ProgressDisplay::Draw(const std::string& checking) {
   std::fflush(stderr);
 }
 
+void ConsoleObserver::WorkstationWritten(const WrittenWorkstation& written) {
+  if (!written.lines.empty()) {
+    summary_->Add(written.name, written.result, written.lines.size(), written.took);
+    summary_->AddService(written.service);
+  }
+  if (merged_ != nullptr) merged_->Collect(written.name, written.result, written.lines);
+}
+
+void ConsoleObserver::BatchFinished() {
+  std::lock_guard<std::mutex> guard(lock_);
+  finished_ = true;
+  finishSignal_.notify_all();
+}
+
+bool ConsoleObserver::WaitFinished(std::chrono::milliseconds period) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return finishSignal_.wait_for(guard, period, [this] { return finished_; });
+}
+
 }  // namespace glimmora::cli

@@ -3,13 +3,16 @@
 // a stop waits for, and the counts at the end.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "batch/batch_summary.h"
 #include "batch/batch_worker.h"
+#include "cli/batch_modes.h"
 
 namespace glimmora::cli {
 
@@ -50,6 +53,25 @@ class ProgressDisplay {
   const std::chrono::steady_clock::time_point start_;
   std::string lastWorkstation_;
   std::size_t lastWidth_ = 0;
+};
+
+// What the command line hears of its batch: each workstation written is
+// counted into the summary and, with --merge, its lines are kept for OLD;
+// the end wakes whoever waits for it.
+class ConsoleObserver final : public BatchObserver {
+ public:
+  ConsoleObserver(BatchSummary* summary, RetryRun* merged) : summary_(summary), merged_(merged) {}
+  void WorkstationWritten(const WrittenWorkstation& written) override;
+  void BatchFinished() override;
+  // Waits at most `period` for the end; true once it has come.
+  bool WaitFinished(std::chrono::milliseconds period);
+
+ private:
+  BatchSummary* summary_;
+  RetryRun* merged_;  // none without --merge
+  std::mutex lock_;
+  std::condition_variable finishSignal_;
+  bool finished_ = false;
 };
 
 }  // namespace glimmora::cli

@@ -83,39 +83,26 @@ class SummaryJson {
 // Runs the batch on a thread of its own, showing its progress on standard
 // error and turning the first Ctrl-C into a stop request; the time it took.
 std::chrono::steady_clock::duration RunShowingProgress(BatchState& state, BatchServices& services,
+                                                       ConsoleObserver& observer,
                                                        std::chrono::milliseconds timeout) {
   // The page pauses so its timer shows the emptied name; here the last
   // progress line is drawn right after the end.
   services.finishPause = std::chrono::milliseconds(0);
-  std::mutex finishLock;
-  std::condition_variable finishSignal;
-  bool finished = false;
-  services.notifyFinished = [&] {
-    std::lock_guard<std::mutex> guard(finishLock);
-    finished = true;
-    finishSignal.notify_all();
-  };
-
   InstallStopRequests(&state.stopRequested);
   ProgressDisplay progress(state, services.jobs > 1);
   const auto started = std::chrono::steady_clock::now();
   std::thread worker(BatchThreadProc, std::ref(state), std::cref(services));
-  {
-    // Woken often enough to answer a Ctrl-C at once; progress once a second.
-    std::unique_lock<std::mutex> guard(finishLock);
-    auto nextProgress = std::chrono::steady_clock::now() + kProgressPeriod;
-    bool stopNoticed = false;
-    while (!finishSignal.wait_for(guard, kStopNoticePeriod, [&] { return finished; })) {
-      guard.unlock();
-      if (!stopNoticed && state.StopRequested()) {
-        stopNoticed = true;
-        progress.Stopping(timeout);
-      }
-      if (std::chrono::steady_clock::now() >= nextProgress) {
-        progress.Show();
-        nextProgress += kProgressPeriod;
-      }
-      guard.lock();
+  // Woken often enough to answer a Ctrl-C at once; progress once a second.
+  auto nextProgress = std::chrono::steady_clock::now() + kProgressPeriod;
+  bool stopNoticed = false;
+  while (!observer.WaitFinished(kStopNoticePeriod)) {
+    if (!stopNoticed && state.StopRequested()) {
+      stopNoticed = true;
+      progress.Stopping(timeout);
+    }
+    if (std::chrono::steady_clock::now() >= nextProgress) {
+      progress.Show();
+      nextProgress += kProgressPeriod;
     }
   }
   worker.join();
@@ -368,12 +355,14 @@ int RunBatchCommand(const Arguments& arguments) {
   // The counts start from what a resumed OUTPUT already holds.
   summary = plan->startCounts;
   summary.servicesAsked = options.service.startService;
-  ApplyBatchPlan(*plan, &services, &summary);
+  ApplyBatchPlan(*plan, &services);
+  ConsoleObserver observer(&summary, plan->merge ? plan->retry.get() : nullptr);
+  services.observer = &observer;
 
   BatchState state;
   state.inputPath = command.inputPath;
   state.outputPath = command.outputPath;
-  summary.elapsed = RunShowingProgress(state, services, options.timeout);
+  summary.elapsed = RunShowingProgress(state, services, observer, options.timeout);
   const BatchEnd end = EndBatch(command, state, *plan, summary);
   return ReportAfterBatch(command, state, end, *registry, summary, summaryJson);
 }

@@ -110,10 +110,13 @@ BatchServices CBatchDialog::WorkerServices() {
     return PingHost(name, text, deadline);
   };
   if (adjustServices_) adjustServices_(services);
-  // The worker reaches the page only through this posted message.
-  HWND page = GetSafeHwnd();
-  services.notifyFinished = [page] { PostMessageA(page, kWmBatchFinished, 0, 0); };
+  workerPage_ = GetSafeHwnd();
+  services.observer = this;
   return services;
+}
+
+void CBatchDialog::BatchFinished() {
+  PostMessageA(workerPage_, kWmBatchFinished, 0, 0);
 }
 
 void CBatchDialog::OnStartOrAbort() {

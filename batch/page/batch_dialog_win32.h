@@ -41,7 +41,7 @@ struct BatchPageLinks {
   std::function<CTabCtrl*()> tabStrip;
 };
 
-class CBatchDialog : public CDialog {
+class CBatchDialog : public CDialog, private BatchObserver {
  public:
   explicit CBatchDialog(BatchPageLinks links) noexcept
       : CDialog(IDD_BATCH_DIALOG), links_(std::move(links)) {}
@@ -78,6 +78,9 @@ class CBatchDialog : public CDialog {
   void OnStartOrAbort();
   void OnBatchFinished();
   BatchServices WorkerServices();
+  // From the worker thread: the page hears of the end only through its
+  // posted message.
+  void BatchFinished() override;
 
   // The controls' distances from the page's right and bottom edges, measured
   // from the template's layout when the page initialises.
@@ -85,6 +88,7 @@ class CBatchDialog : public CDialog {
 
   // What the running worker works with; it lives until the worker has ended.
   BatchServices workerServices_;
+  HWND workerPage_ = nullptr;  // where BatchFinished posts, set before the worker starts
   // The network's registry, made at the first batch.
   std::unique_ptr<RegistryAccess> networkRegistry_;
   std::function<void(BatchServices&)> adjustServices_;

@@ -476,12 +476,7 @@ class BatchThreadTest : public BatchWorkerTest {
   void StartAndWait() {
     state_.inputPath = inputPath_;
     state_.outputPath = outputPath_;
-    services_.notifyFinished = [this] {
-      std::lock_guard<std::mutex> guard(lock_);
-      notifications_ += 1;
-      workstationAtNotify_ = state_.CurrentWorkstation();
-      finished_.notify_all();
-    };
+    services_.observer = &observer_;
     std::thread worker(BatchThreadProc, std::ref(state_), std::cref(services_));
     {
       std::unique_lock<std::mutex> guard(lock_);
@@ -491,10 +486,22 @@ class BatchThreadTest : public BatchWorkerTest {
     worker.join();
   }
 
+  struct Observer final : BatchObserver {
+    explicit Observer(BatchThreadTest& test) : test(test) {}
+    void BatchFinished() override {
+      std::lock_guard<std::mutex> guard(test.lock_);
+      test.notifications_ += 1;
+      test.workstationAtNotify_ = test.state_.CurrentWorkstation();
+      test.finished_.notify_all();
+    }
+    BatchThreadTest& test;
+  };
+
   std::mutex lock_;
   std::condition_variable finished_;
   int notifications_ = 0;
   std::string workstationAtNotify_ = "unset";
+  Observer observer_{*this};
 };
 
 TEST_F(BatchThreadTest, RunsTheBatchAndNotifiesOnce) {

@@ -43,11 +43,7 @@ class CheckCommandTest : public ::testing::Test {
   testing::ScopedEnv english_{"LC_ALL", "C"};
 };
 
-// Text mode on Windows ends the table's lines in CR LF.
-std::string WithoutCarriageReturns(std::string text) {
-  std::erase(text, '\r');
-  return text;
-}
+using testing::WithoutCarriageReturns;
 
 TEST_F(CheckCommandTest, TableAndCsvOfARegedit4Export) {
   ProcessResult result = Offline({"pc-ansi"});

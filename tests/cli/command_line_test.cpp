@@ -20,7 +20,8 @@ class SharedCommandLineTest : public ::testing::TestWithParam<const char*> {
   }
   // A usage error: the reason, then how the command is used.
   void ExpectUsageError(const std::vector<std::string>& args, const std::string& reason) {
-    const ProcessResult result = Run(args);
+    ProcessResult result = Run(args);
+    result.err = testing::WithoutCarriageReturns(result.err);
     const std::string command = std::string("glimmora ") + GetParam();
     EXPECT_EQ(result.exitCode, 64) << reason;
     EXPECT_EQ(result.err.rfind(command + ": " + reason + "\n", 0), 0u) << result.err;
@@ -52,7 +53,7 @@ TEST_P(SharedCommandLineTest, ServiceOptionsAreRefusedInTheSameWords) {
   ExpectUsageError({"--service-journal", "journal", "PC", "PC.csv"},
                    "--service-journal goes with --start-service");
   ExpectUsageError(
-      {"--offline", ::testing::TempDir(), "--start-service", "PC", "PC.csv"},
+      {"--offline", ".", "--start-service", "PC", "PC.csv"},
       "--start-service reaches workstations over the network; --offline reads exports");
 }
 

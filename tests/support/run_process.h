@@ -40,6 +40,12 @@ inline std::string NativePath(const std::string& path) {
 #endif
 }
 
+// Text mode on Windows ends a program's lines in CR LF.
+inline std::string WithoutCarriageReturns(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
