@@ -56,10 +56,6 @@ long RegistryCode(std::string_view rest) {
   return std::strtol(digits.c_str(), nullptr, 10);
 }
 
-bool EndsWith(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 // The fields, quoted where they would be misread, joined by commas, with CR LF.
 std::string CsvRecord(std::initializer_list<std::string_view> fields) {
   return CsvLineFromViews(std::span<const std::string_view>(fields.begin(), fields.size()));
@@ -210,9 +206,9 @@ std::size_t CsvResultFormat::RecordLength(std::string_view rest) const {
 std::string CsvResultFormat::AsWritten(std::string_view record, RecordForm* form) const {
   *form = {};
   std::string_view body = record;
-  if (EndsWith(body, "\r\n")) {
+  if (body.ends_with("\r\n")) {
     body.remove_suffix(2);
-  } else if (EndsWith(body, "\n")) {
+  } else if (body.ends_with("\n")) {
     body.remove_suffix(1);
     form->otherLineEnd = true;
   } else {

@@ -87,10 +87,6 @@ std::string Dump(const Json& json, int indent = -1) {
   return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
-bool EndsWith(std::string_view text, std::string_view end) {
-  return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
-}
-
 }  // namespace
 
 std::string JsonLinesResultFormat::MonitorLine(const MonitorRecord& record,
@@ -159,7 +155,7 @@ std::string JsonLinesResultFormat::WrittenName(std::string_view workstation) con
 
 std::string JsonLinesResultFormat::AsWritten(std::string_view record, RecordForm* form) const {
   *form = {};
-  if (!EndsWith(record, "\r\n")) return std::string(record);
+  if (!record.ends_with("\r\n")) return std::string(record);
   form->otherLineEnd = true;
   std::string asWritten(record.substr(0, record.size() - 2));
   asWritten += LineEnd();

@@ -10,7 +10,7 @@ namespace glimmora {
 
 namespace {
 
-constexpr std::string_view kFirstLine = "glimmora-run 1";
+constexpr std::string_view kRecordFirstLine = "glimmora-run 1";
 
 std::string_view YesNo(bool value) {
   return value ? "yes" : "no";
@@ -23,7 +23,7 @@ std::string RunRecordPath(const std::string& outputPath) {
 }
 
 std::string FormatRunRecord(const RunRecord& record) {
-  std::string text(kFirstLine);
+  std::string text(kRecordFirstLine);
   text += "\ncolumns=" + record.columns;
   text += "\nformat=" + record.format;
   text += "\npresent-only=" + std::string(YesNo(record.presentOnly));
@@ -43,7 +43,7 @@ std::optional<RunRecord> ParseRunRecord(std::string_view text) {
     const std::string_view line = text.substr(0, end);
     text.remove_prefix(end + 1);
     if (first) {
-      if (line != kFirstLine) return std::nullopt;
+      if (line != kRecordFirstLine) return std::nullopt;
       first = false;
       continue;
     }

@@ -9,7 +9,7 @@ namespace glimmora {
 
 namespace {
 
-constexpr std::string_view kFirstLine = "glimmora service journal 1";
+constexpr std::string_view kJournalFirstLine = "glimmora service journal 1";
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
@@ -51,7 +51,7 @@ bool ReadPendingRestores(std::string_view text, std::vector<PendingRestore>* pen
     const std::string_view line = text.substr(0, end);
     text.remove_prefix(end + 1);
     if (first) {
-      if (line != kFirstLine) return false;
+      if (line != kJournalFirstLine) return false;
       first = false;
       continue;
     }
@@ -109,7 +109,7 @@ std::unique_ptr<ServiceJournalFile> ServiceJournalFile::Open(const std::string& 
   std::unique_ptr<ServiceJournalFile> journal(new ServiceJournalFile(path, std::move(file)));
   // A record cut off by the end of an earlier run is ended first.
   if (!text.empty() && text.back() != '\n' && !journal->Append("", reason)) return nullptr;
-  if (text.empty() && !journal->Append(std::string(kFirstLine), reason)) return nullptr;
+  if (text.empty() && !journal->Append(std::string(kJournalFirstLine), reason)) return nullptr;
   return journal;
 }
 

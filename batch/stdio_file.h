@@ -20,4 +20,8 @@ using UniqueFile = UniqueHandle<StdioFileTraits>;
 // said to be one (Windows refuses to open one as "permission denied").
 std::string FileErrorReason(const std::string& path, int error);
 
+// The whole file appended to *bytes; false with *reason (the system's) when
+// it cannot be opened or read to its end.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason);
+
 }  // namespace glimmora

@@ -54,7 +54,7 @@ std::span<const OptionSpec> BatchOptionTable() {
   return kBatchOptions;
 }
 
-void PrintUsage(std::FILE* out) {
+void PrintBatchUsage(std::FILE* out) {
   std::fputs(
       "usage: glimmora batch [--offline DIR] [--jobs N] [--timeout S] [--connect-timeout S]\n"
       "                      [--columns specified|extended] [--format csv|jsonl]\n"
@@ -97,7 +97,7 @@ void PrintUsage(std::FILE* out) {
 
 int UsageError(const std::string& reason) {
   std::fprintf(stderr, "glimmora batch: %s\n", reason.c_str());
-  PrintUsage(stderr);
+  PrintBatchUsage(stderr);
   return kExitUsage;
 }
 

@@ -39,7 +39,7 @@ struct BatchOptions {
 // report and service options to them).
 std::span<const OptionSpec> BatchOptionTable();
 
-void PrintUsage(std::FILE* out);
+void PrintBatchUsage(std::FILE* out);
 
 // A command line that cannot be run: the reason, then how it is used; the
 // exit status of a usage error.

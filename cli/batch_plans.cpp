@@ -15,24 +15,6 @@ namespace glimmora::cli {
 
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason) {
-  errno = 0;
-  UniqueFile file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    *reason = FileErrorReason(path, errno);
-    return false;
-  }
-  char buffer[64 * 1024];
-  std::size_t count = 0;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
-    bytes->append(buffer, count);
-  if (std::ferror(file.get()) != 0) {
-    *reason = FileErrorReason(path, errno != 0 ? errno : EIO);
-    return false;
-  }
-  return true;
-}
-
 // Counts the workstations whose lines a resume keeps (the first `done` of
 // INPUT) into *summary. A failure or no-monitor line is one workstation each;
 // the rest have monitor lines (consecutive ones of one name read back as one).

@@ -156,7 +156,7 @@ std::optional<int> ReadCommandLine(const Arguments& arguments, BatchCommandLine*
   if (!ReadWorkstationCommandLine(arguments, BatchOptionTable(), "jsonl", &command->line, &problem))
     return UsageError(problem);
   if (command->line.parsed.help) {
-    PrintUsage(stdout);
+    PrintBatchUsage(stdout);
     return 0;
   }
   BatchOptions& options = command->options;

@@ -40,7 +40,7 @@ constexpr int kExitListed = 0;
 constexpr int kExitNoMonitors = 1;
 constexpr int kExitNotOpened = 2;  // unreachable, or the registry could not be opened
 
-constexpr const char* kUsage =
+constexpr const char* kCheckUsage =
     "usage: glimmora check [--offline DIR] [--sort N] [--descending] [--format table|csv|json]\n"
     "                      [--columns specified|extended] [--present-only] [--pnp-ids FILE]\n"
     "                      [--connect-timeout S] [-U USER | -A FILE | -k] WORKSTATION\n"
@@ -65,15 +65,15 @@ struct CheckOptions {
   ServiceOptions service;
 };
 
-void PrintUsage(std::FILE* out) {
+void PrintCheckCheckUsage(std::FILE* out) {
   char reportHelp[1024];
   std::snprintf(reportHelp, sizeof reportHelp, kReportOptionsHelp, DefaultPnpIdsPath().c_str());
-  std::fprintf(out, kUsage, reportHelp, kNetworkOptionsHelp, kServiceOptionsHelp);
+  std::fprintf(out, kCheckUsage, reportHelp, kNetworkOptionsHelp, kServiceOptionsHelp);
 }
 
 int UsageError(const std::string& problem) {
   std::fprintf(stderr, "glimmora check: %s\n", problem.c_str());
-  PrintUsage(stderr);
+  PrintCheckCheckUsage(stderr);
   return kExitUsage;
 }
 
@@ -291,7 +291,7 @@ int RunCheckCommand(const Arguments& arguments) {
   if (!ReadWorkstationCommandLine(arguments, kCheckOptions, "json", &line, &problem))
     return UsageError(problem);
   if (line.parsed.help) {
-    PrintUsage(stdout);
+    PrintCheckCheckUsage(stdout);
     return 0;
   }
   CheckOptions options;

@@ -11,6 +11,7 @@
 #include "batch/held_file.h"
 #include "batch/inventory_diff.h"
 #include "batch/inventory_read.h"
+#include "cli/batch_modes.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/option_parser.h"
@@ -20,7 +21,7 @@ namespace glimmora::cli {
 
 namespace {
 
-constexpr char kUsage[] =
+constexpr char kDiffUsage[] =
     "usage: glimmora diff [--format csv|jsonl] [-o FILE] [--summary-json FILE] OLD NEW\n"
     "Compares two result files of glimmora batch (CSV, with or without --columns\n"
     "extended, or JSON lines) and writes one line per monitor that changed:\n"
@@ -36,7 +37,6 @@ constexpr char kUsage[] =
 
 constexpr int kExitChanges = 1;
 constexpr int kExitFileError = 2;
-constexpr const char* kStandardStream = "-";
 
 constexpr OptionSpec kOptions[] = {
     {"--format", true},
@@ -173,18 +173,18 @@ int RunDiffCommand(const Arguments& arguments) {
   ParsedArguments parsed;
   std::string problem;
   if (!ParseArguments(arguments, kOptions, &parsed, &problem)) {
-    std::fprintf(stderr, "glimmora diff: %s\n%s", problem.c_str(), kUsage);
+    std::fprintf(stderr, "glimmora diff: %s\n%s", problem.c_str(), kDiffUsage);
     return kExitUsage;
   }
   if (parsed.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(kDiffUsage, stdout);
     return 0;
   }
   DiffOptions options;
   problem = ParseOptions(parsed, &options);
   if (problem.empty()) problem = ClashProblem(options);
   if (!problem.empty()) {
-    std::fprintf(stderr, "glimmora diff: %s\n%s", problem.c_str(), kUsage);
+    std::fprintf(stderr, "glimmora diff: %s\n%s", problem.c_str(), kDiffUsage);
     return kExitUsage;
   }
 

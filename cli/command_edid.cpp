@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "batch/stdio_file.h"
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/display_width.h"
 #include "cli/option_parser.h"
-#include "common/unique_handle.h"
 #include "inventory/edid/edid.h"
 #include "inventory/edid/edid_dump.h"
 #include "resources/texts.h"
@@ -18,17 +18,10 @@ namespace glimmora::cli {
 
 namespace {
 
-struct FileTraits {
-  using Handle = std::FILE*;
-  static Handle Invalid() noexcept { return nullptr; }
-  static void Close(Handle h) noexcept { std::fclose(h); }
-};
-using UniqueFile = UniqueHandle<FileTraits>;
-
 // The whole file, or -1 and the reason: the system's (a directory fails here
 // too: it opens on POSIX but cannot be read), or that the file is larger than
 // any dump (/dev/zero would otherwise fill the memory).
-int ReadWholeFile(const std::string& path, std::string* contents, std::string* errorText) {
+int ReadEdidDump(const std::string& path, std::string* contents, std::string* errorText) {
   UniqueFile file(std::fopen(path.c_str(), "rb"));
   if (!file) {
     *errorText = std::strerror(errno);
@@ -99,7 +92,7 @@ int RunEdidCommand(const Arguments& arguments) {
     std::string contents;
     std::string errorText;
     std::vector<std::uint8_t> block;
-    if (ReadWholeFile(path, &contents, &errorText) != 0 ||
+    if (ReadEdidDump(path, &contents, &errorText) != 0 ||
         ParseEdidDump(contents, &block, &errorText) != 0) {
       std::fprintf(stderr, "glimmora: %s: %s\n", path.c_str(), errorText.c_str());
       status = 1;

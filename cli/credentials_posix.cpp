@@ -13,8 +13,8 @@
 namespace glimmora::cli {
 namespace {
 
-bool ReadWholeFile(const std::string& path, std::string* text, bool* readableByOthers,
-                   std::string* error) {
+bool ReadCredentialsFile(const std::string& path, std::string* text, bool* readableByOthers,
+                         std::string* error) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat info {};
   if (!fd || ::fstat(fd.get(), &info) != 0) {
@@ -84,7 +84,7 @@ CredentialSources SystemCredentialSources() {
     if (value == nullptr) return std::nullopt;
     return std::string(value);
   };
-  sources.readFile = ReadWholeFile;
+  sources.readFile = ReadCredentialsFile;
   sources.promptPassword = PromptWithoutEcho;
   return sources;
 }

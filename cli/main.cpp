@@ -39,7 +39,7 @@ constexpr Command kCommands[] = {
      "                           and could not put back (after a kill or a power cut)"},
 };
 
-void PrintUsage(std::FILE* out) {
+void PrintCommands(std::FILE* out) {
   std::fputs("usage: glimmora COMMAND [ARGS...]\n\ncommands:\n", out);
   for (const Command& command : kCommands)
     std::fprintf(out, "  %.*s\n", static_cast<int>(command.synopsis.size()),
@@ -85,7 +85,7 @@ int WithOutputChecked(int status) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    PrintUsage(stderr);
+    PrintCommands(stderr);
     return glimmora::cli::kExitUsage;
   }
   const std::string_view name = argv[1];
@@ -97,11 +97,11 @@ int main(int argc, char** argv) {
     const Command* command = FindCommand(argv[2]);
     if (command != nullptr) return WithOutputChecked(command->run({"--help"}));
     std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[2]);
-    PrintUsage(stderr);
+    PrintCommands(stderr);
     return glimmora::cli::kExitUsage;
   }
   if (name == "--help" || name == "-h" || name == "help") {
-    PrintUsage(stdout);
+    PrintCommands(stdout);
     return WithOutputChecked(0);
   }
   if (const Command* command = FindCommand(name)) {
@@ -113,6 +113,6 @@ int main(int argc, char** argv) {
     return WithOutputChecked(status);
   }
   std::fprintf(stderr, "glimmora: unknown command '%s'\n", argv[1]);
-  PrintUsage(stderr);
+  PrintCommands(stderr);
   return glimmora::cli::kExitUsage;
 }

@@ -28,7 +28,7 @@ std::string TrimBytes(std::string_view text) {
 // The text of one descriptor from its bytes 4 to 17: the reserved byte 4
 // turned into a blank when it is zero, cut at the first zero or line feed,
 // then trimmed. No descriptor: empty.
-std::string DescriptorText(const std::optional<std::string>& bytes) {
+std::string RowText(const std::optional<std::string>& bytes) {
   if (!bytes) return {};
   std::string text = *bytes;
   if (!text.empty() && text[0] == '\0') text[0] = ' ';
@@ -81,8 +81,8 @@ EdidFields DecodeEdid(std::span<const std::uint8_t> block) {
   const EdidBaseBlock base = DecodeEdidBaseBlock(block);
 
   EdidFields fields;
-  fields.model = DescriptorText(base.displayNameBytes);
-  fields.serialNumber = DescriptorText(base.serialNumberBytes);
+  fields.model = RowText(base.displayNameBytes);
+  fields.serialNumber = RowText(base.serialNumberBytes);
 
   char text[64];
   std::snprintf(text, sizeof text, "%d.%d", base.version, base.revision);

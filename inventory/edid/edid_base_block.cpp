@@ -6,8 +6,8 @@ namespace glimmora {
 
 namespace {
 
-constexpr std::size_t kDescriptorTextOffset = 4;
-constexpr std::size_t kDescriptorTextLength = 14;
+constexpr std::size_t kRowTextOffset = 4;
+constexpr std::size_t kRowTextLength = 14;
 constexpr std::uint8_t kTagSerialNumber = 0xFF;
 constexpr std::uint8_t kTagDisplayName = 0xFC;
 
@@ -29,11 +29,11 @@ EdidBaseBlock DecodeEdidBaseBlock(std::span<const std::uint8_t> block) {
     const std::uint8_t* descriptor = base.data() + offset;
     // A display descriptor starts with three zero bytes; a detailed timing does not.
     if (descriptor[0] != 0 || descriptor[1] != 0 || descriptor[2] != 0) continue;
-    const char* text = reinterpret_cast<const char*>(descriptor + kDescriptorTextOffset);
+    const char* text = reinterpret_cast<const char*>(descriptor + kRowTextOffset);
     if (descriptor[3] == kTagSerialNumber) {
-      fields.serialNumberBytes.emplace(text, kDescriptorTextLength);
+      fields.serialNumberBytes.emplace(text, kRowTextLength);
     } else if (descriptor[3] == kTagDisplayName) {
-      fields.displayNameBytes.emplace(text, kDescriptorTextLength);
+      fields.displayNameBytes.emplace(text, kRowTextLength);
     }
   }
   return fields;

@@ -7,7 +7,6 @@ namespace glimmora {
 
 namespace {
 
-constexpr std::size_t kDescriptorSize = 18;
 // Byte 2 gives where the detailed timings start; 0 means there are none, and
 // no value below 4 can be right, the header taking bytes 0 to 3.
 constexpr std::size_t kFirstDataOffset = 4;

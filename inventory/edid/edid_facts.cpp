@@ -10,7 +10,6 @@ namespace glimmora {
 
 namespace {
 
-constexpr std::size_t kDescriptorSize = 18;
 constexpr std::size_t kDescriptorTextOffset = 5;
 constexpr std::size_t kExtensionCountOffset = 126;
 constexpr std::uint8_t kExtensionTagCta861 = 0x02;
@@ -30,7 +29,8 @@ bool BlockChecksumValid(std::span<const std::uint8_t, kEdidBlockSize> block) {
   return std::accumulate(block.begin(), block.end(), 0u) % 256 == 0;
 }
 
-std::optional<DescriptorText> ReadDescriptorText(std::span<const std::uint8_t, 18> descriptor) {
+std::optional<DescriptorText> ReadDescriptorText(
+    std::span<const std::uint8_t, kDescriptorSize> descriptor) {
   // A display descriptor has a pixel clock of 0 and a zero byte 2; byte 3 is its tag.
   if (descriptor[0] != 0 || descriptor[1] != 0 || descriptor[2] != 0) return std::nullopt;
   if (descriptor[3] != kDescriptorTagSerial && descriptor[3] != kDescriptorTagName)

@@ -13,6 +13,7 @@
 namespace glimmora {
 
 inline constexpr std::size_t kEdidBlockSize = 128;
+inline constexpr std::size_t kDescriptorSize = 18;
 inline constexpr std::uint8_t kDescriptorTagSerial = 0xFF;
 inline constexpr std::uint8_t kDescriptorTagName = 0xFC;
 
@@ -72,7 +73,8 @@ std::string ProductCodeText(std::uint16_t productCode);
 
 // The text of the descriptor at `descriptor` (18 bytes) when it is a
 // serial-number or name descriptor.
-std::optional<DescriptorText> ReadDescriptorText(std::span<const std::uint8_t, 18> descriptor);
+std::optional<DescriptorText> ReadDescriptorText(
+    std::span<const std::uint8_t, kDescriptorSize> descriptor);
 
 // Whether the 128 bytes sum to zero modulo 256.
 bool BlockChecksumValid(std::span<const std::uint8_t, kEdidBlockSize> block);

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <thread>
 
+#include "inventory/registry/registry_access.h"
 #include "resources/texts.h"
 
 namespace glimmora {
 
 namespace {
 
-constexpr long kErrorSuccess = 0;
 constexpr long kErrorServiceRequestTimeout = 1053;
 constexpr long kErrorServiceAlreadyRunning = 1056;
 constexpr long kErrorServiceNotActive = 1062;

@@ -9,6 +9,7 @@
 
 #include "inventory/registry/registry_access.h"
 #include "inventory/rpc/connect_failure.h"
+#include "inventory/rpc/pipe_call.h"
 #include "inventory/rpc/registry_snapshot.h"
 #include "inventory/rpc/rpc_pipe_samba.h"
 #include "inventory/rpc/smb_session.h"
@@ -19,22 +20,6 @@ namespace {
 
 constexpr const char* kSvcctlPipe = "svcctl";
 constexpr long kErrorInvalidParameter = 87;
-
-// The transport's failure as Windows reports it. A fault the server answers
-// (an operation it does not implement) is an RPC_NT_ status, which Windows
-// gives as the RPC_S_ error of the same number; Samba's own mapping keeps
-// only the low bits of those.
-long TransportCode(std::uint32_t status) {
-  constexpr long kFirstRpcError = 1699;  // RPC_S_ errors begin at 1700 for status ...0001
-  if (status == kStatusIoTimeout) return kErrorTimeout;
-  if ((status & 0xFFFF0000u) == kRpcFacilityError && (status & 0xFFFFu) != 0)
-    return kFirstRpcError + static_cast<long>(status & 0xFFFFu);
-  return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
-}
-
-void KeepResponse(void* context, const std::uint8_t* data, std::size_t length) {
-  static_cast<svcctl::Bytes*>(context)->assign(data, data + length);
-}
 
 class RpcServiceHandle final : public ServiceHandle {
  public:

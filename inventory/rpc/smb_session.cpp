@@ -7,6 +7,7 @@
 
 #include "inventory/registry/registry_access.h"
 #include "inventory/rpc/kerberos_cache.h"
+#include "inventory/rpc/pipe_call.h"
 #include "inventory/rpc/rpc_pipe_samba.h"
 #include "reachability/probe_tcp.h"
 
@@ -14,10 +15,6 @@ namespace glimmora {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::int64_t MonotonicMs(Clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-}
 
 // What opening the pipe needs, owned: an open abandoned at the deadline goes
 // on on a thread of its own, after the back end may be gone.

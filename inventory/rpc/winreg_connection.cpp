@@ -6,26 +6,11 @@
 #include <utility>
 
 #include "inventory/rpc/connect_failure.h"
+#include "inventory/rpc/pipe_call.h"
 #include "inventory/rpc/rpc_pipe_samba.h"
 
 namespace glimmora {
-namespace {
-
-std::int64_t MonotonicMs(std::chrono::steady_clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-}
-
-void KeepResponse(void* context, const std::uint8_t* data, std::size_t length) {
-  static_cast<winreg::Bytes*>(context)->assign(data, data + length);
-}
-
-// The Windows code of a call the transport failed.
-long TransportCode(std::uint32_t status) {
-  if (status == kStatusIoTimeout) return kErrorTimeout;
-  return static_cast<long>(glimmora_rpc_ntstatus_to_win32(status));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 WinregConnection::WinregConnection(UniquePipe pipe, unsigned requestTimeoutS, Deadline deadline)
     : pipe_(std::move(pipe)), requestTimeoutS_(requestTimeoutS), deadline_(std::move(deadline)) {}
