@@ -14,20 +14,17 @@
 
 #include "inventory/edid/edid.h"
 #include "inventory/edid/edid_dump.h"
+#include "tests/support/edid_corpus.h"
 #include "tests/support/time_zone.h"
 
 namespace glimmora {
 namespace {
 
-const std::string kCorpusDir = GLIMMORA_TEST_DATA_DIR "/edid-corpus";
-constexpr std::size_t kCorpusFiles = 300;
+using testing::kCorpusDir;
+using testing::Quoted;
+using testing::ReadCorpusFile;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+constexpr std::size_t kCorpusFiles = 300;
 
 std::string_view Trim(std::string_view text) {
   const char* blanks = " \t\n\v\f\r";
@@ -41,7 +38,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 }
 
 // What the reference report says about the base block.
-struct Reference {
+struct BaseBlockReference {
   std::string version;
   bool hasSize = false;
   int width = 0;
@@ -53,16 +50,8 @@ struct Reference {
   std::vector<std::string> serials;
 };
 
-// The text between the first and the last single quote.
-std::string Quoted(std::string_view line) {
-  const std::size_t open = line.find('\'');
-  const std::size_t close = line.rfind('\'');
-  if (open == std::string_view::npos || close <= open) return {};
-  return std::string(line.substr(open + 1, close - open - 1));
-}
-
-Reference ParseReference(const std::string& report) {
-  Reference ref;
+BaseBlockReference ParseBaseBlockReference(const std::string& report) {
+  BaseBlockReference ref;
   std::istringstream in(report);
   std::string raw;
   bool inBase = false;
@@ -82,11 +71,11 @@ Reference ParseReference(const std::string& report) {
                                 &ref.width, &ref.height) == 2;
     } else if (std::sscanf(std::string(line).c_str(), "Made in: week %d of %d", &ref.week,
                            &ref.year) == 2) {
-      ref.date = Reference::Date::kWeekOfYear;
+      ref.date = BaseBlockReference::Date::kWeekOfYear;
     } else if (std::sscanf(std::string(line).c_str(), "Made in: %d", &ref.year) == 1) {
-      ref.date = Reference::Date::kYearOnly;
+      ref.date = BaseBlockReference::Date::kYearOnly;
     } else if (std::sscanf(std::string(line).c_str(), "Model year: %d", &ref.year) == 1) {
-      ref.date = Reference::Date::kModelYear;
+      ref.date = BaseBlockReference::Date::kModelYear;
     } else if (StartsWith(line, "Display Product Name: ")) {
       ref.names.push_back(Quoted(line));
     } else if (StartsWith(line, "Display Product Serial Number: ")) {
@@ -162,13 +151,13 @@ TEST(EdidCorpus, AgreesWithTheReferenceDecoder) {
     ++files;
     SCOPED_TRACE(file);
 
-    const std::string contents = ReadFile(kCorpusDir + "/" + file);
+    const std::string contents = ReadCorpusFile(kCorpusDir + "/" + file);
     std::vector<std::uint8_t> block;
     std::string error;
     ASSERT_EQ(ParseEdidDump(contents, &block, &error), 0) << file << ": " << error;
     EXPECT_EQ(block.size(), length);
     const EdidFields ours = DecodeEdid(block);
-    const Reference ref = ParseReference(contents);
+    const BaseBlockReference ref = ParseBaseBlockReference(contents);
     std::set<std::string> reasons;
 
     EXPECT_EQ(ours.edidVersion, ref.version);
@@ -181,20 +170,20 @@ TEST(EdidCorpus, AgreesWithTheReferenceDecoder) {
     EXPECT_EQ(height, ref.hasSize ? ref.height : 0);
 
     switch (ref.date) {
-      case Reference::Date::kWeekOfYear:
+      case BaseBlockReference::Date::kWeekOfYear:
         EXPECT_EQ(ours.mfgDate, ExpectedDate(ref.year, ref.week));
         break;
-      case Reference::Date::kYearOnly:
+      case BaseBlockReference::Date::kYearOnly:
         // Week byte 0: "no week given" to the reference, week 0 to us.
         EXPECT_EQ(ours.mfgDate, ExpectedDate(ref.year, 0));
         reasons.insert("week 0: the reference gives the year alone");
         break;
-      case Reference::Date::kModelYear:
+      case BaseBlockReference::Date::kModelYear:
         // Week byte 255: a model year to the reference, week 255 to us.
         EXPECT_EQ(ours.mfgDate, ExpectedDate(ref.year, 255));
         reasons.insert("week 255: the reference reads a model year");
         break;
-      case Reference::Date::kNone:
+      case BaseBlockReference::Date::kNone:
         ADD_FAILURE() << file << ": no date in the reference report";
         break;
     }

@@ -19,33 +19,22 @@
 #include "inventory/edid/monitor_key.h"
 #include "inventory/makers/maker_names.h"
 #include "tests/support/edid_builder.h"
+#include "tests/support/edid_corpus.h"
 
 namespace glimmora {
 namespace {
 
-const std::string kCorpusDir = GLIMMORA_TEST_DATA_DIR "/edid-corpus";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::kCorpusDir;
+using testing::Quoted;
+using testing::ReadCorpusFile;
 
 std::vector<std::uint8_t> CorpusBlock(const std::string& file, std::string* report = nullptr) {
-  const std::string contents = ReadFile(kCorpusDir + "/" + file);
+  const std::string contents = ReadCorpusFile(kCorpusDir + "/" + file);
   std::vector<std::uint8_t> block;
   std::string error;
   EXPECT_EQ(ParseEdidDump(contents, &block, &error), 0) << file << ": " << error;
   if (report) *report = contents;
   return block;
-}
-
-std::string Quoted(const std::string& line) {
-  const std::size_t open = line.find('\'');
-  const std::size_t close = line.rfind('\'');
-  return open == std::string::npos || close <= open ? std::string()
-                                                    : line.substr(open + 1, close - open - 1);
 }
 
 std::string Trimmed(const std::string& text) {
@@ -55,7 +44,7 @@ std::string Trimmed(const std::string& text) {
 }
 
 // What the reference report says about identification and extension blocks.
-struct Reference {
+struct FactsReference {
   std::string manufacturer;
   long productCode = -1;
   unsigned long idSerial = 0;  // the report leaves the line out for 0
@@ -64,8 +53,8 @@ struct Reference {
   std::vector<long> displayIdProductCodes;
 };
 
-Reference ParseReference(const std::string& report) {
-  Reference ref;
+FactsReference ParseFactsReference(const std::string& report) {
+  FactsReference ref;
   std::istringstream in(report);
   std::string line;
   int block = -1;
@@ -113,7 +102,7 @@ TEST(EdidFactsCorpus, AgreeWithTheReferenceAndMeasureTheFallbacks) {
     SCOPED_TRACE(file);
     std::string report;
     const std::vector<std::uint8_t> block = CorpusBlock(file, &report);
-    const Reference ref = ParseReference(report);
+    const FactsReference ref = ParseFactsReference(report);
     const EdidFacts facts = ReadEdidFacts(block);
     ASSERT_TRUE(facts.baseComplete);
     EXPECT_EQ(facts.manufacturerCode, ref.manufacturer);

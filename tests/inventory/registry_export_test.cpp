@@ -11,7 +11,7 @@
 namespace glimmora {
 namespace {
 
-std::vector<std::uint8_t> Bytes(std::string_view text) {
+std::vector<std::uint8_t> FileBytes(std::string_view text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
@@ -111,10 +111,10 @@ TEST(RegistryExportTest, UnicodeTextBecomesUtf8) {
 TEST(RegistryExportTest, Regedit4KeepsItsBytes) {
   RegistryNode root("");
   RegistryExportError error;
-  ASSERT_TRUE(ParseRegistryExport(Bytes("REGEDIT4\n\n"
-                                        "[HKEY_LOCAL_MACHINE\\A]\n"
-                                        "\"Multi\"=hex(7):41,2c,00,42,00,00\n"
-                                        "\"Text\"=\"x\\\\y\"\n"),
+  ASSERT_TRUE(ParseRegistryExport(FileBytes("REGEDIT4\n\n"
+                                            "[HKEY_LOCAL_MACHINE\\A]\n"
+                                            "\"Multi\"=hex(7):41,2c,00,42,00,00\n"
+                                            "\"Text\"=\"x\\\\y\"\n"),
                                   root, &error));
   EXPECT_EQ(Data(root, "A", "Multi"), "A,\0B\0\0"s);
   EXPECT_EQ(Data(root, "A", "Text"), "x\\y\0"s);
@@ -125,7 +125,7 @@ TEST(RegistryExportTest, AnyLineEndingAndMissingByteOrderMark) {
        {"REGEDIT4\r[HKLM\\A]\r\"V\"=\"1\"\r"s, "REGEDIT4\n[HKLM\\A]\n\"V\"=\"1\""s}) {
     RegistryNode root("");
     RegistryExportError error;
-    ASSERT_TRUE(ParseRegistryExport(Bytes(text), root, &error)) << error.reason;
+    ASSERT_TRUE(ParseRegistryExport(FileBytes(text), root, &error)) << error.reason;
     EXPECT_EQ(Data(root, "A", "V"), "1\0"s);
   }
   RegistryNode root("");
@@ -139,13 +139,13 @@ TEST(RegistryExportTest, AnyLineEndingAndMissingByteOrderMark) {
 TEST(RegistryExportTest, KeysMergeWithoutRegardToCaseAndKeepTheirOrder) {
   RegistryNode root("");
   RegistryExportError error;
-  ASSERT_TRUE(ParseRegistryExport(Bytes("REGEDIT4\n"
-                                        "[HKEY_LOCAL_MACHINE\\P\\Zeta]\n"
-                                        "[HKEY_LOCAL_MACHINE\\P\\alpha]\n"
-                                        "\"V\"=\"1\"\n"
-                                        "[hkey_local_machine\\p\\ALPHA]\n"
-                                        "\"v\"=\"2\"\n"
-                                        "[HKLM\\P\\Mid]\n"),
+  ASSERT_TRUE(ParseRegistryExport(FileBytes("REGEDIT4\n"
+                                            "[HKEY_LOCAL_MACHINE\\P\\Zeta]\n"
+                                            "[HKEY_LOCAL_MACHINE\\P\\alpha]\n"
+                                            "\"V\"=\"1\"\n"
+                                            "[hkey_local_machine\\p\\ALPHA]\n"
+                                            "\"v\"=\"2\"\n"
+                                            "[HKLM\\P\\Mid]\n"),
                                   root, &error));
   EXPECT_EQ(SubkeyNames(root, "P"), (std::vector<std::string>{"Zeta", "alpha", "Mid"}));
   EXPECT_EQ(Data(root, "P\\Alpha", "V"), "2\0"s);
@@ -154,19 +154,19 @@ TEST(RegistryExportTest, KeysMergeWithoutRegardToCaseAndKeepTheirOrder) {
 TEST(RegistryExportTest, DeletionsAndOtherRootsAreApplied) {
   RegistryNode root("");
   RegistryExportError error;
-  ASSERT_TRUE(ParseRegistryExport(Bytes("REGEDIT4\n"
-                                        "[HKEY_LOCAL_MACHINE\\P\\A]\n"
-                                        "[HKEY_LOCAL_MACHINE\\P\\B\\Child]\n"
-                                        "[HKEY_LOCAL_MACHINE\\P\\C]\n"
-                                        "\"Keep\"=\"1\"\n"
-                                        "\"Drop\"=\"2\"\n"
-                                        "\"Drop\"=-\n"
-                                        "[-HKEY_LOCAL_MACHINE\\P\\B]\n"
-                                        "\"AfterDeletion\"=\"ignored\"\n"
-                                        "[-HKEY_LOCAL_MACHINE\\P\\NoSuchKey\\Deeper]\n"
-                                        "[HKEY_CURRENT_USER\\P\\D]\n"
-                                        "\"Other\"=\"root\"\n"
-                                        "[HKEY_LOCAL_MACHINE\\P\\B]\n"),
+  ASSERT_TRUE(ParseRegistryExport(FileBytes("REGEDIT4\n"
+                                            "[HKEY_LOCAL_MACHINE\\P\\A]\n"
+                                            "[HKEY_LOCAL_MACHINE\\P\\B\\Child]\n"
+                                            "[HKEY_LOCAL_MACHINE\\P\\C]\n"
+                                            "\"Keep\"=\"1\"\n"
+                                            "\"Drop\"=\"2\"\n"
+                                            "\"Drop\"=-\n"
+                                            "[-HKEY_LOCAL_MACHINE\\P\\B]\n"
+                                            "\"AfterDeletion\"=\"ignored\"\n"
+                                            "[-HKEY_LOCAL_MACHINE\\P\\NoSuchKey\\Deeper]\n"
+                                            "[HKEY_CURRENT_USER\\P\\D]\n"
+                                            "\"Other\"=\"root\"\n"
+                                            "[HKEY_LOCAL_MACHINE\\P\\B]\n"),
                                   root, &error))
       << error.reason;
   // B comes back as a new key, after the others.
@@ -228,7 +228,7 @@ TEST(RegistryExportTest, MalformedFilesNameTheirFirstBadLine) {
   for (const BadFile& bad : cases) {
     RegistryNode root("");
     RegistryExportError error;
-    EXPECT_FALSE(ParseRegistryExport(Bytes(bad.text), root, &error)) << bad.text;
+    EXPECT_FALSE(ParseRegistryExport(FileBytes(bad.text), root, &error)) << bad.text;
     EXPECT_EQ(error.line, bad.line) << bad.text;
     EXPECT_EQ(error.reason.substr(0, bad.reason.size()), bad.reason) << bad.text;
   }
@@ -237,13 +237,13 @@ TEST(RegistryExportTest, MalformedFilesNameTheirFirstBadLine) {
 TEST(RegistryExportTest, HexListsMayEndInACommaAndGoOnOverLines) {
   RegistryNode root("");
   RegistryExportError error;
-  ASSERT_TRUE(ParseRegistryExport(Bytes("REGEDIT4\n[HKLM\\A]\n"
-                                        "\"V\"=hex:01,02,\\\n"
-                                        "  03 , 4,\\\n"
-                                        "\n"
-                                        "\"W\"=hex:0a,\n"
-                                        "\"Last\"=hex:ff,\\\n"
-                                        "  fe\r\n"),
+  ASSERT_TRUE(ParseRegistryExport(FileBytes("REGEDIT4\n[HKLM\\A]\n"
+                                            "\"V\"=hex:01,02,\\\n"
+                                            "  03 , 4,\\\n"
+                                            "\n"
+                                            "\"W\"=hex:0a,\n"
+                                            "\"Last\"=hex:ff,\\\n"
+                                            "  fe\r\n"),
                                   root, &error))
       << error.line << error.reason;
   EXPECT_EQ(Data(root, "A", "V"), "\x01\x02\x03\x04"s);
@@ -304,7 +304,7 @@ TEST(RegistryExportTest, LargeFilesTakeLinearTime) {
   text += "\n";
   RegistryNode root("");
   RegistryExportError error;
-  ASSERT_TRUE(ParseRegistryExport(Bytes(text), root, &error)) << error.line << error.reason;
+  ASSERT_TRUE(ParseRegistryExport(FileBytes(text), root, &error)) << error.line << error.reason;
   ASSERT_EQ(Key(root, "P")->SubkeyCount(), 25000u);
   EXPECT_EQ(Key(root, "P")->SubkeyAt(0).name(), "K1");
   EXPECT_EQ(Data(root, "Q", "Long").size(), 200001u);

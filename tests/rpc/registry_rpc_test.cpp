@@ -24,19 +24,17 @@
 
 #include "cli/credentials.h"
 #include "common/deadline.h"
+#include "tests/rpc/test_server.h"
 
 namespace glimmora {
 namespace {
 
+using testing::kServer;
+using testing::ServerDir;
+
 using namespace std::chrono_literals;
 
-const char* const kServer = "127.0.0.1";
 const std::string kDisplay = "SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\";
-
-std::string ServerDir() {
-  const char* dir = std::getenv("GLIMMORA_SAMBA_DIR");
-  return dir != nullptr ? dir : "";
-}
 
 // The credentials of a -A file the server script wrote, read as the CLI reads them.
 RpcCredentials FromAuthFile(const std::string& name) {

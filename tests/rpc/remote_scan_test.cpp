@@ -16,20 +16,18 @@
 #include "inventory/registry/registry_scan.h"
 #include "inventory/rpc/registry_rpc.h"
 #include "inventory/system_messages.h"
+#include "tests/rpc/test_server.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"
 
 namespace glimmora {
 namespace {
 
+using testing::ServerDir;
+
 using namespace std::chrono_literals;
 
 const std::string kDisplayExport = std::string(GLIMMORA_TEST_DATA_DIR) + "/rpc/display.reg";
-
-std::string ServerDir() {
-  const char* dir = std::getenv("GLIMMORA_SAMBA_DIR");
-  return dir != nullptr ? dir : "";
-}
 
 // The user the server lets read its registry, as the -A file names it.
 NetworkRegistryOptions AdminLogon() {

@@ -24,15 +24,17 @@
 #include "inventory/registry/service_start.h"
 #include "inventory/rpc/registry_rpc.h"
 #include "inventory/rpc/service_manager_rpc.h"
+#include "tests/rpc/test_server.h"
 #include "tests/support/run_process.h"
 
 namespace glimmora {
 namespace {
 
+using testing::kServer;
+
 using namespace std::chrono_literals;
 using Json = nlohmann::json;
 
-const char* const kServer = "127.0.0.1";
 constexpr long kErrorServiceDisabled = 1058;
 constexpr long kErrorServiceAlreadyRunning = 1056;
 constexpr long kErrorServiceNotActive = 1062;

@@ -14,21 +14,19 @@
 #include "inventory/registry/examination.h"
 #include "inventory/registry/service_start.h"
 #include "inventory/rpc/registry_rpc.h"
+#include "tests/rpc/test_server.h"
 #include "tests/support/run_process.h"
 
 namespace glimmora {
 namespace {
 
+using testing::kServer;
+using testing::ServerDir;
+
 using namespace std::chrono_literals;
 
-const char* const kServer = "127.0.0.1";
 constexpr long kErrorServiceDoesNotExist = 1060;
 constexpr long kErrorProcedureOutOfRange = 1745;
-
-std::string ServerDir() {
-  const char* dir = std::getenv("GLIMMORA_SAMBA_DIR");
-  return dir != nullptr ? dir : "";
-}
 
 // The users the server script makes: glimmora-svc administers its services,
 // glimmora-reg reads the registry, glimmora-noreg may not open its named pipes.
@@ -43,7 +41,7 @@ RpcCredentials Administrator() {
   return Logon("glimmora-svc", "Service-pw-1");
 }
 
-RpcOptions TestOptions() {
+RpcOptions ServiceTestOptions() {
   RpcOptions options;
   options.connectTimeout = 5s;
   options.requestTimeout = 10s;
@@ -58,7 +56,7 @@ class ServiceManagerRpcTest : public ::testing::Test {
 };
 
 TEST_F(ServiceManagerRpcTest, RunningServiceAnswersItsStateAndRefusesChanges) {
-  RpcRegistryAccess registry(Administrator(), TestOptions());
+  RpcRegistryAccess registry(Administrator(), ServiceTestOptions());
   ServiceManagerAccess* manager = registry.ServiceManager();
   ASSERT_NE(manager, nullptr);
   long code = -1;
@@ -87,7 +85,7 @@ TEST_F(ServiceManagerRpcTest, RunningServiceAnswersItsStateAndRefusesChanges) {
 }
 
 TEST_F(ServiceManagerRpcTest, UnknownServiceIsServiceDoesNotExist) {
-  RpcRegistryAccess registry(Administrator(), TestOptions());
+  RpcRegistryAccess registry(Administrator(), ServiceTestOptions());
   long code = -1;
   EXPECT_EQ(registry.ServiceManager()->OpenService("\\\\127.0.0.1", "GlimmoraNoSuchService",
                                                    Deadline(), &code),
@@ -97,7 +95,7 @@ TEST_F(ServiceManagerRpcTest, UnknownServiceIsServiceDoesNotExist) {
 
 TEST_F(ServiceManagerRpcTest, LogonFailuresAndRefusedPipesAreTheirCodes) {
   long code = -1;
-  RpcRegistryAccess wrong(Logon("glimmora-reg", "wrong"), TestOptions());
+  RpcRegistryAccess wrong(Logon("glimmora-reg", "wrong"), ServiceTestOptions());
   EXPECT_EQ(wrong.ServiceManager()->OpenService(kServer, kRemoteRegistryService, Deadline(), &code),
             nullptr);
   EXPECT_EQ(code, kErrorLogonFailure);
@@ -107,7 +105,7 @@ TEST_F(ServiceManagerRpcTest, LogonFailuresAndRefusedPipesAreTheirCodes) {
   std::string account;
   EXPECT_TRUE(wrong.LogonsStopped(&account));
 
-  RpcRegistryAccess denied(Logon("glimmora-noreg", "Denied-pw-1"), TestOptions());
+  RpcRegistryAccess denied(Logon("glimmora-noreg", "Denied-pw-1"), ServiceTestOptions());
   EXPECT_EQ(
       denied.ServiceManager()->OpenService(kServer, kRemoteRegistryService, Deadline(), &code),
       nullptr);
@@ -115,7 +113,7 @@ TEST_F(ServiceManagerRpcTest, LogonFailuresAndRefusedPipesAreTheirCodes) {
 }
 
 TEST_F(ServiceManagerRpcTest, PassedDeadlineOpensNothing) {
-  RpcRegistryAccess registry(Administrator(), TestOptions());
+  RpcRegistryAccess registry(Administrator(), ServiceTestOptions());
   long code = -1;
   const Deadline passed(DeadlineClock::now() - 1s);
   EXPECT_EQ(registry.ServiceManager()->OpenService(kServer, kRemoteRegistryService, passed, &code),
@@ -135,7 +133,7 @@ class RecordingJournal : public ServiceJournal {
 };
 
 TEST_F(ServiceManagerRpcTest, WorkstationWithoutRegistryPipeButServiceRunningIsLeftAlone) {
-  RpcOptions options = TestOptions();
+  RpcOptions options = ServiceTestOptions();
   options.pipeName = "glimmora_no_such_pipe";  // the registry's pipe is missing
   RpcRegistryAccess registry(Administrator(), options);
   RecordingJournal journal;
