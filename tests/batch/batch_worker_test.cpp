@@ -12,8 +12,8 @@
 
 #include "inventory/edid/edid_dump.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/fake_probe.h"
 #include "tests/support/forwarding_registry.h"

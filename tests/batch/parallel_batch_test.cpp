@@ -19,7 +19,7 @@
 #include "batch/csv_format.h"
 #include "common/deadline.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/fake_probe.h"
 #include "tests/support/forwarding_registry.h"

@@ -17,7 +17,7 @@
 #include "batch/batch_worker.h"
 #include "batch/service_journal.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/registry_memory.h"
 

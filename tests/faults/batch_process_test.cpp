@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "fuzz/python_csv_reader.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/faults/export_writer.h"
 #include "tests/faults/spawn.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/scoped_env.h"
 

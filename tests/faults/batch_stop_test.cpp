@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "batch/batch_worker.h"
-#include "tests/batch/batch_test_support.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/forwarding_registry.h"
 #include "tests/support/registry_memory.h"

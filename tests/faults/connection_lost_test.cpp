@@ -9,7 +9,7 @@
 #include "batch/batch_worker.h"
 #include "inventory/registry/registry_scan.h"
 #include "quickcheck/check_sequence.h"
-#include "tests/batch/batch_test_support.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/forwarding_registry.h"
 #include "tests/support/registry_memory.h"

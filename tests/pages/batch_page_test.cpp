@@ -23,8 +23,8 @@
 #include "common/deadline.h"
 #include "reachability/probe.h"
 #include "resources/resource.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/pages/pages_test_support.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/forwarding_registry.h"
 #include "tests/support/registry_memory.h"
@@ -163,7 +163,7 @@ class BatchPageFixture {
   MemoryRegistry registry;
   WorkerProbe probe;
   std::function<std::unique_ptr<OutputStream>(const std::string&, std::string*)> openOutput;
-  testing::TestFolder files;
+  testing::TempDir files;
   MessageBoxRecorder boxes;
   testing::FocusRequests focus;
 };

@@ -1,5 +1,5 @@
 #pragma once
-// Files and CSV reading for the batch tests.
+// Files and CSV reading for the tests that run a batch and read its result.
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "glimmora-batch-";
+    std::string name = "glimmora-test-";
     if (info != nullptr) name += std::string(info->test_suite_name()) + "-" + info->name();
     name += "-" + std::to_string(ProcessId());
     for (char& c : name) {
