@@ -9,10 +9,8 @@
 #include "batch/batch_worker.h"
 #include "inventory/registry/registry_scan.h"
 #include "quickcheck/check_sequence.h"
-#include "tests/support/batch_files.h"
-#include "tests/support/edid_builder.h"
+#include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
-#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {
@@ -63,24 +61,16 @@ class BreakingRegistry : public testing::ForwardingRegistry {
   bool lost_ = false;
 };
 
-void AddMonitor(MemoryWorkstation& ws, const std::string& id, const std::string& instance,
-                const std::string& serial) {
-  testing::EdidSpec spec;
-  spec.model = "MODEL " + id;
-  spec.serial = serial;
-  ws.AddMonitor(id, instance, "(Standard monitor types)", "Generic PnP Monitor", "Monitor",
-                "MONITOR\\" + id, testing::MakeEdid(spec));
-}
-
 class ConnectionLostTest : public ::testing::Test {
  protected:
   ConnectionLostTest() {
     MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
-    AddMonitor(pc01, "DEL0001", "1", "A1");
-    AddMonitor(pc01, "DEL0001", "2", "A2");
-    AddMonitor(pc01, "GSM0002", "1", "B1");
-    AddMonitor(pc01, "GSM0002", "2", "B2");
-    AddMonitor(registry_.AddWorkstation("PC02"), "LEN0003", "1", "C1");
+    testing::AddTestMonitor(pc01, "DEL0001", "1", "MODEL DEL0001", "A1");
+    testing::AddTestMonitor(pc01, "DEL0001", "2", "MODEL DEL0001", "A2");
+    testing::AddTestMonitor(pc01, "GSM0002", "1", "MODEL GSM0002", "B1");
+    testing::AddTestMonitor(pc01, "GSM0002", "2", "MODEL GSM0002", "B2");
+    testing::AddTestMonitor(registry_.AddWorkstation("PC02"), "LEN0003", "1", "MODEL LEN0003",
+                            "C1");
   }
 
   MemoryRegistry registry_;
