@@ -61,7 +61,7 @@ class BreakingRegistry : public testing::ForwardingRegistry {
   bool lost_ = false;
 };
 
-class ConnectionLostTest : public ::testing::Test {
+class ConnectionLostTest : public ::testing::Test, protected testing::BatchRunFixture {
  protected:
   ConnectionLostTest() {
     MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
@@ -73,7 +73,6 @@ class ConnectionLostTest : public ::testing::Test {
                             "C1");
   }
 
-  MemoryRegistry registry_;
   BreakingRegistry breaking_{registry_};
 };
 
@@ -121,26 +120,18 @@ TEST_F(ConnectionLostTest, TheScanFailsWheneverTheConnectionBreaks) {
 }
 
 TEST_F(ConnectionLostTest, TheBatchWritesAFailureLineAndGoesOn) {
-  glimmora::testing::TempDir dir;
-  const std::string input = dir.File("list.txt");
-  const std::string output = dir.File("inventory.csv");
-  glimmora::testing::WriteBytes(input, "pc01\npc02\n");
-  BatchServices services;
-  services.registry = &breaking_;
-  services.finishPause = std::chrono::milliseconds(0);
-  BatchState state;
-  RunBatch(state, services, input, output);
-  const std::string complete = glimmora::testing::ReadBytes(output);
-  const std::vector<std::string> all = glimmora::testing::SplitResultLines(complete);
+  services_.registry = &breaking_;
+  services_.probe = nullptr;
+  const std::vector<std::string> all = testing::SplitResultLines(RunInput("pc01\npc02\n"));
   ASSERT_EQ(all.size(), 6u);  // the header, PC01's four monitors, PC02's one
 
   for (std::size_t breakAt = 1; breakAt < 60; ++breakAt) {
     breaking_.breakAt = breakAt;
-    RunBatch(state, services, input, output);
-    EXPECT_EQ(state.failed, 0);
+    RunBatch(state_, services_, inputPath_, outputPath_);
+    EXPECT_EQ(state_.failed, 0);
     EXPECT_EQ(registry_.OpenKeyCount(), 0u);
     const std::vector<std::string> lines =
-        glimmora::testing::SplitResultLines(glimmora::testing::ReadBytes(output));
+        testing::SplitResultLines(testing::ReadBytes(outputPath_));
     // PC02 connects anew; its connection breaks as well when the break comes
     // before its own calls are done, and then gets its own failure line.
     ASSERT_GE(lines.size(), 3u) << "break at call " << breakAt;
