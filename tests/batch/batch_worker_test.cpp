@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "inventory/edid/edid_dump.h"
+#include "resources/texts.h"
 #include "tests/batch/limited_output.h"
 #include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
