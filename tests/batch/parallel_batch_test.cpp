@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/deadline.h"
+#include "tests/batch/limited_output.h"
 #include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
 
@@ -106,26 +107,24 @@ class OutputWatch {
   int writesAfterFailure_ = 0;
 };
 
-// Passes lines to the file, accepting `limit` bytes in all; tells the watch
-// what it was given, and counts the writes asked for after the first short one.
+// Passes lines on to the file, telling the watch what it was given, and
+// counts the writes asked for after the first the file took short.
 class WatchedOutput : public OutputStream {
  public:
-  WatchedOutput(std::unique_ptr<OutputStream> file, std::size_t limit, OutputWatch& watch)
-      : file_(std::move(file)), limit_(limit), watch_(watch) {}
+  WatchedOutput(std::unique_ptr<OutputStream> file, OutputWatch& watch)
+      : file_(std::move(file)), watch_(watch) {}
   std::size_t Write(std::string_view bytes) override {
     std::lock_guard<std::mutex> lock(watch_.mutex_);
     if (watch_.failed_) ++watch_.writesAfterFailure_;
     watch_.written_.append(bytes);
-    const std::size_t accepted = std::min(bytes.size(), limit_);
-    limit_ -= accepted;
+    const std::size_t accepted = file_->Write(bytes);
     watch_.failed_ = watch_.failed_ || accepted < bytes.size();
-    return file_->Write(bytes.substr(0, accepted));
+    return accepted;
   }
   bool Close() override { return file_->Close(); }
 
  private:
   std::unique_ptr<OutputStream> file_;
-  std::size_t limit_;
   OutputWatch& watch_;
 };
 
@@ -214,7 +213,7 @@ TEST_F(ParallelBatchTest, AStopKeepsTheFinishedWorkstationsUpToTheFirstUnfinishe
   OutputWatch watched;
   services_.openOutputFile = [&](const std::string& path,
                                  std::string*) -> std::unique_ptr<OutputStream> {
-    return std::make_unique<WatchedOutput>(OpenOutputFile(path), SIZE_MAX, watched);
+    return std::make_unique<WatchedOutput>(OpenOutputFile(path), watched);
   };
   slow_.onConnect = [&](const std::string& name) {
     if (name != "WS0012") return;
@@ -288,7 +287,8 @@ TEST_P(BatchJobsTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfterIt) 
   OutputWatch watched;
   services_.openOutputFile = [&](const std::string& path,
                                  std::string*) -> std::unique_ptr<OutputStream> {
-    return std::make_unique<WatchedOutput>(OpenOutputFile(path), limit, watched);
+    return std::make_unique<WatchedOutput>(
+        std::make_unique<testing::LimitedOutput>(OpenOutputFile(path), limit), watched);
   };
 
   const std::string written = RunOnce(GetParam(), input, outputPath_);
