@@ -16,8 +16,8 @@
 #include <nlohmann/json.hpp>
 
 #include "fuzz/python_csv_reader.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/time_zone.h"
 

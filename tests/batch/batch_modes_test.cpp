@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "inventory/ansi_conversion.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/time_zone.h"

@@ -3,21 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "inventory/edid/edid_dump.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
-#include "tests/support/edid_builder.h"
-#include "tests/support/fake_probe.h"
+#include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
-#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {
@@ -25,31 +19,18 @@ namespace {
 using testing::LimitedOutput;
 using testing::ParseCsvLine;
 using testing::ReadBytes;
-using testing::SplitResultLines;
-using testing::TempDir;
 using testing::WriteBytes;
-
-// A 60 x 34 cm monitor made in week 10 of 2020 (March in every time zone).
-std::vector<std::uint8_t> MakeEdid(const std::string& model, const std::string& serial) {
-  testing::EdidSpec spec;
-  spec.model = model;
-  spec.serial = serial;
-  spec.widthCm = 60;
-  spec.heightCm = 34;
-  spec.week = 10;
-  spec.year = 2020;
-  return testing::MakeEdid(spec);
-}
 
 constexpr const char* kGenericDescription =
     "@monitor.inf,%pnpmonitor.devicedesc%;Generic PnP Monitor";
 constexpr const char* kGenericMfg = "@monitor.inf,%generic%;(Standard monitor types)";
 
+// A 60 x 34 cm monitor made in week 10 of 2020 (March in every time zone).
 void AddMonitor(MemoryWorkstation& ws, const std::string& deviceId, const std::string& instance,
                 const std::string& model, const std::string& serial,
                 const std::string& description = kGenericDescription) {
-  ws.AddMonitor(deviceId, instance, kGenericMfg, description, "Monitor", "MONITOR\\" + deviceId,
-                MakeEdid(model, serial));
+  testing::AddTestMonitor(ws, deviceId, instance, model, serial, {kGenericMfg, description},
+                          {.widthCm = 60, .heightCm = 34, .week = 10, .year = 2020});
 }
 
 // Passes everything to the memory registry and calls a hook when a key is
@@ -66,53 +47,7 @@ class HookedRegistry : public testing::ForwardingRegistry {
   std::function<void(const std::string&)> onOpen;
 };
 
-class BatchWorkerTest : public ::testing::Test {
- protected:
-  BatchWorkerTest() {
-    services_.probe = probe_.Function();
-    services_.registry = &registry_;
-    services_.finishPause = std::chrono::milliseconds(0);
-  }
-
-  void Run(std::string_view inputBytes) {
-    WriteBytes(inputPath_, inputBytes);
-    RunBatch(state_, services_, inputPath_, outputPath_);
-  }
-
-  // The result lines after the header, without their CR LF.
-  std::vector<std::string> ResultLines() {
-    const std::string bytes = ReadBytes(outputPath_);
-    const std::string header = FormatHeaderLine();
-    EXPECT_EQ(bytes.substr(0, header.size()), header);
-    std::vector<std::string> lines = SplitResultLines(bytes);
-    if (!lines.empty()) lines.erase(lines.begin());
-    return lines;
-  }
-
-  void ExpectFinished() {
-    EXPECT_EQ(state_.failed, 0);
-    EXPECT_EQ(state_.failureStyle, 0u);
-    EXPECT_EQ(state_.failureText, "");
-    EXPECT_EQ(state_.CurrentWorkstation(), "");
-    EXPECT_EQ(registry_.OpenKeyCount(), 0u);
-  }
-
-  void ExpectFailure(int textId) {
-    EXPECT_EQ(state_.failed, -1);
-    EXPECT_EQ(state_.failureStyle, kFailureStyleError);
-    EXPECT_EQ(state_.failureText, LoadText(textId));
-    EXPECT_EQ(state_.CurrentWorkstation(), "");
-    EXPECT_EQ(registry_.OpenKeyCount(), 0u);
-  }
-
-  TempDir dir_;
-  std::string inputPath_ = dir_.File("workstations.txt");
-  std::string outputPath_ = dir_.File("inventory.csv");
-  MemoryRegistry registry_;
-  testing::FakeProbe probe_;
-  BatchState state_;
-  BatchServices services_;
-};
+class BatchWorkerTest : public ::testing::Test, protected testing::BatchRunFixture {};
 
 TEST_F(BatchWorkerTest, WritesOneLinePerReportableMonitor) {
   MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
@@ -121,7 +56,7 @@ TEST_F(BatchWorkerTest, WritesOneLinePerReportableMonitor) {
   AddMonitor(pc01, "SHP4353", "5&3&0&UID4354", "", "SN-7");    // serial only
   AddMonitor(pc01, "BOE0964", "5&4&0&UID4355", "", "");        // neither: dropped
 
-  Run("pc01\n");
+  RunInput("pc01\n");
 
   ExpectFinished();
   const std::vector<std::string> lines = ResultLines();
@@ -147,7 +82,7 @@ TEST_F(BatchWorkerTest, UnreachableAndUnopenableWorkstationsGetAFailureLine) {
   registry_.AddWorkstation("PC03");
   registry_.FailConnect("PC03", 5);
 
-  Run("pc01\npc02\npc03\nPC04\n");
+  RunInput("pc01\npc02\npc03\nPC04\n");
 
   ExpectFinished();
   const std::vector<std::string> lines = ResultLines();
@@ -174,7 +109,7 @@ TEST_F(BatchWorkerTest, WorkstationsWithoutReportableMonitorsGetTheNoMonitorLine
   MemoryWorkstation& ghost = registry_.AddWorkstation("GHOST");
   ghost.AddKey("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\Default_Monitor\\1&8713bca&0&UID0");
 
-  Run("empty\npanel\nghost\n");
+  RunInput("empty\npanel\nghost\n");
 
   ExpectFinished();
   const std::vector<std::string> lines = ResultLines();
@@ -259,7 +194,7 @@ TEST_F(BatchWorkerTest, DuplicatesAreJudgedOnWholeLinesWithinOneWorkstation) {
   MemoryWorkstation& pc02 = registry_.AddWorkstation("PC02");
   AddMonitor(pc02, "DELD11D", "5&1&0&UID4352", "DELL S3222HN", "2NQHQD3", "Generic Monitor");
 
-  Run("pc01\npc02\nPC01\n");
+  RunInput("pc01\npc02\nPC01\n");
 
   ExpectFinished();
   const std::vector<std::string> lines = ResultLines();
@@ -281,13 +216,13 @@ TEST_F(BatchWorkerTest, EveryNameIsTriedThroughTheRegistryWhenThereIsNoProbe) {
   AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
   probe_.Answer("PC01", -1, "(Error: Could not load ICMP.DLL for PING.)");
 
-  Run("pc01\n");
+  RunInput("pc01\n");
   ExpectFinished();
   ASSERT_EQ(ResultLines().size(), 1u);
   EXPECT_EQ(ParseCsvLine(ResultLines()[0]).size(), 11u);
 
   services_.probe = nullptr;
-  Run("pc01\n");
+  RunInput("pc01\n");
   ExpectFinished();
   ASSERT_EQ(ResultLines().size(), 1u);
 }
@@ -296,7 +231,8 @@ TEST_F(BatchWorkerTest, InputLinesFollowTheFileRules) {
   for (const char* name : {"PC01", "PC02", "PC03", "PC04", "PC05"})
     AddMonitor(registry_.AddWorkstation(name), "DELD11D", "5&1&0&UID4352", "DELL", name);
 
-  Run("# comment\r\n\r\n  pc01, desk 1\r\n\"PC02\"\r\n\\\\PC02\r\n;PC02\r\n"
+  RunInput(
+      "# comment\r\n\r\n  pc01, desk 1\r\n\"PC02\"\r\n\\\\PC02\r\n;PC02\r\n"
       "pc03\tthird\r\n   \r\npc04\r\x1Apc05\r\n");
 
   ExpectFinished();
@@ -308,20 +244,11 @@ TEST_F(BatchWorkerTest, InputLinesFollowTheFileRules) {
 }
 
 TEST_F(BatchWorkerTest, AnInputWithoutNamesGivesTheHeaderAlone) {
-  Run("# nothing to do\n\n");
+  RunInput("# nothing to do\n\n");
   ExpectFinished();
   EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
   // The end of the file after the last line end is no line of its own.
   EXPECT_EQ(state_.linesRead.load(), 2u);
-}
-
-TEST_F(BatchWorkerTest, AStopBeforeTheFirstLineLeavesTheHeaderAlone) {
-  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
-  state_.RequestStop();
-  Run("pc01\n");
-  ExpectFinished();
-  EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
-  EXPECT_TRUE(probe_.Calls().empty());
 }
 
 TEST_F(BatchWorkerTest, AStopDuringAScanKeepsTheFinishedWorkstationsOnly) {
@@ -343,7 +270,7 @@ TEST_F(BatchWorkerTest, AStopDuringAScanKeepsTheFinishedWorkstationsOnly) {
       state_.RequestStop();
   };
 
-  Run("pc01\npc02\npc03\n");
+  RunInput("pc01\npc02\npc03\n");
 
   ExpectFinished();  // a stop is no failure; every key is closed again
   const std::vector<std::string> lines = ResultLines();
@@ -361,7 +288,7 @@ TEST_F(BatchWorkerTest, AStopBetweenIdentifiersClosesTheRemoteKey) {
   hooked.onOpen = [&](const std::string& key) {
     if (key.find("UID4352\\Device Parameters") != std::string::npos) state_.RequestStop();
   };
-  Run("pc01\n");
+  RunInput("pc01\n");
   ExpectFinished();
   EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine());
 }
@@ -404,44 +331,10 @@ TEST_F(BatchWorkerTest, AShortHeaderWriteEndsTheBatch) {
                                 std::string*) -> std::unique_ptr<OutputStream> {
     return std::make_unique<LimitedOutput>(OpenOutputFile(path), 7);
   };
-  Run("pc01\n");
+  RunInput("pc01\n");
   ExpectFailure(kTextOutputWriteError);
   EXPECT_EQ(ReadBytes(outputPath_), FormatHeaderLine().substr(0, 7));
   EXPECT_TRUE(probe_.Calls().empty());
-}
-
-TEST_F(BatchWorkerTest, AShortWriteInTheMiddleEndsTheBatchAndKeepsEarlierLines) {
-  for (const char* name : {"PC01", "PC02", "PC03"}) {
-    MemoryWorkstation& ws = registry_.AddWorkstation(name);
-    AddMonitor(ws, "DELD11D", "5&1&0&UID4352", "DELL", std::string(name) + "-A");
-    AddMonitor(ws, "GSM5A49", "5&2&0&UID4353", "LG", std::string(name) + "-B");
-  }
-  // Room for the header, PC01's two lines and PC02's first line and a half.
-  MonitorRow row = {"Monitor",
-                    kGenericDescription,
-                    kGenericMfg,
-                    "MONITOR\\DELD11D",
-                    "DELL",
-                    "PC01-A",
-                    "W:60cm x H:34cm (27.2\")",
-                    "2020/3",
-                    "1.3"};
-  const std::size_t lineSize = FormatMonitorLine("PC01", "DELD11D", row).size();
-  const std::size_t limit = FormatHeaderLine().size() + 3 * lineSize - 20;
-  services_.openOutputFile = [&](const std::string& path,
-                                 std::string*) -> std::unique_ptr<OutputStream> {
-    return std::make_unique<LimitedOutput>(OpenOutputFile(path), limit);
-  };
-
-  Run("pc01\npc02\npc03\n");
-
-  ExpectFailure(kTextOutputWriteError);
-  const std::string bytes = ReadBytes(outputPath_);
-  EXPECT_EQ(bytes.size(), limit);
-  EXPECT_NE(bytes.find("PC01,DELD11D"), std::string::npos);
-  EXPECT_NE(bytes.find("PC01,GSM5A49"), std::string::npos);
-  EXPECT_EQ(bytes.find("PC02,GSM5A49"), std::string::npos);
-  EXPECT_EQ(probe_.Calls(), (std::vector<std::string>{"PC01", "PC02"}));
 }
 
 #ifdef __linux__
@@ -456,7 +349,7 @@ TEST_F(BatchWorkerTest, AFullDiskIsReportedAsAWriteError) {
 TEST_F(BatchWorkerTest, EachBatchStartsWithAClearReport) {
   RunBatch(state_, services_, dir_.File("missing.txt"), outputPath_);
   ExpectFailure(kTextInputOpenError);
-  Run("");
+  RunInput("");
   ExpectFinished();
 }
 
@@ -465,65 +358,23 @@ TEST_F(BatchWorkerTest, TheCurrentWorkstationFollowsTheWork) {
   registry_.AddWorkstation("PC02");
   std::vector<std::string> seen;
   probe_.onProbe = [&](const std::string&) { seen.push_back(state_.CurrentWorkstation()); };
-  Run("pc01\n#pc09\npc02\n");
+  RunInput("pc01\n#pc09\npc02\n");
   EXPECT_EQ(seen, (std::vector<std::string>{"PC01", "PC02"}));
   EXPECT_EQ(state_.CurrentWorkstation(), "");
 }
 
-// The thread body: the platform start, the batch, the pause, the notification.
+// The thread body when the platform start fails (the body that runs is in
+// parallel_batch_test.cpp, for one job and for several).
 class BatchThreadTest : public BatchWorkerTest {
  protected:
   void StartAndWait() {
     state_.inputPath = inputPath_;
     state_.outputPath = outputPath_;
-    services_.observer = &observer_;
-    std::thread worker(BatchThreadProc, std::ref(state_), std::cref(services_));
-    {
-      std::unique_lock<std::mutex> guard(lock_);
-      ASSERT_TRUE(finished_.wait_for(guard, std::chrono::seconds(30),
-                                     [this] { return notifications_ > 0; }));
-    }
-    worker.join();
+    ASSERT_TRUE(thread_.StartAndWait(state_, services_));
   }
 
-  struct Observer final : BatchObserver {
-    explicit Observer(BatchThreadTest& test) : test(test) {}
-    void BatchFinished() override {
-      std::lock_guard<std::mutex> guard(test.lock_);
-      test.notifications_ += 1;
-      test.workstationAtNotify_ = test.state_.CurrentWorkstation();
-      test.finished_.notify_all();
-    }
-    BatchThreadTest& test;
-  };
-
-  std::mutex lock_;
-  std::condition_variable finished_;
-  int notifications_ = 0;
-  std::string workstationAtNotify_ = "unset";
-  Observer observer_{*this};
+  testing::BatchThreadRun thread_;
 };
-
-TEST_F(BatchThreadTest, RunsTheBatchAndNotifiesOnce) {
-  AddMonitor(registry_.AddWorkstation("PC01"), "DELD11D", "5&1&0&UID4352", "DELL", "1");
-  WriteBytes(inputPath_, "pc01\n");
-  int starts = 0;
-  int ends = 0;
-  services_.startThread = [&](std::string*) { return ++starts, 0; };
-  services_.endThread = [&] { ++ends; };
-  services_.finishPause = std::chrono::milliseconds(20);
-  const auto begin = std::chrono::steady_clock::now();
-
-  StartAndWait();
-
-  EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(20));
-  EXPECT_EQ(notifications_, 1);
-  EXPECT_EQ(workstationAtNotify_, "");
-  EXPECT_EQ(starts, 1);
-  EXPECT_EQ(ends, 1);
-  ExpectFinished();
-  EXPECT_EQ(ResultLines().size(), 1u);
-}
 
 TEST_F(BatchThreadTest, AThreadThatCannotStartReportsAFailure) {
   WriteBytes(inputPath_, "pc01\n");
@@ -543,7 +394,7 @@ TEST_F(BatchThreadTest, AThreadThatCannotStartReportsAFailure) {
   EXPECT_EQ(state_.failureText,
             "WSAStartup : Code=10091 Desc=The network subsystem is unavailable.");
   EXPECT_EQ(ends, 1);
-  EXPECT_EQ(notifications_, 1);
+  EXPECT_EQ(thread_.notifications(), 1);
   EXPECT_FALSE(std::filesystem::exists(outputPath_));
   EXPECT_TRUE(probe_.Calls().empty());
 }

@@ -15,8 +15,8 @@
 
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/scoped_env.h"
 
 namespace glimmora {

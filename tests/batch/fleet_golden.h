@@ -6,7 +6,7 @@
 
 #include "inventory/registry/registry_access.h"
 #include "inventory/system_messages.h"
-#include "tests/batch/batch_test_support.h"
+#include "tests/support/batch_files.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -13,8 +13,8 @@
 #include "batch/held_file.h"
 #include "inventory/ansi_conversion.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
+#include "tests/support/batch_files.h"
 
 namespace glimmora {
 namespace {

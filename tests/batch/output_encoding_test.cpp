@@ -12,8 +12,8 @@
 #include "batch/json_format.h"
 
 #include "inventory/ansi_conversion.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/limited_output.h"
+#include "tests/support/batch_files.h"
 
 namespace glimmora {
 namespace {

@@ -1,12 +1,13 @@
 // Several workstations at once: the output must be the bytes of one after the
 // other, whatever order the examinations end in; a stop, a deadline and a
 // write failure must leave what they leave in the one-after-the-other run.
+// What the runner must do alike inline (one job) and on worker threads is
+// tested once for both (BatchJobsTest).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -15,23 +16,16 @@
 #include <thread>
 #include <vector>
 
-#include "batch/batch_worker.h"
-#include "batch/csv_format.h"
 #include "common/deadline.h"
-#include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
-#include "tests/support/edid_builder.h"
-#include "tests/support/fake_probe.h"
+#include "tests/batch/limited_output.h"
+#include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
-#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {
 
 using namespace std::chrono_literals;
 using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
 
 std::string Name(int index) {
   char name[16];
@@ -113,45 +107,32 @@ class OutputWatch {
   int writesAfterFailure_ = 0;
 };
 
-// Passes lines to the file, accepting `limit` bytes in all; tells the watch
-// what it was given, and counts the writes asked for after the first short one.
+// Passes lines on to the file, telling the watch what it was given, and
+// counts the writes asked for after the first the file took short.
 class WatchedOutput : public OutputStream {
  public:
-  WatchedOutput(std::unique_ptr<OutputStream> file, std::size_t limit, OutputWatch& watch)
-      : file_(std::move(file)), limit_(limit), watch_(watch) {}
+  WatchedOutput(std::unique_ptr<OutputStream> file, OutputWatch& watch)
+      : file_(std::move(file)), watch_(watch) {}
   std::size_t Write(std::string_view bytes) override {
     std::lock_guard<std::mutex> lock(watch_.mutex_);
     if (watch_.failed_) ++watch_.writesAfterFailure_;
     watch_.written_.append(bytes);
-    const std::size_t accepted = std::min(bytes.size(), limit_);
-    limit_ -= accepted;
+    const std::size_t accepted = file_->Write(bytes);
     watch_.failed_ = watch_.failed_ || accepted < bytes.size();
-    return file_->Write(bytes.substr(0, accepted));
+    return accepted;
   }
   bool Close() override { return file_->Close(); }
 
  private:
   std::unique_ptr<OutputStream> file_;
-  std::size_t limit_;
   OutputWatch& watch_;
 };
 
-void AddMonitor(MemoryWorkstation& ws, const std::string& deviceId, const std::string& instance,
-                const std::string& model, const std::string& serial) {
-  testing::EdidSpec spec;
-  spec.model = model;
-  spec.serial = serial;
-  ws.AddMonitor(deviceId, instance, "(Standard monitor types)", "Generic PnP Monitor", "Monitor",
-                "MONITOR\\" + deviceId, testing::MakeEdid(spec));
-}
-
-class ParallelBatchTest : public ::testing::Test {
+class ParallelBatchTest : public ::testing::Test, protected testing::BatchRunFixture {
  protected:
   ParallelBatchTest() : slow_(registry_) {
     probe_.delay = DelayFor;
-    services_.probe = probe_.Function();
     services_.registry = &slow_;
-    services_.finishPause = 0ms;
   }
 
   // Workstations of every kind, one after another: unreachable, unknown,
@@ -176,16 +157,17 @@ class ParallelBatchTest : public ::testing::Test {
           break;
         case 4: {
           MemoryWorkstation& ws = registry_.AddWorkstation(name);
-          AddMonitor(ws, "DELD11D", "1", "DELL U2419H", "SN" + name);
-          AddMonitor(ws, "DELD11D", "2", "dell u2419h", "sn" + name);  // equal but for case
-          AddMonitor(ws, "GSM5A49", "3", "LG", "");
+          testing::AddTestMonitor(ws, "DELD11D", "1", "DELL U2419H", "SN" + name);
+          testing::AddTestMonitor(ws, "DELD11D", "2", "dell u2419h",
+                                  "sn" + name);  // equal but for case
+          testing::AddTestMonitor(ws, "GSM5A49", "3", "LG", "");
           break;
         }
         default: {
           MemoryWorkstation& ws = registry_.AddWorkstation(name);
           for (int m = 0; m <= i % 3; ++m)
-            AddMonitor(ws, "MON" + std::to_string(m), "4&" + std::to_string(m), "Model " + name,
-                       "S" + std::to_string(m));
+            testing::AddTestMonitor(ws, "MON" + std::to_string(m), "4&" + std::to_string(m),
+                                    "Model " + name, "S" + std::to_string(m));
         }
       }
       input += (i % 5 == 0 ? "  " : "") + name + (i % 4 == 0 ? ", desk\r\n" : "\n");
@@ -195,26 +177,11 @@ class ParallelBatchTest : public ::testing::Test {
   }
 
   std::string RunOnce(int jobs, const std::string& input, const std::string& output) {
-    WriteBytes(inputPath_, input);
     services_.jobs = jobs;
-    RunBatch(state_, services_, inputPath_, output);
-    return ReadBytes(output);
+    return RunInto(output, input);
   }
 
-  void ExpectCleanEnd() {
-    EXPECT_EQ(state_.CurrentWorkstation(), "");
-    EXPECT_TRUE(state_.WorkstationsInFlight().empty());
-    EXPECT_EQ(registry_.OpenKeyCount(), 0u);
-  }
-
-  TempDir dir_;
-  std::string inputPath_ = dir_.File("workstations.txt");
-  std::string outputPath_ = dir_.File("inventory.csv");
-  MemoryRegistry registry_;
   SlowRegistry slow_;
-  testing::FakeProbe probe_;
-  BatchState state_;
-  BatchServices services_;
 };
 
 TEST_F(ParallelBatchTest, WritesTheBytesOfOneAfterTheOther) {
@@ -246,7 +213,7 @@ TEST_F(ParallelBatchTest, AStopKeepsTheFinishedWorkstationsUpToTheFirstUnfinishe
   OutputWatch watched;
   services_.openOutputFile = [&](const std::string& path,
                                  std::string*) -> std::unique_ptr<OutputStream> {
-    return std::make_unique<WatchedOutput>(OpenOutputFile(path), SIZE_MAX, watched);
+    return std::make_unique<WatchedOutput>(OpenOutputFile(path), watched);
   };
   slow_.onConnect = [&](const std::string& name) {
     if (name != "WS0012") return;
@@ -263,12 +230,6 @@ TEST_F(ParallelBatchTest, AStopKeepsTheFinishedWorkstationsUpToTheFirstUnfinishe
   ExpectCleanEnd();
   EXPECT_GE(state_.workstationsFinished.load(), 20u);
   EXPECT_EQ(stopped, complete.substr(0, complete.find("\nWS0012,") + 1));
-}
-
-TEST_F(ParallelBatchTest, AStopBeforeTheFirstLineLeavesTheHeaderAlone) {
-  state_.RequestStop();
-  EXPECT_EQ(RunOnce(8, MakeFleet(20), outputPath_), FormatHeaderLine());
-  EXPECT_EQ(probe_.CallCount(), 0u);
 }
 
 TEST_F(ParallelBatchTest, AWorkstationBeyondItsDeadlineGetsATimedOutLine) {
@@ -305,41 +266,80 @@ TEST_F(ParallelBatchTest, AWorkstationBeyondItsDeadlineGetsATimedOutLine) {
   }
 }
 
-TEST_F(ParallelBatchTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfterIt) {
+// The runner for one job (inline) and for several (worker threads), over the
+// same fleet: what both must do alike.
+class BatchJobsTest : public ParallelBatchTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(BatchJobsTest, AStopBeforeTheFirstLineLeavesTheHeaderAlone) {
+  state_.RequestStop();
+  EXPECT_EQ(RunOnce(GetParam(), MakeFleet(20), outputPath_), FormatHeaderLine());
+  ExpectFinished();
+  EXPECT_EQ(probe_.CallCount(), 0u);
+}
+
+TEST_P(BatchJobsTest, AWriteFailureEndsTheBatchAtOnceWithNothingWrittenAfterIt) {
   const std::string input = MakeFleet(300);
   const std::string complete = RunOnce(1, input, dir_.File("complete.csv"));
-  const std::size_t probesOfACompleteRun = probe_.CallCount();
+  const std::vector<std::string> probesOfACompleteRun = probe_.Calls();
   probe_.ForgetCalls();
   // The disk fills in the middle of WS0020's lines.
   const std::size_t limit = complete.find("\nWS0020,") + 10;
   OutputWatch watched;
   services_.openOutputFile = [&](const std::string& path,
                                  std::string*) -> std::unique_ptr<OutputStream> {
-    return std::make_unique<WatchedOutput>(OpenOutputFile(path), limit, watched);
+    return std::make_unique<WatchedOutput>(
+        std::make_unique<testing::LimitedOutput>(OpenOutputFile(path), limit), watched);
   };
 
-  const std::string written = RunOnce(8, input, outputPath_);
+  const std::string written = RunOnce(GetParam(), input, outputPath_);
 
-  EXPECT_EQ(state_.failed, -1);
-  EXPECT_EQ(state_.failureText, LoadText(kTextOutputWriteError));
-  EXPECT_EQ(state_.failureStyle, kFailureStyleError);
+  ExpectFailure(kTextOutputWriteError);
   EXPECT_EQ(written, complete.substr(0, limit));
   EXPECT_EQ(watched.WritesAfterFailure(), 0);
-  ExpectCleanEnd();
-  // The workers stopped: far from every workstation was probed.
-  EXPECT_LT(probe_.CallCount(), probesOfACompleteRun / 2);
+  // The batch stopped: far from every workstation was probed; one at a time,
+  // none after the one whose lines failed.
+  EXPECT_LT(probe_.CallCount(), probesOfACompleteRun.size() / 2);
+  if (GetParam() == 1) {
+    const auto failed =
+        std::find(probesOfACompleteRun.begin(), probesOfACompleteRun.end(), Name(20));
+    ASSERT_NE(failed, probesOfACompleteRun.end());
+    EXPECT_EQ(probe_.Calls(), std::vector<std::string>(probesOfACompleteRun.begin(), failed + 1));
+  }
 }
 
-TEST_F(ParallelBatchTest, TheThreadBodyRunsTheParallelBatchForMoreThanOneJob) {
+// The thread body: the platform start, the batch, the pause, the notification.
+TEST_P(BatchJobsTest, TheThreadBodyRunsTheBatchPausesAndNotifiesOnce) {
   const std::string input = MakeFleet(40);
   const std::string expected = RunOnce(1, input, dir_.File("one.csv"));
   state_.inputPath = inputPath_;
   state_.outputPath = outputPath_;
-  services_.jobs = 8;
-  BatchThreadProc(state_, services_);
+  services_.jobs = GetParam();
+  int starts = 0;
+  int ends = 0;
+  services_.startThread = [&](std::string*) { return ++starts, 0; };
+  services_.endThread = [&] { ++ends; };
+  services_.finishPause = 20ms;
+  const auto begin = std::chrono::steady_clock::now();
+
+  testing::BatchThreadRun thread;
+  ASSERT_TRUE(thread.StartAndWait(state_, services_));
+
+  EXPECT_GE(std::chrono::steady_clock::now() - begin, 20ms);
+  EXPECT_EQ(thread.notifications(), 1);
+  EXPECT_EQ(thread.workstationAtNotify(), "");
+  EXPECT_EQ(starts, 1);
+  EXPECT_EQ(ends, 1);
+  ExpectFinished();
   EXPECT_EQ(ReadBytes(outputPath_), expected);
-  EXPECT_GE(slow_.MostAtOnce(), 2);
+  if (GetParam() > 1) {
+    EXPECT_GE(slow_.MostAtOnce(), 2);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(OneAndEightJobs, BatchJobsTest, ::testing::Values(1, 8),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return "Jobs" + std::to_string(info.param);
+                         });
 
 }  // namespace
 }  // namespace glimmora

@@ -12,8 +12,8 @@
 #include "inventory/ansi_conversion.h"
 #include "inventory/offline/registry_offline.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/batch/fleet_golden.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/time_zone.h"
 

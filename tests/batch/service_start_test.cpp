@@ -17,9 +17,7 @@
 #include "batch/batch_worker.h"
 #include "batch/service_journal.h"
 #include "resources/texts.h"
-#include "tests/batch/batch_test_support.h"
-#include "tests/support/edid_builder.h"
-#include "tests/support/registry_memory.h"
+#include "tests/support/batch_fixture.h"
 
 namespace glimmora {
 namespace {
@@ -146,22 +144,14 @@ class ServicedRegistry : public MemoryRegistry {
   }
 };
 
-std::vector<std::uint8_t> Edid() {
-  testing::EdidSpec spec;
-  spec.model = "DELL S3222HN";
-  spec.serial = "2NQHQD3";
-  return testing::MakeEdid(spec);
-}
-
 class ServiceStartTest : public ::testing::Test {
  protected:
   ServiceStartTest() {
     services_.registry = &registry_;
     services_.layout.format = ReportFormat::kJson;
     for (const char* name : {"PC-DISABLED", "PC-STOPPED", "PC-RUNNING", "PC-DENIED", "PC-DROPS"}) {
-      registry_.AddWorkstation(name).AddMonitor("DELD11D", "5&1&0&UID4352",
-                                                "(Standard monitor types)", "Generic PnP Monitor",
-                                                "Monitor", "MONITOR\\DELD11D", Edid());
+      testing::AddTestMonitor(registry_.AddWorkstation(name), "DELD11D", "5&1&0&UID4352",
+                              "DELL S3222HN", "2NQHQD3");
     }
     auto& s = registry_.manager.services;
     s["PC-DISABLED"] = {};

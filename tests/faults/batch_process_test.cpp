@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "fuzz/python_csv_reader.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/faults/export_writer.h"
 #include "tests/faults/spawn.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/scoped_env.h"
 
@@ -34,6 +34,7 @@ namespace fs = std::filesystem;
 using testing::ReadBytes;
 using testing::Spawned;
 using testing::TempDir;
+using testing::WorkstationGroups;
 using testing::WriteBytes;
 
 const std::string kFleet = std::string(GLIMMORA_SOURCE_DIR) + "/examples/fleet";
@@ -87,24 +88,6 @@ std::size_t CountOf(const std::string& text, std::string_view part) {
        pos = text.find(part, pos + part.size()))
     ++count;
   return count;
-}
-
-// The header line, then each workstation's lines in one piece.
-std::vector<std::string> WorkstationGroups(const std::string& file) {
-  std::vector<std::string> groups;
-  std::string lastName;
-  for (std::size_t start = 0; start < file.size();) {
-    const std::size_t end = file.find("\r\n", start) + 2;
-    const std::string line = file.substr(start, end - start);
-    const std::string name = line.substr(0, line.find(','));
-    if (start == 0 || name != lastName)
-      groups.push_back(line);
-    else
-      groups.back() += line;
-    lastName = start == 0 ? std::string() : name;
-    start = end;
-  }
-  return groups;
 }
 
 // Ctrl-C while the batch runs, at moments spread over its run, one workstation

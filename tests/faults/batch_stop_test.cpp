@@ -8,10 +8,8 @@
 #include <vector>
 
 #include "batch/batch_worker.h"
-#include "tests/batch/batch_test_support.h"
-#include "tests/support/edid_builder.h"
+#include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
-#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {
@@ -61,31 +59,22 @@ class TrippingRegistry : public testing::ForwardingRegistry {
   BatchState& state_;
 };
 
-void AddMonitor(MemoryWorkstation& ws, const std::string& id, const std::string& instance,
-                const std::string& model, const std::string& serial) {
-  testing::EdidSpec spec;
-  spec.model = model;
-  spec.serial = serial;
-  ws.AddMonitor(id, instance, "(Standard monitor types)", "Generic PnP Monitor", "Monitor",
-                "MONITOR\\" + id, testing::MakeEdid(spec));
-}
-
 class BatchStopTest : public ::testing::Test {
  protected:
   BatchStopTest() {
     MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
-    AddMonitor(pc01, "DELD11D", "1", "DELL U2412M", "A1");
-    AddMonitor(pc01, "DELD11D", "2", "DELL U2412M", "");
-    AddMonitor(pc01, "GSM5A49", "1", "", "B2");
+    testing::AddTestMonitor(pc01, "DELD11D", "1", "DELL U2412M", "A1");
+    testing::AddTestMonitor(pc01, "DELD11D", "2", "DELL U2412M", "");
+    testing::AddTestMonitor(pc01, "GSM5A49", "1", "", "B2");
     registry_.AddWorkstation("PC02");  // unreachable: the probe says so
     // PC03 has no registry at all.
     MemoryWorkstation& pc04 = registry_.AddWorkstation("PC04");
-    AddMonitor(pc04, "ACR0001", "1", "ACER", "C3");
-    AddMonitor(pc04, "ACR0001", "2", "acer", "c3");  // the same, letter case aside
+    testing::AddTestMonitor(pc04, "ACR0001", "1", "ACER", "C3");
+    testing::AddTestMonitor(pc04, "ACR0001", "2", "acer", "c3");  // the same, letter case aside
     pc04.AddKey("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY\\ACR0001\\3");  // no values at all
-    AddMonitor(pc04, "SAM0002", "1", "SAMSUNG", "D4");
+    testing::AddTestMonitor(pc04, "SAM0002", "1", "SAMSUNG", "D4");
     registry_.AddWorkstation("PC05").AddKey("SYSTEM\\CurrentControlSet\\Enum\\DISPLAY");
-    AddMonitor(registry_.AddWorkstation("PC06"), "LEN0003", "1", "LENOVO", "E5");
+    testing::AddTestMonitor(registry_.AddWorkstation("PC06"), "LEN0003", "1", "LENOVO", "E5");
     WriteBytes(inputPath_, "pc01\n# comment\npc02\npc03\n\npc04\npc05\npc06");
   }
 
@@ -118,33 +107,12 @@ class BatchStopTest : public ::testing::Test {
   MemoryRegistry registry_;
 };
 
-// The bytes of each workstation's lines, in input order, after the header.
-std::vector<std::string> WorkstationGroups(const std::string& file, std::string* header) {
-  std::vector<std::string> groups;
-  std::string lastName;
-  std::size_t start = 0;
-  while (start < file.size()) {
-    const std::size_t end = file.find("\r\n", start) + 2;
-    const std::string line = file.substr(start, end - start);
-    const std::string name = line.substr(0, line.find(','));
-    if (start == 0)
-      *header = line;
-    else if (name == lastName)
-      groups.back() += line;
-    else
-      groups.push_back(line);
-    if (start > 0) lastName = name;
-    start = end;
-  }
-  return groups;
-}
-
 TEST_F(BatchStopTest, EveryStopPointLeavesWholeWorkstationsOnly) {
   std::size_t total = 0;
   const std::string full = RunTrippingAt(0, &total);
-  std::string header;
-  const std::vector<std::string> groups = WorkstationGroups(full, &header);
-  ASSERT_EQ(groups.size(), 6u) << full;
+  // The header, then six workstations.
+  const std::vector<std::string> groups = testing::WorkstationGroups(full);
+  ASSERT_EQ(groups.size(), 7u) << full;
   ASSERT_GT(total, 40u);
 
   std::size_t finishedBefore = 0;
@@ -153,8 +121,8 @@ TEST_F(BatchStopTest, EveryStopPointLeavesWholeWorkstationsOnly) {
     const std::string file = RunTrippingAt(tripAt, &calls);
     // The header and the whole lines of the first k workstations, for some k
     // that never shrinks as the stop comes later.
-    std::string expected = header;
-    std::size_t finished = 0;
+    std::string expected = groups[0];
+    std::size_t finished = 1;
     while (finished < groups.size() && file.size() > expected.size())
       expected += groups[finished++];
     EXPECT_EQ(file, expected) << "stop at call " << tripAt;

@@ -9,10 +9,8 @@
 #include "batch/batch_worker.h"
 #include "inventory/registry/registry_scan.h"
 #include "quickcheck/check_sequence.h"
-#include "tests/batch/batch_test_support.h"
-#include "tests/support/edid_builder.h"
+#include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
-#include "tests/support/registry_memory.h"
 
 namespace glimmora {
 namespace {
@@ -63,27 +61,18 @@ class BreakingRegistry : public testing::ForwardingRegistry {
   bool lost_ = false;
 };
 
-void AddMonitor(MemoryWorkstation& ws, const std::string& id, const std::string& instance,
-                const std::string& serial) {
-  testing::EdidSpec spec;
-  spec.model = "MODEL " + id;
-  spec.serial = serial;
-  ws.AddMonitor(id, instance, "(Standard monitor types)", "Generic PnP Monitor", "Monitor",
-                "MONITOR\\" + id, testing::MakeEdid(spec));
-}
-
-class ConnectionLostTest : public ::testing::Test {
+class ConnectionLostTest : public ::testing::Test, protected testing::BatchRunFixture {
  protected:
   ConnectionLostTest() {
     MemoryWorkstation& pc01 = registry_.AddWorkstation("PC01");
-    AddMonitor(pc01, "DEL0001", "1", "A1");
-    AddMonitor(pc01, "DEL0001", "2", "A2");
-    AddMonitor(pc01, "GSM0002", "1", "B1");
-    AddMonitor(pc01, "GSM0002", "2", "B2");
-    AddMonitor(registry_.AddWorkstation("PC02"), "LEN0003", "1", "C1");
+    testing::AddTestMonitor(pc01, "DEL0001", "1", "MODEL DEL0001", "A1");
+    testing::AddTestMonitor(pc01, "DEL0001", "2", "MODEL DEL0001", "A2");
+    testing::AddTestMonitor(pc01, "GSM0002", "1", "MODEL GSM0002", "B1");
+    testing::AddTestMonitor(pc01, "GSM0002", "2", "MODEL GSM0002", "B2");
+    testing::AddTestMonitor(registry_.AddWorkstation("PC02"), "LEN0003", "1", "MODEL LEN0003",
+                            "C1");
   }
 
-  MemoryRegistry registry_;
   BreakingRegistry breaking_{registry_};
 };
 
@@ -131,26 +120,18 @@ TEST_F(ConnectionLostTest, TheScanFailsWheneverTheConnectionBreaks) {
 }
 
 TEST_F(ConnectionLostTest, TheBatchWritesAFailureLineAndGoesOn) {
-  glimmora::testing::TempDir dir;
-  const std::string input = dir.File("list.txt");
-  const std::string output = dir.File("inventory.csv");
-  glimmora::testing::WriteBytes(input, "pc01\npc02\n");
-  BatchServices services;
-  services.registry = &breaking_;
-  services.finishPause = std::chrono::milliseconds(0);
-  BatchState state;
-  RunBatch(state, services, input, output);
-  const std::string complete = glimmora::testing::ReadBytes(output);
-  const std::vector<std::string> all = glimmora::testing::SplitResultLines(complete);
+  services_.registry = &breaking_;
+  services_.probe = nullptr;
+  const std::vector<std::string> all = testing::SplitResultLines(RunInput("pc01\npc02\n"));
   ASSERT_EQ(all.size(), 6u);  // the header, PC01's four monitors, PC02's one
 
   for (std::size_t breakAt = 1; breakAt < 60; ++breakAt) {
     breaking_.breakAt = breakAt;
-    RunBatch(state, services, input, output);
-    EXPECT_EQ(state.failed, 0);
+    RunBatch(state_, services_, inputPath_, outputPath_);
+    EXPECT_EQ(state_.failed, 0);
     EXPECT_EQ(registry_.OpenKeyCount(), 0u);
     const std::vector<std::string> lines =
-        glimmora::testing::SplitResultLines(glimmora::testing::ReadBytes(output));
+        testing::SplitResultLines(testing::ReadBytes(outputPath_));
     // PC02 connects anew; its connection breaks as well when the break comes
     // before its own calls are done, and then gets its own failure line.
     ASSERT_GE(lines.size(), 3u) << "break at call " << breakAt;

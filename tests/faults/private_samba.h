@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/batch/batch_test_support.h"
+#include "tests/support/batch_files.h"
 
 namespace glimmora::testing {
 

@@ -21,9 +21,9 @@
 
 #include "inventory/registry/registry_scan.h"
 #include "inventory/rpc/registry_rpc.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/faults/private_samba.h"
 #include "tests/faults/spawn.h"
+#include "tests/support/batch_files.h"
 
 namespace glimmora {
 namespace {

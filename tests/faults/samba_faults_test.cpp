@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "fuzz/python_csv_reader.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/faults/private_samba.h"
 #include "tests/faults/spawn.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/scoped_env.h"
 
 namespace glimmora {

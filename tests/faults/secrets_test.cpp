@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/batch/batch_test_support.h"
 #include "tests/faults/spawn.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/scoped_env.h"
 
 namespace glimmora {

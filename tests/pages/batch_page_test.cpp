@@ -23,11 +23,9 @@
 #include "common/deadline.h"
 #include "reachability/probe.h"
 #include "resources/resource.h"
-#include "tests/batch/batch_test_support.h"
 #include "tests/pages/pages_test_support.h"
-#include "tests/support/edid_builder.h"
+#include "tests/support/batch_fixture.h"
 #include "tests/support/forwarding_registry.h"
-#include "tests/support/registry_memory.h"
 #include "window/file_dialog.h"
 
 namespace glimmora {
@@ -103,11 +101,8 @@ class WorkerProbe {
 
 void AddMonitor(MemoryWorkstation& workstation, const std::string& deviceId,
                 const std::string& model, const std::string& serial) {
-  testing::EdidSpec spec;
-  spec.model = model;
-  spec.serial = serial;
-  workstation.AddMonitor(deviceId, "1&1&0&UID1", "Brackwell", "Monitor " + model, "Monitor",
-                         "MONITOR\\" + deviceId, testing::MakeEdid(spec));
+  testing::AddTestMonitor(workstation, deviceId, "1&1&0&UID1", model, serial,
+                          {"Brackwell", "Monitor " + model});
 }
 
 // The first field of every result line after the header.
@@ -163,7 +158,7 @@ class BatchPageFixture {
   MemoryRegistry registry;
   WorkerProbe probe;
   std::function<std::unique_ptr<OutputStream>(const std::string&, std::string*)> openOutput;
-  testing::TestFolder files;
+  testing::TempDir files;
   MessageBoxRecorder boxes;
   testing::FocusRequests focus;
 };

@@ -90,24 +90,6 @@ void ClickAt(HWND window, const RECT& rect) {
   SendMessageA(window, WM_LBUTTONUP, 0, point);
 }
 
-TestFolder::TestFolder() {
-  std::string name = "glimmora-pages-" + std::to_string(GetCurrentProcessId());
-  if (const auto* test = ::testing::UnitTest::GetInstance()->current_test_info()) {
-    name += std::string("-") + test->name();
-  }
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  path_ = std::filesystem::temp_directory_path() / name;
-  std::filesystem::remove_all(path_);
-  std::filesystem::create_directories(path_);
-}
-
-TestFolder::~TestFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 namespace {
 FocusRequests* activeFocusRequests = nullptr;
 }  // namespace

@@ -6,9 +6,7 @@
 
 #include <commctrl.h>
 
-#include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/glimmora_app.h"
@@ -41,20 +39,6 @@ std::string TextOf(HWND window);
 // A click with the mouse (button down and up) at the centre of a window's
 // client-area rectangle, delivered to the window directly.
 void ClickAt(HWND window, const RECT& rect);
-
-// A fresh directory of this test and this process (both languages' runs of a
-// test may run at once), removed at the end.
-class TestFolder {
- public:
-  TestFolder();
-  ~TestFolder();
-  TestFolder(const TestFolder&) = delete;
-  TestFolder& operator=(const TestFolder&) = delete;
-  std::string File(std::string_view name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Records the windows this thread gives the focus to (SetFocus), whether or not
 // its window is active then: another test's window, made at the same moment on

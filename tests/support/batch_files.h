@@ -1,5 +1,5 @@
 #pragma once
-// Files and CSV reading for the batch tests.
+// Files and CSV reading for the tests that run a batch and read its result.
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ class TempDir {
  public:
   TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "glimmora-batch-";
+    std::string name = "glimmora-test-";
     if (info != nullptr) name += std::string(info->test_suite_name()) + "-" + info->name();
     name += "-" + std::to_string(ProcessId());
     for (char& c : name) {
@@ -113,6 +113,25 @@ inline std::vector<std::string> SplitResultLines(std::string_view bytes) {
     start = end + 2;
   }
   return lines;
+}
+
+// The header line, then the lines of each workstation in one piece (the
+// lines in a row that begin with the same name), each line with its CR LF.
+inline std::vector<std::string> WorkstationGroups(const std::string& file) {
+  std::vector<std::string> groups;
+  std::string lastName;
+  for (std::size_t start = 0; start < file.size();) {
+    const std::size_t end = file.find("\r\n", start) + 2;
+    const std::string line = file.substr(start, end - start);
+    const std::string name = line.substr(0, line.find(','));
+    if (start == 0 || name != lastName)
+      groups.push_back(line);
+    else
+      groups.back() += line;
+    lastName = start == 0 ? std::string() : name;
+    start = end;
+  }
+  return groups;
 }
 
 }  // namespace glimmora::testing
