@@ -39,7 +39,7 @@ using glimmora::testing::ReadBytes;
 using glimmora::testing::TempDir;
 using glimmora::testing::WriteBytes;
 
-const std::string kSourceDir = GLIMMORA_SOURCE_DIR;
+using glimmora::testing::kSourceDir;
 
 struct CommandResult {
   int status = -1;
@@ -148,9 +148,7 @@ class BatchCommandTest : public ::testing::Test {
   std::string outputPath_ = dir_.File("inventory.csv");
 };
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using glimmora::testing::Contains;
 
 TEST_F(BatchCommandTest, WritesTheSampleInventory) {
   const CommandResult run = RunBatch({"--offline", kSourceDir + "/examples/fleet/",

@@ -36,13 +36,11 @@ namespace {
 using glimmora::testing::ReadBytes;
 using glimmora::testing::WriteBytes;
 
-const std::string kSourceDir = GLIMMORA_SOURCE_DIR;
+using glimmora::testing::kSourceDir;
 const std::string kWorkstations = kSourceDir + "/examples/workstations.txt";
 constexpr const char* kMark = "\xEF\xBB\xBF";
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using glimmora::testing::Contains;
 
 // The program's text as a UTF-8 file holds it.
 std::string Utf8(const std::string& text) {

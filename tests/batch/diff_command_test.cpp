@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "batch/inventory_diff.h"
+#include "tests/support/batch_files.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"
 
@@ -17,7 +18,7 @@ using testing::NativePath;
 using testing::ProcessResult;
 using testing::ReadWholeFile;
 
-const std::string kSourceDir = GLIMMORA_SOURCE_DIR;
+using glimmora::testing::kSourceDir;
 
 class DiffCommandTest : public ::testing::Test {
  protected:

@@ -24,7 +24,7 @@ using testing::ReadBytes;
 using testing::SplitResultLines;
 using testing::TempDir;
 
-const std::string kSourceDir = GLIMMORA_SOURCE_DIR;
+using glimmora::testing::kSourceDir;
 
 TEST(SampleFleet, WritesTheReviewedInventory) {
   testing::ScopedTimeZone utc(testing::kZoneUtc);

@@ -134,4 +134,11 @@ inline std::vector<std::string> WorkstationGroups(const std::string& file) {
   return groups;
 }
 
+// The source tree, where the examples and the test data are.
+inline const std::string kSourceDir = GLIMMORA_SOURCE_DIR;
+
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 }  // namespace glimmora::testing
