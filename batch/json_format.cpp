@@ -77,7 +77,7 @@ Json MonitorObject(const MonitorRecord& record) {
   return object;
 }
 
-void AddService(Json* object, ServiceHandling service) {
+void AddServiceField(Json* object, ServiceHandling service) {
   if (service != ServiceHandling::kNotNeeded)
     (*object)["service"] = std::string(ServiceHandlingName(service));
 }
@@ -92,7 +92,7 @@ std::string Dump(const Json& json, int indent = -1) {
 std::string JsonLinesResultFormat::MonitorLine(const MonitorRecord& record,
                                                ServiceHandling service) const {
   Json object = MonitorObject(record);
-  AddService(&object, service);
+  AddServiceField(&object, service);
   return Dump(object) + "\n";
 }
 
@@ -103,7 +103,7 @@ std::string JsonLinesResultFormat::ReasonLine(std::string_view workstation,
   object["workstation"] = Utf8FromAnsi(workstation);
   object["reason"] = std::string(ReasonName(reason));
   object["message"] = Utf8FromAnsi(note);
-  AddService(&object, service);
+  AddServiceField(&object, service);
   return Dump(object) + "\n";
 }
 
@@ -115,7 +115,7 @@ std::string FormatJsonCheck(std::string_view workstation, const Examination& exa
     document["reason"] = std::string(ReasonName(*reason));
     document["message"] = Utf8FromAnsi(message);
   }
-  AddService(&document, examination.service);
+  AddServiceField(&document, examination.service);
   Json monitors = Json::array();
   for (const ReportedMonitor& monitor : examination.monitors) {
     Json object = MonitorObject(DescribeMonitor(workstation, monitor, makers));

@@ -71,7 +71,7 @@ void PrintCheckCheckUsage(std::FILE* out) {
   std::fprintf(out, kCheckUsage, reportHelp, kNetworkOptionsHelp, kServiceOptionsHelp);
 }
 
-int UsageError(const std::string& problem) {
+int CheckUsageError(const std::string& problem) {
   std::fprintf(stderr, "glimmora check: %s\n", problem.c_str());
   PrintCheckCheckUsage(stderr);
   return kExitUsage;
@@ -90,14 +90,14 @@ int ReadCheckOptions(const WorkstationCommandLine& line, CheckOptions* options) 
     // A view: the options of the table include -U, whose value is a password.
     const std::string_view value = option.value;
     if (option.name == "--offline") {
-      if (value.empty()) return UsageError("--offline needs a directory");
+      if (value.empty()) return CheckUsageError("--offline needs a directory");
       options->offlineDirectory = value;
     } else if (option.name == "--connect-timeout") {
       if (!ParseConnectTimeout(std::string(value), &options->connectTimeout))
-        return UsageError("--connect-timeout needs a number of seconds (up to 3600)");
+        return CheckUsageError("--connect-timeout needs a number of seconds (up to 3600)");
     } else if (option.name == "--sort") {
       if (value.size() != 1 || value[0] < '0' || value[0] > '9')
-        return UsageError("--sort needs a column number from 0 to 9");
+        return CheckUsageError("--sort needs a column number from 0 to 9");
       options->sortColumn = static_cast<std::size_t>(value[0] - '0');
     } else if (option.name == "--descending") {
       options->descending = true;
@@ -107,16 +107,16 @@ int ReadCheckOptions(const WorkstationCommandLine& line, CheckOptions* options) 
       else if (value == "csv")
         options->format = OutputFormat::kCsv;
       else if (value != "json")  // the report options' own
-        return UsageError("unknown format '" + std::string(value) + "' (table, csv or json)");
+        return CheckUsageError("unknown format '" + std::string(value) + "' (table, csv or json)");
     }
   }
   options->service = line.service;
   if (const std::string problem =
           ServiceOptionsProblem(options->service, options->offlineDirectory.has_value());
       !problem.empty())
-    return UsageError(problem);
-  if (line.parsed.operands.size() > 1) return UsageError("more than one workstation name");
-  if (line.parsed.operands.empty()) return UsageError("no workstation name");
+    return CheckUsageError(problem);
+  if (line.parsed.operands.size() > 1) return CheckUsageError("more than one workstation name");
+  if (line.parsed.operands.empty()) return CheckUsageError("no workstation name");
   options->workstation = line.parsed.operands.front();
   return 0;
 }
@@ -289,7 +289,7 @@ int RunCheckCommand(const Arguments& arguments) {
   WorkstationCommandLine line;
   std::string problem;
   if (!ReadWorkstationCommandLine(arguments, kCheckOptions, "json", &line, &problem))
-    return UsageError(problem);
+    return CheckUsageError(problem);
   if (line.parsed.help) {
     PrintCheckCheckUsage(stdout);
     return 0;

@@ -134,9 +134,9 @@ std::string CountsText(const std::array<std::size_t, kChangeKinds>& counts) {
   return text;
 }
 
-std::string SummaryJson(const DiffOptions& options,
-                        const std::array<std::size_t, kChangeKinds>& counts,
-                        const Inventory& before, const Inventory& after) {
+std::string DiffSummaryJson(const DiffOptions& options,
+                            const std::array<std::size_t, kChangeKinds>& counts,
+                            const Inventory& before, const Inventory& after) {
   nlohmann::ordered_json summary;
   summary["old"] = Utf8FromAnsi(options.oldPath);
   summary["new"] = Utf8FromAnsi(options.newPath);
@@ -215,7 +215,7 @@ int RunDiffCommand(const Arguments& arguments) {
   }
   std::fprintf(stderr, "glimmora diff: %s\n", CountsText(counts).c_str());
   if (!options.summaryPath.empty() &&
-      !Deliver(options.summaryPath, SummaryJson(options, counts, before, after), &reason)) {
+      !Deliver(options.summaryPath, DiffSummaryJson(options, counts, before, after), &reason)) {
     std::fprintf(stderr, "glimmora diff: %s\n", reason.c_str());
     return options.summaryPath == kStandardStream ? kExitOutputError : kExitFileError;
   }

@@ -66,9 +66,10 @@ class ServiceHandle {
 class ServiceManagerAccess {
  public:
   virtual ~ServiceManagerAccess() = default;
-  virtual std::unique_ptr<ServiceHandle> OpenService(const std::string& workstation,
-                                                     const std::string& service,
-                                                     const Deadline& deadline, long* code) = 0;
+  virtual std::unique_ptr<ServiceHandle> OpenServiceHandle(const std::string& workstation,
+                                                           const std::string& service,
+                                                           const Deadline& deadline,
+                                                           long* code) = 0;
 };
 
 }  // namespace glimmora

@@ -74,7 +74,7 @@ ServiceStart ServiceStarter::Start(const std::string& workstation, const Deadlin
     return std::move(start);
   };
   long code = kErrorSuccess;
-  start.service = manager_.OpenService(workstation, kRemoteRegistryService, deadline, &code);
+  start.service = manager_.OpenServiceHandle(workstation, kRemoteRegistryService, deadline, &code);
   if (!start.service) return failed(code, LoadText(kTextServiceManagerNotOpened));
   ServiceStatus status;
   if ((code = start.service->QueryStatus(&status, deadline)) != kErrorSuccess)
@@ -168,7 +168,7 @@ ServiceHandling ServiceStarter::PutBackRecorded(const std::string& workstation,
   // The handle of the start may be on a connection that broke; then a fresh one.
   for (int attempt = 0; attempt < 2 && !done && !deadline.Passed(); ++attempt) {
     if (!service)
-      service = manager_.OpenService(workstation, kRemoteRegistryService, deadline, &code);
+      service = manager_.OpenServiceHandle(workstation, kRemoteRegistryService, deadline, &code);
     if (service) done = PutBack(*service, change, deadline, &code);
     service.reset();
   }

@@ -170,10 +170,10 @@ class RpcServiceHandle final : public ServiceHandle {
 
 RpcServiceManager::RpcServiceManager(SmbPipeOpener& pipes) : pipes_(pipes) {}
 
-std::unique_ptr<ServiceHandle> RpcServiceManager::OpenService(const std::string& workstation,
-                                                              const std::string& service,
-                                                              const Deadline& deadline,
-                                                              long* code) {
+std::unique_ptr<ServiceHandle> RpcServiceManager::OpenServiceHandle(const std::string& workstation,
+                                                                    const std::string& service,
+                                                                    const Deadline& deadline,
+                                                                    long* code) {
   UniquePipe pipe;
   std::string description;
   *code = pipes_.OpenPipeWithin(workstation, kSvcctlPipe, GLIMMORA_RPC_SVCCTL, deadline, &pipe,

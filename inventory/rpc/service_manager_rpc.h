@@ -20,9 +20,9 @@ class RpcServiceManager final : public ServiceManagerAccess {
 
   // Each service opens a session and pipe of its own: a workstation whose
   // registry does not open has no session to share.
-  std::unique_ptr<ServiceHandle> OpenService(const std::string& workstation,
-                                             const std::string& service, const Deadline& deadline,
-                                             long* code) override;
+  std::unique_ptr<ServiceHandle> OpenServiceHandle(const std::string& workstation,
+                                                   const std::string& service,
+                                                   const Deadline& deadline, long* code) override;
 
  private:
   SmbPipeOpener& pipes_;

@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-// <windows.h> names OpenServiceA so; the interface's method keeps its own name.
-#undef OpenService
-
 #include <utility>
 #include <vector>
 
@@ -108,9 +105,8 @@ class Win32ServiceHandle : public ServiceHandle {
 
 }  // namespace
 
-std::unique_ptr<ServiceHandle> Win32ServiceManager::OpenService(const std::string& workstation,
-                                                                const std::string& service,
-                                                                const Deadline&, long* code) {
+std::unique_ptr<ServiceHandle> Win32ServiceManager::OpenServiceHandle(
+    const std::string& workstation, const std::string& service, const Deadline&, long* code) {
   UniqueScHandle manager(::OpenSCManagerA(workstation.empty() ? nullptr : workstation.c_str(),
                                           nullptr, SC_MANAGER_CONNECT));
   if (!manager) {

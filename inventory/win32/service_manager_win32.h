@@ -16,9 +16,9 @@ namespace glimmora {
 class Win32ServiceManager : public ServiceManagerAccess {
  public:
   // The workstation as "NAME" or "\\NAME"; empty for this computer.
-  std::unique_ptr<ServiceHandle> OpenService(const std::string& workstation,
-                                             const std::string& service, const Deadline& deadline,
-                                             long* code) override;
+  std::unique_ptr<ServiceHandle> OpenServiceHandle(const std::string& workstation,
+                                                   const std::string& service,
+                                                   const Deadline& deadline, long* code) override;
 };
 
 }  // namespace glimmora

@@ -42,9 +42,9 @@ class FakeServiceManager : public ServiceManagerAccess {
   std::mutex mutex;
   int opens = 0;
 
-  std::unique_ptr<ServiceHandle> OpenService(const std::string& workstation,
-                                             const std::string& service, const Deadline&,
-                                             long* code) override;
+  std::unique_ptr<ServiceHandle> OpenServiceHandle(const std::string& workstation,
+                                                   const std::string& service, const Deadline&,
+                                                   long* code) override;
   bool Running(const std::string& workstation) {
     std::lock_guard<std::mutex> lock(mutex);
     const auto found = services.find(workstation);
@@ -113,9 +113,9 @@ class FakeHandle : public ServiceHandle {
   bool broken_ = false;
 };
 
-std::unique_ptr<ServiceHandle> FakeServiceManager::OpenService(const std::string& workstation,
-                                                               const std::string& service,
-                                                               const Deadline&, long* code) {
+std::unique_ptr<ServiceHandle> FakeServiceManager::OpenServiceHandle(const std::string& workstation,
+                                                                     const std::string& service,
+                                                                     const Deadline&, long* code) {
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(service, kRemoteRegistryService);
   FakeService& s = services[workstation];

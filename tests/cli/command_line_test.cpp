@@ -76,12 +76,17 @@ TEST(CommandFormats, EachCommandNamesItsOwnFormats) {
   ProcessResult result = testing::RunProcess(
       GLIMMORA_CLI_PATH, {"check", "--format", "json", "--format=xml", "PC"}, scratch);
   EXPECT_EQ(result.exitCode, 64);
-  EXPECT_EQ(result.err.rfind("glimmora check: unknown format 'xml' (table, csv or json)\n", 0), 0u)
+  EXPECT_EQ(testing::WithoutCarriageReturns(result.err)
+                .rfind("glimmora check: unknown format 'xml' (table, csv or json)\n", 0),
+            0u)
       << result.err;
   result = testing::RunProcess(
       GLIMMORA_CLI_PATH, {"batch", "--format=jsonl", "--format", "json", "in", "out"}, scratch);
   EXPECT_EQ(result.exitCode, 64);
-  EXPECT_EQ(result.err.rfind("glimmora batch: --format needs csv or jsonl\n", 0), 0u) << result.err;
+  EXPECT_EQ(testing::WithoutCarriageReturns(result.err)
+                .rfind("glimmora batch: --format needs csv or jsonl\n", 0),
+            0u)
+      << result.err;
 }
 
 }  // namespace

@@ -14,15 +14,12 @@
 #include "quickcheck/check_sequence.h"
 #include "resources/texts.h"
 
+#include "tests/support/computer_name_win32.h"
+
 namespace glimmora {
 namespace {
 
-std::string ComputerName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD length = sizeof name;
-  if (!GetComputerNameA(name, &length)) return {};
-  return std::string(name, length);
-}
+using testing::ComputerName;
 
 class Win32RegistryTest : public ::testing::Test {
  protected:

@@ -5,9 +5,6 @@
 // the test's service takes an administrator.
 #include <windows.h>
 
-// <windows.h> names OpenServiceA so; the interface's method keeps its own name.
-#undef OpenService
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -20,6 +17,8 @@
 #include "common/deadline.h"
 #include "common/unique_handle.h"
 #include "inventory/win32/service_manager_win32.h"
+
+#include "tests/support/computer_name_win32.h"
 
 namespace glimmora {
 
@@ -45,12 +44,7 @@ using UniqueScHandle = UniqueHandle<ScHandleTraits>;
 
 constexpr auto kStateChangeLimit = 20s;
 
-std::string ComputerName() {
-  char name[MAX_COMPUTERNAME_LENGTH + 1];
-  DWORD length = sizeof name;
-  if (!GetComputerNameA(name, &length)) return {};
-  return std::string(name, length);
-}
+using testing::ComputerName;
 
 // The test service, built beside this program.
 std::string TestServicePath() {
@@ -166,7 +160,7 @@ class Win32ServiceManagerTest : public ::testing::Test {
   std::unique_ptr<ServiceHandle> Open(const std::string& workstation) {
     long code = -1;
     std::unique_ptr<ServiceHandle> handle =
-        manager_.OpenService(workstation, service_.name(), deadline_, &code);
+        manager_.OpenServiceHandle(workstation, service_.name(), deadline_, &code);
     EXPECT_EQ(code, 0) << workstation;
     EXPECT_EQ(handle == nullptr, code != 0);
     return handle;
@@ -254,7 +248,7 @@ TEST_F(Win32ServiceManagerTest, StopOfAStoppedServiceIsRefusedWithItsState) {
 TEST_F(Win32ServiceManagerTest, AServiceThatDoesNotExistIsRefused) {
   long code = 0;
   const std::string missing = service_.name() + "Missing";
-  EXPECT_EQ(manager_.OpenService(ComputerName(), missing, deadline_, &code), nullptr);
+  EXPECT_EQ(manager_.OpenServiceHandle(ComputerName(), missing, deadline_, &code), nullptr);
   EXPECT_EQ(code, ERROR_SERVICE_DOES_NOT_EXIST);
 }
 

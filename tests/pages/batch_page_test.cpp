@@ -25,6 +25,7 @@
 #include "resources/resource.h"
 #include "tests/pages/pages_test_support.h"
 #include "tests/support/batch_fixture.h"
+#include "tests/support/computer_name_win32.h"
 #include "tests/support/forwarding_registry.h"
 #include "window/file_dialog.h"
 
@@ -270,12 +271,7 @@ TEST_F(BatchPageTest, RunsToTheEndWithTheTabStripDisabledMeanwhile) {
   EXPECT_EQ(boxes.boxes().size(), 1u);
 }
 
-std::string ComputerName() {
-  char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD length = sizeof computer;
-  if (!GetComputerNameA(computer, &length)) return {};
-  return std::string(computer, length);
-}
+using testing::ComputerName;
 
 // End to end with the program's own services: this computer through Wine's echo
 // and Wine's registry, into which the monitors of tests/data/wine were imported.

@@ -20,6 +20,7 @@
 #include "reachability/probe.h"
 #include "resources/resource.h"
 #include "tests/pages/pages_test_support.h"
+#include "tests/support/computer_name_win32.h"
 #include "tests/support/edid_builder.h"
 #include "tests/support/registry_memory.h"
 
@@ -444,12 +445,7 @@ TEST_F(QuickPageTest, LayoutKeepsTheMarginsOfTheTemplate) {
   EXPECT_GT(WindowRectInParent(list).bottom, WindowRectInParent(list).top);
 }
 
-std::string ComputerName() {
-  char computer[MAX_COMPUTERNAME_LENGTH + 1] = {};
-  DWORD length = sizeof computer;
-  if (!GetComputerNameA(computer, &length)) return {};
-  return std::string(computer, length);
-}
+using testing::ComputerName;
 
 // End to end: this computer through Wine's ICMP and Wine's own registry, into
 // which the monitors of tests/data/wine were imported.

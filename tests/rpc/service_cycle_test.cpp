@@ -211,8 +211,8 @@ TEST_F(ServiceCycleTest, ServiceManagerStartsStopsAndReconfigures) {
   EXPECT_EQ(registry.RegConnectRegistryA(kServer, kHkeyLocalMachine, &root), kErrorBadNetPath);
 
   long code = -1;
-  std::unique_ptr<ServiceHandle> service =
-      registry.ServiceManager()->OpenService(kServer, kRemoteRegistryService, Deadline(), &code);
+  std::unique_ptr<ServiceHandle> service = registry.ServiceManager()->OpenServiceHandle(
+      kServer, kRemoteRegistryService, Deadline(), &code);
   ASSERT_EQ(code, 0);
   ASSERT_NE(service, nullptr);
   ServiceStatus status;
@@ -258,9 +258,9 @@ TEST_F(ServiceCycleTest, UnknownServiceIsServiceDoesNotExist) {
   constexpr long kErrorServiceDoesNotExist = 1060;
   RpcRegistryAccess registry(Administrator(), TestOptions());
   long code = -1;
-  EXPECT_EQ(
-      registry.ServiceManager()->OpenService(kServer, "GlimmoraNoSuchService", Deadline(), &code),
-      nullptr);
+  EXPECT_EQ(registry.ServiceManager()->OpenServiceHandle(kServer, "GlimmoraNoSuchService",
+                                                         Deadline(), &code),
+            nullptr);
   EXPECT_EQ(code, kErrorServiceDoesNotExist);
   EXPECT_TRUE(TakeEvents().empty());
 }

@@ -61,7 +61,7 @@ TEST_F(ServiceManagerRpcTest, RunningServiceAnswersItsStateAndRefusesChanges) {
   ASSERT_NE(manager, nullptr);
   long code = -1;
   std::unique_ptr<ServiceHandle> service =
-      manager->OpenService(kServer, kRemoteRegistryService, Deadline(), &code);
+      manager->OpenServiceHandle(kServer, kRemoteRegistryService, Deadline(), &code);
   ASSERT_EQ(code, 0);
   ASSERT_NE(service, nullptr);
 
@@ -87,8 +87,8 @@ TEST_F(ServiceManagerRpcTest, RunningServiceAnswersItsStateAndRefusesChanges) {
 TEST_F(ServiceManagerRpcTest, UnknownServiceIsServiceDoesNotExist) {
   RpcRegistryAccess registry(Administrator(), ServiceTestOptions());
   long code = -1;
-  EXPECT_EQ(registry.ServiceManager()->OpenService("\\\\127.0.0.1", "GlimmoraNoSuchService",
-                                                   Deadline(), &code),
+  EXPECT_EQ(registry.ServiceManager()->OpenServiceHandle("\\\\127.0.0.1", "GlimmoraNoSuchService",
+                                                         Deadline(), &code),
             nullptr);
   EXPECT_EQ(code, kErrorServiceDoesNotExist);
 }
@@ -96,19 +96,21 @@ TEST_F(ServiceManagerRpcTest, UnknownServiceIsServiceDoesNotExist) {
 TEST_F(ServiceManagerRpcTest, LogonFailuresAndRefusedPipesAreTheirCodes) {
   long code = -1;
   RpcRegistryAccess wrong(Logon("glimmora-reg", "wrong"), ServiceTestOptions());
-  EXPECT_EQ(wrong.ServiceManager()->OpenService(kServer, kRemoteRegistryService, Deadline(), &code),
-            nullptr);
+  EXPECT_EQ(
+      wrong.ServiceManager()->OpenServiceHandle(kServer, kRemoteRegistryService, Deadline(), &code),
+      nullptr);
   EXPECT_EQ(code, kErrorLogonFailure);
   // The logon failures count towards the back end's stop, as the registry's do.
-  EXPECT_EQ(wrong.ServiceManager()->OpenService(kServer, kRemoteRegistryService, Deadline(), &code),
-            nullptr);
+  EXPECT_EQ(
+      wrong.ServiceManager()->OpenServiceHandle(kServer, kRemoteRegistryService, Deadline(), &code),
+      nullptr);
   std::string account;
   EXPECT_TRUE(wrong.LogonsStopped(&account));
 
   RpcRegistryAccess denied(Logon("glimmora-noreg", "Denied-pw-1"), ServiceTestOptions());
-  EXPECT_EQ(
-      denied.ServiceManager()->OpenService(kServer, kRemoteRegistryService, Deadline(), &code),
-      nullptr);
+  EXPECT_EQ(denied.ServiceManager()->OpenServiceHandle(kServer, kRemoteRegistryService, Deadline(),
+                                                       &code),
+            nullptr);
   EXPECT_EQ(code, kErrorAccessDenied);
 }
 
@@ -116,8 +118,9 @@ TEST_F(ServiceManagerRpcTest, PassedDeadlineOpensNothing) {
   RpcRegistryAccess registry(Administrator(), ServiceTestOptions());
   long code = -1;
   const Deadline passed(DeadlineClock::now() - 1s);
-  EXPECT_EQ(registry.ServiceManager()->OpenService(kServer, kRemoteRegistryService, passed, &code),
-            nullptr);
+  EXPECT_EQ(
+      registry.ServiceManager()->OpenServiceHandle(kServer, kRemoteRegistryService, passed, &code),
+      nullptr);
   EXPECT_EQ(code, kErrorTimeout);
 }
 
