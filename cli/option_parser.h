@@ -47,6 +47,8 @@ std::vector<OptionSpec> JoinOptionTables(std::initializer_list<std::span<const O
 // say what is wrong with its own; the views point into `args`, which must
 // outlive the result.
 ParsedArguments ReadArguments(const Arguments& args, std::span<const OptionSpec> specs);
+// The values would point into arguments gone at the end of the call.
+ParsedArguments ReadArguments(Arguments&& args, std::span<const OptionSpec> specs) = delete;
 
 // ReadArguments for a command whose options are all its own: false with
 // *problem when there is one; a help request ends the reading at once,

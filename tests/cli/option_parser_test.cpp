@@ -21,6 +21,8 @@ ParsedArguments Read(const Arguments& args) {
   const std::vector<OptionSpec> table = JoinOptionTables({kShared, kOwn});
   return ReadArguments(args, table);
 }
+// The values point into the arguments, which must outlive what was read.
+ParsedArguments Read(Arguments&& args) = delete;
 
 TEST(ReadArguments, EverySpellingOfAnOptionReadsAsTheTableNamesIt) {
   const Arguments args = {"-Ualice%pw", "--offline=dir", "-k",  "list",
@@ -52,27 +54,32 @@ TEST(ReadArguments, AValueIsAViewOfTheArgumentNotACopy) {
 }
 
 TEST(ReadArguments, OptionsAreCollectedPastAProblemAndPastHelp) {
-  ParsedArguments parsed = Read({"--bogus", "-k", "--resume=yes", "-U", "x"});
+  const Arguments first = {"--bogus", "-k", "--resume=yes", "-U", "x"};
+  ParsedArguments parsed = Read(first);
   EXPECT_EQ(parsed.problem, "unknown option '--bogus'");
   ASSERT_EQ(parsed.options.size(), 2u);
   EXPECT_EQ(parsed.options[1].value, "x");
 
   // What follows a help request is not a problem, but its options still count.
-  parsed = Read({"--help", "--bogus", "-U"});
+  const Arguments help = {"--help", "--bogus", "-U"};
+  parsed = Read(help);
   EXPECT_TRUE(parsed.help);
   EXPECT_EQ(parsed.problem, "");
   ASSERT_EQ(parsed.options.size(), 1u);
   EXPECT_TRUE(parsed.options[0].valueMissing);
 
-  parsed = Read({"--resume=yes", "-h"});
+  const Arguments resume = {"--resume=yes", "-h"};
+  parsed = Read(resume);
   EXPECT_EQ(parsed.problem, "--resume takes no value");
 }
 
 TEST(ReadArguments, AShortNameAloneOrWithItsValueAndNothingElse) {
   // -k takes no value: "-kx" is no spelling of it.
-  EXPECT_EQ(Read({"-kx"}).problem, "unknown option '-kx'");
+  const Arguments joined = {"-kx"};
+  EXPECT_EQ(Read(joined).problem, "unknown option '-kx'");
   // A value that looks like an option is still the value.
-  const ParsedArguments parsed = Read({"--offline", "-k", "--", "-U", "-"});
+  const Arguments args = {"--offline", "-k", "--", "-U", "-"};
+  const ParsedArguments parsed = Read(args);
   ASSERT_EQ(parsed.options.size(), 1u);
   EXPECT_EQ(parsed.options[0].value, "-k");
   EXPECT_EQ(parsed.operands, (std::vector<std::string>{"-U", "-"}));
