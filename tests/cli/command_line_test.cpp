@@ -3,6 +3,9 @@
 // saying what is wrong with its own options in the same words for both.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "tests/support/run_process.h"
 #include "tests/support/scoped_env.h"
 
@@ -15,7 +18,11 @@ class SharedCommandLineTest : public ::testing::TestWithParam<const char*> {
  protected:
   ProcessResult Run(std::vector<std::string> args) {
     args.insert(args.begin(), GetParam());
-    const std::string scratch = ::testing::TempDir() + "glimmora_command_line_" + GetParam();
+    // Each test its own (ctest runs them at the same time); a parameterised
+    // test's name ends in "/0".
+    std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(test.begin(), test.end(), '/', '_');
+    const std::string scratch = ::testing::TempDir() + "glimmora_command_line_" + test;
     return testing::RunProcess(GLIMMORA_CLI_PATH, args, scratch);
   }
   // A usage error: the reason, then how the command is used.
