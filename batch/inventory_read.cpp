@@ -20,7 +20,7 @@ namespace glimmora {
 
 namespace {
 
-using Json = nlohmann::json;
+using ReadJson = nlohmann::json;
 
 // The fields of each CSV layout: a monitor line has them, a note line has one
 // more (the Note), and so has the header.
@@ -135,7 +135,7 @@ class CsvReader : public RecordReader {
   CsvResultFormat layout_;
 };
 
-std::string TextField(const Json& object, const char* name) {
+std::string TextField(const ReadJson& object, const char* name) {
   const auto it = object.find(name);
   if (it == object.end() || !it->is_string()) return {};
   return AnsiFromUtf8(it->get_ref<const std::string&>());
@@ -148,7 +148,7 @@ class JsonLinesReader : public RecordReader {
   }
 
   bool Add(std::string_view record, Inventory* inventory, std::string* problem) const override {
-    const Json object = Json::parse(record.begin(), record.end(), nullptr, false);
+    const ReadJson object = ReadJson::parse(record.begin(), record.end(), nullptr, false);
     const std::optional<ResultLine> line = layout_.Read(record);
     if (!line || object.is_discarded()) {
       *problem = "not a JSON line of glimmora batch";
