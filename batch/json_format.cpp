@@ -39,12 +39,6 @@ Json TextOrNull(std::string_view text) {
   return Utf8FromAnsi(text);
 }
 
-// A field known only when the EDID's base block was read.
-template <typename T>
-Json IfDecoded(const MonitorRecord& record, T value) {
-  return record.Decoded() ? Json(std::move(value)) : Json(nullptr);
-}
-
 Json MonitorObject(const MonitorRecord& record) {
   const ReportedMonitor& monitor = record.monitor;
   Json object;
@@ -56,23 +50,24 @@ Json MonitorObject(const MonitorRecord& record) {
     object[names[i]] =
         IsUnknown(monitor.row[i]) ? Json(nullptr) : Json(Utf8FromAnsi(monitor.row[i]));
 
-  const EdidFacts* facts = record.facts;
-  const bool decoded = record.Decoded();
-  object["maker"] = IfDecoded(record, decoded ? Utf8FromAnsi(record.maker) : std::string());
-  object["manufacturerCode"] = IfDecoded(record, decoded ? facts->manufacturerCode : "");
-  object["productCode"] = IfDecoded(record, decoded ? ProductCodeText(facts->productCode) : "");
+  // The base block's fields, null without it; an identity not chosen is empty.
+  const EdidFacts* facts = record.Decoded() ? record.facts : nullptr;
+  const Json none(nullptr);
+  object["maker"] = facts ? Json(Utf8FromAnsi(record.maker)) : none;
+  object["manufacturerCode"] = facts ? Json(facts->manufacturerCode) : none;
+  object["productCode"] = facts ? Json(ProductCodeText(facts->productCode)) : none;
   object["present"] = std::string(PresenceName(monitor.details.presence));
   object["inventoryModel"] = TextOrNull(record.identity.model);
   object["inventorySerial"] = TextOrNull(record.identity.serial);
-  object["serialSource"] =
-      decoded ? std::string(SerialSourceName(record.identity.serialSource)) : "none";
-  object["placeholderSerial"] = decoded && record.identity.placeholderSerial;
-  object["idSerial"] = IfDecoded(record, decoded ? facts->idSerialNumber : 0);
+  object["serialSource"] = std::string(SerialSourceName(record.identity.serialSource));
+  object["placeholderSerial"] = record.identity.placeholderSerial;
+  object["idSerial"] = facts ? Json(facts->idSerialNumber) : none;
   object["yearKind"] =
-      IfDecoded(record, decoded && facts->yearKind == YearKind::kModel ? "model" : "manufacture");
-  object["edidChecksum"] = facts == nullptr                  ? Json(nullptr)
-                           : decoded && facts->checksumValid ? Json("valid")
-                                                             : Json("invalid");
+      facts ? Json(facts->yearKind == YearKind::kModel ? "model" : "manufacture") : none;
+  // A value too short for the base block still has a checksum, and it is invalid.
+  object["edidChecksum"] = record.facts == nullptr         ? none
+                           : facts && facts->checksumValid ? Json("valid")
+                                                           : Json("invalid");
   object["monitorKey"] = Utf8FromAnsi(record.monitorKey);
   return object;
 }
